@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+namespace common {
+
+// A run-time failure that a form's error trap catches. The message is in the
+// user's language and says what went wrong in plain words.
+class RunError : public std::exception
+{
+public:
+    explicit RunError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    const QString &message() const noexcept { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// A page that breaks one of the reading rules of the release page format.
+// rule names the marker or rule that failed (a short stable key such as
+// "Ver" or "FileEntries.quotes"); the message explains it in Chinese.
+class ReadError : public RunError
+{
+public:
+    ReadError(QString rule, QString message) : RunError(std::move(message)), m_rule(std::move(rule)) {}
+    const QString &rule() const noexcept { return m_rule; }
+
+private:
+    QString m_rule;
+};
+
+// A fetch that failed: no answer, time-out, refused, a non-success status or
+// a body cut short.
+class TransferError : public RunError
+{
+public:
+    using RunError::RunError;
+};
+
+} // namespace common

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "common/errors.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace common {
+
+class InetPrivate;
+
+// The HTTP transfer control behind every form's Inet1: the one network door
+// of both programs. Every call is an HTTP GET of the whole address; http and
+// https both work and redirects are followed. A response whose status is not
+// 2xx after redirects, or whose body ends before its announced length, is a
+// failure.
+class Inet : public QObject
+{
+    Q_OBJECT
+public:
+    enum State { icError = 11, icResponseCompleted = 12 };
+
+    explicit Inet(QObject *parent = nullptr);
+    ~Inet() override;
+
+    // Request time-out in seconds (60 in the programs).
+    void setRequestTimeout(int seconds);
+    int requestTimeout() const;
+
+    // Blocking fetches. They return the whole body, or throw TransferError on
+    // failure or after the time-out. While they wait, no other handler of the
+    // program runs (no timer tick, no click).
+    QString OpenURL(const QString &address);            // body as text (UTF-8)
+    QByteArray OpenURLBytes(const QString &address);    // data type 1: body as bytes
+
+    // Starts an asynchronous GET and returns at once. Exactly one StateChanged
+    // follows: icResponseCompleted once the whole body has arrived, or icError.
+    // At most one request is under way; starting another cancels the first
+    // without an event for it. The body is streamed to a temporary file in
+    // downloadFolder() (the system's temporary folder when empty).
+    void Execute(const QString &address, const QString &operation = QStringLiteral("get"));
+    bool StillExecuting() const;
+
+    // For the response that icResponseCompleted reports: the next at most
+    // size bytes of the body, in order; empty once everything has been taken.
+    QByteArray GetChunk(qint64 size, int dataType = 1);
+    // A header of that response, empty when the response has none.
+    QString GetHeader(const QString &name) const;
+
+    // Progress of the current or last Execute: bytes received so far and the
+    // announced length (-1 when unknown).
+    qint64 bytesReceived() const;
+    qint64 bytesTotal() const;
+
+    // Where Execute puts its temporary body file; put it beside the target so
+    // that takeBodyFile can rename it into place.
+    void setDownloadFolder(const QString &folder);
+    QString downloadFolder() const;
+    // Moves the completed body file to targetPath, replacing any file there,
+    // in one rename where the platform allows it. Returns false (and sets
+    // *error) when that fails; the body stays available to GetChunk then.
+    bool takeBodyFile(const QString &targetPath, QString *error = nullptr);
+
+signals:
+    void StateChanged(int state);
+    void progress(qint64 received, qint64 total);
+
+private:
+    std::unique_ptr<InetPrivate> d;
+};
+
+} // namespace common

@@ -1,0 +1,39 @@
+#include "platform/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace platform {
+
+int QtDialogService::msgBox(QWidget *parent, const QString &text, int style, const QString &title)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(title);
+    box.setText(text);
+    const int icon = style & 0x70;
+    if (icon == MbCritical)
+        box.setIcon(QMessageBox::Critical);
+    else if (icon == MbInformation)
+        box.setIcon(QMessageBox::Information);
+    else if (icon == 32)
+        box.setIcon(QMessageBox::Question);
+    else if (icon == 48)
+        box.setIcon(QMessageBox::Warning);
+
+    if ((style & 0x0f) == MbYesNo) {
+        QAbstractButton *yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+        box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+        box.exec();
+        return box.clickedButton() == yes ? IdYes : IdNo;
+    }
+    box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    box.exec();
+    return IdOk;
+}
+
+QString QtDialogService::openFileName(QWidget *parent)
+{
+    return QFileDialog::getOpenFileName(parent);
+}
+
+} // namespace platform

@@ -1,0 +1,279 @@
+#include "common/releasepage.h"
+
+#include "common/texthelpers.h"
+
+#include "buildinfo.h"
+
+namespace common {
+
+namespace {
+
+const QString kQuote = QStringLiteral("\"");
+const QString kParagraph = QStringLiteral("<p>");
+const QString kLineBreak = QStringLiteral("\r\n");
+
+// Quotes a marker or fragment for a message, the way the windows write them.
+QString quoted(const QString &text)
+{
+    return QStringLiteral("“%1”").arg(text);
+}
+
+// Why name cannot be written as a file in the program folder, or an empty
+// text when it can. The page is outside the program's control: a name with a
+// path in it would let the page put files anywhere the user may write.
+QString unsafeNameReason(const QString &name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("文件名为空");
+    if (name == QStringLiteral(".") || name == QStringLiteral(".."))
+        return QStringLiteral("文件名不能是“.”或“..”");
+    for (const QChar ch : name) {
+        if (ch == QLatin1Char('/') || ch == QLatin1Char('\\') || ch == QLatin1Char(':'))
+            return QStringLiteral("文件名中不能含有“/”“\\”或“:”，只能是单纯的文件名，不能带路径");
+        if (ch.category() == QChar::Other_Control)
+            return QStringLiteral("文件名中含有控制字符");
+    }
+    return QString();
+}
+
+} // namespace
+
+const QStringList &CommonMarkup()
+{
+    static const QStringList patterns{
+        QStringLiteral("</span>"),
+        QStringLiteral("</strong>"),
+        QStringLiteral("<strong>"),
+        QStringLiteral("</p>"),
+        QStringLiteral("<span style=\"color: #ff0000;\">"),
+        QStringLiteral("<span style=\"color: #000000;\">"),
+        QStringLiteral("&nbsp;"),
+    };
+    return patterns;
+}
+
+const QStringList &LinkMarkup()
+{
+    static const QStringList patterns{
+        QStringLiteral("<a href="),
+        QStringLiteral("amp;"),
+        QStringLiteral("target=\"_blank\">"),
+        QStringLiteral("</a>)"),
+        QStringLiteral("("),
+    };
+    return patterns;
+}
+
+void RemoveMarkup(QString &text, const QStringList &patterns)
+{
+    for (const QString &pattern : patterns)
+        RemoveAll(text, pattern);
+}
+
+QString PageVersion(const QString &page)
+{
+    const QString marker = QStringLiteral("Ver");
+    const qsizetype p = inStr(page, marker);
+    if (p == 0)
+        throw ReadError(marker, QStringLiteral("发布页中找不到版本标记%1。").arg(quoted(marker)));
+    return right(mid(page, p, 11), 8);
+}
+
+QString OwnVersion(int major, int minor, int revision)
+{
+    const auto twoDigits = [](int n) {
+        const QString digits = QStringLiteral("%1").arg(qAbs(qint64(n)), 2, 10, QLatin1Char('0'));
+        return n < 0 ? QStringLiteral("-") + digits : digits;
+    };
+    return twoDigits(major) + QLatin1Char('.') + twoDigits(minor) + QLatin1Char('.')
+           + twoDigits(revision);
+}
+
+QString OwnVersion()
+{
+    return OwnVersion(buildinfo::versionMajor, buildinfo::versionMinor,
+                      buildinfo::versionRevision);
+}
+
+QString ChangeLogSection(const QString &page)
+{
+    const QString startMarker = QStringLiteral("更新日志");
+    const QString endMarker = QStringLiteral("更新文件及地址");
+    const qsizetype s = inStr(page, startMarker);
+    const qsizetype e = inStr(page, endMarker);
+    if (s == 0)
+        throw ReadError(startMarker,
+                        QStringLiteral("发布页中找不到更新日志标记%1。").arg(quoted(startMarker)));
+    if (e == 0)
+        throw ReadError(endMarker, QStringLiteral("发布页中找不到更新日志的结束标记%1。")
+                                       .arg(quoted(endMarker)));
+    if (e - s < 0)
+        throw ReadError(QStringLiteral("ChangeLog.order"),
+                        QStringLiteral("发布页中%1出现在%2之前，更新日志必须写在文件列表之前。")
+                            .arg(quoted(endMarker), quoted(startMarker)));
+    return mid(page, s, e - s);
+}
+
+QString EntryFileName(const QString &displayEntry)
+{
+    const qsizetype q1 = inStr(displayEntry, kQuote);
+    // The name runs from the third character to the first quote; a quote
+    // among the first two characters leaves no name at all.
+    const QString name = q1 >= 3 ? mid(displayEntry, 3, q1 - 3) : QString();
+    const QString reason = unsafeNameReason(name);
+    if (!reason.isEmpty())
+        throw ReadError(QStringLiteral("FileEntries.name"),
+                        QStringLiteral("文件条目%1中的文件名不可用：%2。")
+                            .arg(quoted(displayEntry), reason));
+    return name;
+}
+
+QList<FileEntry> FileEntries(const QString &page)
+{
+    const QString heading = QStringLiteral("更新文件及地址：");
+    const QString endMarker = QStringLiteral("消息推送：");
+    const qsizetype s = inStr(page, heading);
+    const qsizetype e = inStr(page, endMarker);
+    // Without its heading the list would be cut from the eighth character of
+    // the page on, and whatever stands there would be taken for files.
+    if (s == 0)
+        throw ReadError(heading,
+                        QStringLiteral("发布页中找不到文件列表标题%1。").arg(quoted(heading)));
+    if (e == 0)
+        throw ReadError(endMarker, QStringLiteral("发布页中找不到文件列表的结束标记%1。")
+                                       .arg(quoted(endMarker)));
+    const qsizetype n = e - s - 8;
+    if (n < 0)
+        throw ReadError(QStringLiteral("FileEntries.order"),
+                        QStringLiteral("发布页中%1出现在文件列表标题%2结束之前。")
+                            .arg(quoted(endMarker), quoted(heading)));
+    QString section = mid(page, s + 8, n);
+    RemoveMarkup(section, CommonMarkup());
+    RemoveMarkup(section, LinkMarkup());
+    if (section.size() < 3)
+        throw ReadError(QStringLiteral("FileEntries.start"),
+                        QStringLiteral("文件列表标题%1之后不足三个字符，读不到第一个文件条目的%2。")
+                            .arg(quoted(heading), quoted(kParagraph)));
+    section = mid(section, 4);
+
+    const QStringList pieces = section.split(kParagraph);
+    QList<FileEntry> entries;
+    // The last piece is what stands between the last "<p>" and the push
+    // heading; it is never an entry.
+    for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
+        const QString &piece = pieces.at(i);
+        const qsizetype q1 = inStr(piece, kQuote);
+        const qsizetype q2 = q1 > 0 ? inStr(q1 + 1, piece, kQuote) : 0;
+        if (q1 == 0 || q2 == 0)
+            throw ReadError(QStringLiteral("FileEntries.quotes"),
+                            QStringLiteral("文件列表第 %1 项%2缺少成对的双引号，读不出分享地址。")
+                                .arg(i + 1)
+                                .arg(quoted(piece)));
+        FileEntry entry;
+        entry.displayEntry = left(piece, q2);
+        entry.shareAddress = mid(entry.displayEntry, q1 + 1, q2 - q1 - 1);
+        entry.fileName = EntryFileName(entry.displayEntry);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+QString DirectAddress(const QString &sharePage)
+{
+    const QString saveMarker = QStringLiteral("保存至网盘");
+    const QString hrefMarker = QStringLiteral("href");
+    const QString idMarker = QStringLiteral("id=\"");
+    const qsizetype pa = inStr(sharePage, saveMarker);
+    if (pa == 0)
+        throw ReadError(saveMarker, QStringLiteral("分享页中找不到%1。").arg(quoted(saveMarker)));
+    const qsizetype ph = inStr(pa, sharePage, hrefMarker);
+    if (ph == 0)
+        throw ReadError(hrefMarker, QStringLiteral("分享页中%1之后找不到链接属性%2。")
+                                        .arg(quoted(saveMarker), quoted(hrefMarker)));
+    const qsizetype pq = inStr(ph, sharePage, kQuote);
+    if (pq == 0)
+        throw ReadError(QStringLiteral("DirectAddress.quote"),
+                        QStringLiteral("分享页中%1之后找不到双引号，下载地址要写在双引号之间。")
+                            .arg(quoted(hrefMarker)));
+    const qsizetype pd = inStr(pq, sharePage, idMarker);
+    if (pd == 0)
+        throw ReadError(idMarker,
+                        QStringLiteral("分享页中下载地址之后找不到%1。").arg(quoted(idMarker)));
+    QString raw = mid(sharePage, pq, pd - pq);
+    RemoveAll(raw, QStringLiteral("amp;"));
+    RemoveAll(raw, kQuote);
+    qsizetype from = 0;
+    qsizetype to = raw.size();
+    while (from < to && raw.at(from) == QLatin1Char(' '))
+        ++from;
+    while (to > from && raw.at(to - 1) == QLatin1Char(' '))
+        --to;
+    raw = raw.mid(from, to - from);
+    // An empty address would only fail once the downloads are under way,
+    // after earlier files have been replaced; fail while nothing is written.
+    if (raw.isEmpty())
+        throw ReadError(QStringLiteral("DirectAddress.empty"),
+                        QStringLiteral("分享页中的下载地址为空。"));
+    return raw;
+}
+
+PushSection ReadPush(const QString &page)
+{
+    const QString marker = QStringLiteral("消息推送：");
+    const QString endMarker = QStringLiteral("最新完整版");
+    const qsizetype p = inStr(page, marker);
+    if (p == 0)
+        throw ReadError(marker,
+                        QStringLiteral("发布页中找不到消息推送标记%1。").arg(quoted(marker)));
+    PushSection push;
+    push.pushSwitch = right(mid(page, p, 6), 1);
+    const qsizetype e = inStr(page, endMarker);
+    if (e == 0)
+        throw ReadError(endMarker, QStringLiteral("发布页中找不到消息推送的结束标记%1。")
+                                       .arg(quoted(endMarker)));
+    const qsizetype length = e - p - 6;
+    if (length < 0)
+        throw ReadError(QStringLiteral("Push.order"),
+                        QStringLiteral("发布页中%1出现在%2及其后的开关字之前。")
+                            .arg(quoted(endMarker), quoted(marker)));
+    push.pushMessage = mid(page, p + 6, length);
+    RemoveMarkup(push.pushMessage, CommonMarkup());
+    return push;
+}
+
+QString NoticeLogText(const QString &changeLogSection)
+{
+    QString section = changeLogSection;
+    RemoveMarkup(section, CommonMarkup());
+    QString text = QStringLiteral("正在获取更新信息") + kLineBreak;
+    const QStringList pieces = section.split(kParagraph);
+    for (qsizetype i = 1; i < pieces.size(); ++i)
+        text += pieces.at(i) + kLineBreak;
+    text = mid(text, 9);
+    const qsizetype length = text.size();
+    QString rest = text;
+    const qsizetype firstBreak = rest.indexOf(kLineBreak);
+    if (firstBreak >= 0)
+        rest.remove(firstBreak, kLineBreak.size());
+    if (length - 6 < 0)
+        throw ReadError(QStringLiteral("ChangeLog.layout"),
+                        QStringLiteral("更新日志太短，更新窗口无法显示：%1之后至少要有两个%2段落，"
+                                       "或一个不少于两个字符的段落。")
+                            .arg(quoted(QStringLiteral("更新日志")), quoted(kParagraph)));
+    return QStringLiteral("更新日志") + kLineBreak + left(rest, length - 6);
+}
+
+QString DialogText(const QString &pushMessage)
+{
+    if (!pushMessage.contains(kParagraph))
+        return pushMessage;
+    const QStringList pieces = pushMessage.split(kParagraph);
+    QString text;
+    for (qsizetype i = 1; i < pieces.size(); ++i)
+        text += pieces.at(i) + kLineBreak;
+    // A joined text under four characters leaves nothing to show rather than
+    // failing the dialog.
+    return text.size() < 4 ? QString() : left(text, text.size() - 4);
+}
+
+} // namespace common

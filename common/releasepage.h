@@ -1,0 +1,74 @@
+#pragma once
+
+#include "common/errors.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace common {
+
+// The one reader of the release page and the share pages that every window
+// calls. Each function works on the whole decoded page text, markup included,
+// finds the first occurrence of its markers and cuts with the page format's
+// own arithmetic. Every failure throws ReadError naming the broken marker or
+// rule; nothing here catches.
+
+// Markup fragments stripped with RemoveAll, one after the other, in order.
+const QStringList &CommonMarkup();
+// Applied to the file list only, after CommonMarkup.
+const QStringList &LinkMarkup();
+void RemoveMarkup(QString &text, const QStringList &patterns);
+
+// The up to 8 characters after the first "Ver" (see the format guide for why
+// a stray "Ver" earlier on the page still gives a reading).
+QString PageVersion(const QString &page);
+
+// Version text of a program: each number with at least two digits, joined by
+// "." (13.04.20 for 13, 4, 20). Versions are compared as plain texts.
+QString OwnVersion(int major, int minor, int revision);
+// The version this build carries.
+QString OwnVersion();
+
+// From "更新日志" up to just before the first "更新文件及地址", markup kept.
+QString ChangeLogSection(const QString &page);
+
+struct FileEntry
+{
+    QString displayEntry; // ordinal, separator, name, quoted share address
+    QString fileName;     // the bare name to write in the program folder
+    QString shareAddress; // the file's share page, &amp; already plain "&"
+};
+
+// The file list in page order. Every entry is checked before any is returned:
+// one bad entry fails the whole list, so that nothing is downloaded from a
+// page whose list is half right.
+QList<FileEntry> FileEntries(const QString &page);
+
+// The file name held by a display entry: from its third character up to its
+// first double quote. Throws unless it is a plain file name.
+QString EntryFileName(const QString &displayEntry);
+
+// The direct download address that a share page holds.
+QString DirectAddress(const QString &sharePage);
+
+struct PushSection
+{
+    QString pushSwitch;  // the character right after "消息推送："
+    QString pushMessage; // cleaned with CommonMarkup, "<p>" marks kept
+    bool isOn() const { return pushSwitch == QStringLiteral("开"); }
+};
+
+// Switch and text of the message push.
+PushSection ReadPush(const QString &page);
+
+// The notice window's change-log text: its design text "正在获取更新信息"
+// + CR LF, laid out with the cleaned section. Throws ReadError when the log
+// is too short to lay out.
+QString NoticeLogText(const QString &changeLogSection);
+
+// The message dialog's text for a push message (the connected case). Never
+// throws: a message too short to lay out gives an empty box.
+QString DialogText(const QString &pushMessage);
+
+} // namespace common

@@ -12,8 +12,10 @@ QString DecodeUtf8(const QByteArray &bytes)
         return QString();
     // Never strict: what is broken becomes U+FFFD. A byte order mark at the
     // start stays a character of the text, so that positions count every
-    // byte sequence that arrived.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    // byte sequence that arrived. Stateless: a sequence cut short at the end
+    // of the body is replaced too, not held back for more bytes that never come.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
 }
 

@@ -32,17 +32,22 @@ class WindowPublisher
 public:
     virtual ~WindowPublisher() = default;
     // Publishes the window under class and title while it is shown; the
-    // registration follows the window's show, hide and destruction.
+    // registration follows the window's show, hide and destruction, and
+    // withdraws the window when it is destroyed itself. Never null.
     virtual std::unique_ptr<WindowRegistration>
     publish(QWidget *window, const QString &windowClass, const QString &title) = 0;
 };
 
 // The real service: one lock file per shown window in the user's private
-// runtime folder, held locked by the owning process.
+// runtime folder, held locked by the owning process. Other users can neither
+// see nor fake these windows.
 class RuntimeDirWindows : public WindowFinder, public WindowPublisher
 {
 public:
-    // folder: where the lock files live; empty means the user's runtime folder.
+    // folder: where the lock files live; empty means a folder of this program
+    // in the user's runtime folder (or, without a private one, in the temp
+    // folder). A folder that cannot be made private to the user is not used:
+    // folder() is then empty, nothing is found and nothing is published.
     explicit RuntimeDirWindows(const QString &folder = QString());
     bool findWindow(const QString &windowClass, const QString &title) override;
     std::unique_ptr<WindowRegistration>

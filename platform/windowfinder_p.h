@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// Internals of the lock-file window registry, shared with its tests.
+namespace platform::windowfiles {
+
+// Common start of the lock file names of every window with this class and
+// title. Class and title are hashed so that any title makes a valid file name.
+QString namePrefix(const QString &windowClass, const QString &title);
+
+// Makes sure that path is a folder that only the current user can reach:
+// creates it 0700 when missing; refuses a symlink, a folder of another user
+// or one that others may write to. Returns false when it cannot be trusted.
+bool ensurePrivateFolder(const QString &path);
+
+// The folder used when none is given: below $XDG_RUNTIME_DIR when that is a
+// private folder of the user, otherwise below the temp folder. Empty when
+// neither can be trusted.
+QString defaultFolder();
+
+} // namespace platform::windowfiles

@@ -38,6 +38,7 @@ private slots:
     void loopbackOfThisMachine();
     void reachability_data();
     void reachability();
+    void systemAnswer();
 };
 
 void TestNetworkState::interfaces_data()
@@ -128,6 +129,22 @@ void TestNetworkState::reachability()
                                     }),
              connected);
     QCOMPARE(wasAsked, asked);
+}
+
+void TestNetworkState::systemAnswer()
+{
+    // Whatever this machine's state, the real service answers from Qt's
+    // reachability where Qt has one and from the interfaces otherwise.
+    platform::SystemNetworkState state;
+    const bool connected = state.connected();
+    const QNetworkInformation *information = QNetworkInformation::instance();
+    const auto reachability = information ? information->reachability()
+                                          : QNetworkInformation::Reachability::Unknown;
+    if (reachability == QNetworkInformation::Reachability::Unknown)
+        QCOMPARE(connected, platform::hasConnectedInterface(InterfaceState::current()));
+    else
+        QCOMPARE(connected, reachability != QNetworkInformation::Reachability::Disconnected);
+    QCOMPARE(state.connected(), connected);
 }
 
 QTEST_GUILESS_MAIN(TestNetworkState)

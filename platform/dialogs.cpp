@@ -1,6 +1,7 @@
 #include "platform/dialogs.h"
 
 #include <QFileDialog>
+#include <QPushButton>
 #include <QMessageBox>
 
 namespace platform {

@@ -1,0 +1,32 @@
+// Mosalune.exe: the tile maker.
+
+#include "main/startup/services.h"
+#include "main/tiles/form1.h"
+#include "platform/appinfo.h"
+#include "platform/dialogs.h"
+#include "platform/fonts.h"
+#include "platform/netstate.h"
+#include "platform/shell.h"
+#include "platform/windowfinder.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    platform::installFontFallbacks();
+
+    const platform::AppInfo info = platform::AppInfo::current();
+    platform::QtDialogService dialogs;
+    platform::SystemShell shell;
+    platform::SystemNetworkState network;
+    platform::RuntimeDirWindows windows;
+    mosalune::ProgramState state;
+    mosalune::Services services{dialogs, shell, network, windows, info, state};
+
+    mosalune::Form1 form(services);
+    if (!form.load())
+        return 0;
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/errors.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace platform {
+
+// A file that is not a picture we can read (or no file at all).
+class PictureError : public common::RunError
+{
+public:
+    using RunError::RunError;
+};
+
+// Reads a picture file and renders it at exactly `size` pixels, stretched
+// without keeping its aspect ratio, the way a picture box stretches a picture
+// into its frame. Decodes no larger than needed (JPEG is decoded at 1/2, 1/4
+// or 1/8 scale when that still covers `size`), turns photos upright by their
+// EXIF orientation, and paints pictures with transparency over `background`.
+//
+// Reads Windows bitmaps, GIF, JPEG, PNG, icons, cursors, Windows metafiles and
+// enhanced metafiles (and whatever else Qt's image readers know), by content,
+// not by file name. Throws PictureError for anything else.
+QImage loadPictureStretched(const QString &path, QSize size, const QColor &background);
+
+} // namespace platform

@@ -1,0 +1,342 @@
+// The main window's tile work, driven as a user drives it: the buttons, the
+// file dialog, drops and the preview box, with the message boxes answered by
+// a stand-in.
+
+#include "support/fakedialogs.h"
+#include "support/fakeplatform.h"
+
+#include "main/startup/services.h"
+#include "main/tiles/form1.h"
+#include "platform/appinfo.h"
+#include "platform/picturebox.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString data = QStringLiteral(MOSALUNE_TEST_DATA);
+const QString kLoadFirst = QStringLiteral("请先载入图片");
+const QString kDone = QStringLiteral("图片已经切割完毕,在原图片文件夹下以1-8命名");
+const QString kBadPicture = QStringLiteral("图片格式错误");
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One main window with its stand-ins, offline.
+struct Harness {
+    fakes::FakeDialogs dialogs;
+    fakes::FakeShell shell;
+    fakes::FakeNetworkState network{false};
+    fakes::FakeWindowFinder windows;
+    platform::AppInfo app;
+    mosalune::ProgramState state;
+    mosalune::Services services{dialogs, shell, network, windows, app, state};
+    std::unique_ptr<mosalune::Form1> form;
+
+    explicit Harness(int major = 13, int minor = 4, int revision = 20)
+    {
+        app.folder = QDir::tempPath();
+        app.major = major;
+        app.minor = minor;
+        app.revision = revision;
+        app.releasePageUrl = QStringLiteral("http://127.0.0.1:9/release.html");
+        form = std::make_unique<mosalune::Form1>(services);
+        form->load();
+        form->show();
+    }
+
+    QPushButton *button(const char *name) { return form->findChild<QPushButton *>(name); }
+    QCheckBox *check2() { return form->findChild<QCheckBox *>("Check2"); }
+    void chooseFile(const QString &path)
+    {
+        dialogs.fileNames << path;
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    }
+    void generate() { QTest::mouseClick(button("Command2"), Qt::LeftButton); }
+    void drop(QMimeData *mime)
+    {
+        // What a file manager's drag does: enter, then drop.
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->p1(), &enter);
+        QDropEvent event(QPointF(20, 20), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->p1(), &event);
+    }
+    bool guidesVisible(bool visible)
+    {
+        for (auto *line : {form->Line1, form->Line2, form->Line3, form->Line4})
+            if (line->isVisible() != visible)
+                return false;
+        return true;
+    }
+    QStringList titles() const
+    {
+        QStringList t;
+        for (const auto &m : dialogs.messages)
+            t << m.text + QLatin1Char('|') + m.title + QLatin1Char('|') + QString::number(m.style);
+        return t;
+    }
+};
+
+QString copyInto(const QTemporaryDir &dir, const QString &name, const QString &as = QString())
+{
+    const QString target = dir.filePath(as.isEmpty() ? name : as);
+    QFile::copy(data + QLatin1Char('/') + name, target);
+    return target;
+}
+
+} // namespace
+
+class TstForm1Tiles : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QDir::setCurrent(m_cwd.path()); }
+    void windowLayout();
+    void titleVersionIsZeroPadded();
+    void nothingLoaded();
+    void loadPreviewAndGenerate();
+    void generatingTwiceReplacesTiles();
+    void cancelRightAfterOpening();
+    void cancelAfterALoad();
+    void failedLoadWithGuidesShown();
+    void drops();
+    void tileThatCannotBeWritten();
+
+private:
+    QTemporaryDir m_cwd;
+};
+
+void TstForm1Tiles::windowLayout()
+{
+    Harness h;
+    QCOMPARE(h.form->windowTitle(), QStringLiteral(" Mosalune   Ver13.04.20"));
+    QCOMPARE(h.form->size(), QSize(400, 322));
+    QCOMPARE(h.form->minimumSize(), h.form->maximumSize());
+    QVERIFY(!(h.form->windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    QVERIFY(h.guidesVisible(false));
+    QCOMPARE(h.form->Line1->X1(), 1485.0f);
+    QCOMPARE(h.form->Line2->X2(), 2970.0f);
+    QCOMPARE(h.form->Line3->X1(), 4455.0f);
+    QCOMPARE(h.form->Line4->Y1(), 1470.0f);
+    QCOMPARE(h.form->Line4->X2(), 6000.0f);
+    QCOMPARE(h.form->Line1->Y2(), 2940.0f);
+
+    // The display box: 6000 x 3000 twips with an interior of 5940 x 2940; the
+    // canvas sits hidden on its corner with an interior of 146 x 146 px.
+    QCOMPARE(h.form->p1()->geometry(), QRect(0, 121, 400, 200));
+    QCOMPARE(h.form->p1()->scaleWidth(), 5940);
+    QCOMPARE(h.form->p1()->scaleHeight(), 2940);
+    QCOMPARE(h.form->Picture1()->geometry(), QRect(0, 121, 150, 150));
+    QCOMPARE(h.form->Picture1()->scaleWidth(), 2190);
+    QVERIFY(!h.form->Picture1()->isVisible());
+    QCOMPARE(h.form->p1()->toolTip(), QStringLiteral("您可以直接把图片拖到这里."));
+    QCOMPARE(h.button("Command1")->text(), QStringLiteral("选择图片"));
+    QCOMPARE(h.button("Command2")->text(), QStringLiteral("生成图片"));
+    QCOMPARE(h.check2()->text(), QStringLiteral("效果预览"));
+
+    // Tab order: display box, choose, generate, preview.
+    QWidget *w = h.form->p1();
+    QStringList order;
+    for (int i = 0; i < 4; ++i) {
+        order << w->objectName();
+        w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible())
+            w = w->nextInFocusChain();
+    }
+    QCOMPARE(order, QStringList({"p1", "Command1", "Command2", "Check2"}));
+}
+
+void TstForm1Tiles::titleVersionIsZeroPadded()
+{
+    Harness h(7, 0, 3);
+    QCOMPARE(h.form->windowTitle(), QStringLiteral(" Mosalune   Ver07.00.03"));
+}
+
+void TstForm1Tiles::nothingLoaded()
+{
+    Harness h;
+    h.generate();
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QVERIFY(QDir(m_cwd.path()).entryList(QDir::Files).isEmpty());
+
+    // Ticking the preview box asks for a picture once and unticks the box.
+    h.dialogs.messages.clear();
+    QTest::mouseClick(h.check2(), Qt::LeftButton);
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QVERIFY(!h.check2()->isChecked());
+    QVERIFY(h.guidesVisible(false));
+}
+
+void TstForm1Tiles::loadPreviewAndGenerate()
+{
+    QTemporaryDir dir;
+    Harness h;
+    h.chooseFile(copyInto(dir, "picture.png", "a b.png"));
+    QVERIFY(h.dialogs.messages.isEmpty());
+    QCOMPARE(h.form->PicFolder, dir.path() + QLatin1Char('/'));
+
+    QTest::mouseClick(h.check2(), Qt::LeftButton);
+    QVERIFY(h.guidesVisible(true));
+    h.generate();
+    QCOMPARE(h.titles(), QStringList({kDone + "|恭喜:|64"}));
+
+    // Tiles 1-2 and 5-6 come from the left half, 3-4 and 7-8 from the right.
+    const QColor expected[] = {Qt::red, Qt::red, Qt::blue, Qt::blue,
+                               Qt::green, Qt::green, Qt::yellow, Qt::yellow};
+    QList<QByteArray> withGuides;
+    for (int tile = 1; tile <= 8; ++tile) {
+        const QString path = dir.filePath(QString::number(tile) + ".jpg");
+        QImage image;
+        QVERIFY2(image.load(path, "BMP"), qPrintable(path));
+        QCOMPARE(image.size(), QSize(146, 146));
+        QCOMPARE(image.pixelColor(73, 73), expected[tile - 1]);
+        withGuides << readAll(path);
+    }
+
+    // The guides are an overlay: hiding them changes nothing in the files.
+    QTest::mouseClick(h.check2(), Qt::LeftButton);
+    QVERIFY(h.guidesVisible(false));
+    h.generate();
+    for (int tile = 1; tile <= 8; ++tile)
+        QCOMPARE(readAll(dir.filePath(QString::number(tile) + ".jpg")), withGuides[tile - 1]);
+    // Nothing but the picture and its tiles in the folder.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 9);
+}
+
+void TstForm1Tiles::generatingTwiceReplacesTiles()
+{
+    QTemporaryDir dir;
+    Harness h;
+    h.chooseFile(copyInto(dir, "picture.bmp"));
+    h.generate();
+    const QByteArray first = readAll(dir.filePath("4.jpg"));
+    QFile spoil(dir.filePath("4.jpg"));
+    QVERIFY(spoil.open(QIODevice::WriteOnly | QIODevice::Append));
+    spoil.write(QByteArray(5000, 'x'));
+    spoil.close();
+    h.generate();
+    QCOMPARE(readAll(dir.filePath("4.jpg")), first);
+    QCOMPARE(h.dialogs.messages.size(), 2);
+}
+
+void TstForm1Tiles::cancelRightAfterOpening()
+{
+    Harness h;
+    QTest::mouseClick(h.button("Command1"), Qt::LeftButton); // the dialog is cancelled
+    QCOMPARE(h.dialogs.fileDialogs, 1);
+    QVERIFY(h.dialogs.messages.isEmpty());
+    h.generate();
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+}
+
+void TstForm1Tiles::cancelAfterALoad()
+{
+    QTemporaryDir dir;
+    Harness h;
+    h.chooseFile(copyInto(dir, "picture.gif"));
+    const QString folder = h.form->PicFolder;
+    QTest::mouseClick(h.button("Command1"), Qt::LeftButton); // cancelled
+
+    // The display box was emptied before the dialog opened, but the picture
+    // still counts as loaded: the empty box is cut into the same folder.
+    QCOMPARE(h.form->PicFolder, folder);
+    QCOMPARE(h.form->p1()->image().pixelColor(100, 50), h.form->p1()->backColor());
+    h.generate();
+    QCOMPARE(h.titles(), QStringList({kDone + "|恭喜:|64"}));
+    QImage tile;
+    QVERIFY(tile.load(dir.filePath("1.jpg"), "BMP"));
+    QCOMPARE(tile.pixelColor(73, 73), h.form->p1()->backColor());
+}
+
+void TstForm1Tiles::failedLoadWithGuidesShown()
+{
+    QTemporaryDir dir;
+    Harness h;
+    h.chooseFile(copyInto(dir, "picture.jpg"));
+    const QString folder = h.form->PicFolder;
+    QTest::mouseClick(h.check2(), Qt::LeftButton);
+    QVERIFY(h.guidesVisible(true));
+
+    QTemporaryDir other;
+    h.chooseFile(copyInto(other, "notes.txt"));
+    QCOMPARE(h.titles(), QStringList({kBadPicture + "|警告：|16"}));
+    QCOMPARE(h.form->PicFolder, folder);
+    QVERIFY(h.guidesVisible(true));
+
+    // With nothing loaded the box no longer drives the guides.
+    h.dialogs.messages.clear();
+    QTest::mouseClick(h.check2(), Qt::LeftButton); // untick
+    QVERIFY(h.guidesVisible(true));
+    QVERIFY(h.dialogs.messages.isEmpty());
+    QTest::mouseClick(h.check2(), Qt::LeftButton); // tick again
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QVERIFY(!h.check2()->isChecked());
+    h.generate();
+    QCOMPARE(h.dialogs.messages.size(), 2);
+    QCOMPARE(h.dialogs.messages.last().text, kLoadFirst);
+    QVERIFY(!QFile::exists(dir.filePath("1.jpg")));
+}
+
+void TstForm1Tiles::drops()
+{
+    QTemporaryDir first;
+    QTemporaryDir second;
+    Harness h;
+
+    // Three files: only the first counts.
+    auto *mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(copyInto(first, "picture.emf")),
+                   QUrl::fromLocalFile(copyInto(second, "notes.txt")),
+                   QUrl::fromLocalFile(copyInto(second, "picture.png"))});
+    h.drop(mime);
+    QVERIFY(h.dialogs.messages.isEmpty());
+    QCOMPARE(h.form->PicFolder, first.path() + QLatin1Char('/'));
+    QCOMPARE(h.form->p1()->image().pixelColor(300, 150), QColor(Qt::yellow));
+    delete mime;
+
+    // No file in the drop, a folder, or an address that is not a local file.
+    QMimeData text;
+    text.setText(QStringLiteral("hello"));
+    h.drop(&text);
+    QMimeData folder;
+    folder.setUrls({QUrl::fromLocalFile(second.path())});
+    h.drop(&folder);
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("http://127.0.0.1/picture.png"))});
+    h.drop(&web);
+    QCOMPARE(h.titles(), QStringList({kBadPicture + "|警告：|16", kBadPicture + "|警告：|16",
+                                      kBadPicture + "|警告：|16"}));
+    QCOMPARE(h.form->PicFolder, first.path() + QLatin1Char('/'));
+    h.generate();
+    QCOMPARE(h.dialogs.messages.last().text, kLoadFirst);
+}
+
+void TstForm1Tiles::tileThatCannotBeWritten()
+{
+    QTemporaryDir dir;
+    Harness h;
+    h.chooseFile(copyInto(dir, "picture.png"));
+    QVERIFY(QDir(dir.path()).mkdir("6.jpg"));
+    h.generate();
+    QCOMPARE(h.dialogs.messages.size(), 1);
+    const fakes::Message m = h.dialogs.messages.first();
+    QVERIFY2(m.text.contains(dir.filePath("6.jpg")), qPrintable(m.text));
+    QCOMPARE(m.title, QStringLiteral("警告："));
+    QCOMPARE(m.style, 16);
+    for (int tile = 1; tile <= 5; ++tile)
+        QVERIFY(QFile::exists(dir.filePath(QString::number(tile) + ".jpg")));
+    QVERIFY(!QFile::exists(dir.filePath("7.jpg")));
+}
+
+QTEST_MAIN(TstForm1Tiles)
+#include "tst_form1tiles.moc"

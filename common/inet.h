@@ -14,9 +14,13 @@ class InetPrivate;
 
 // The HTTP transfer control behind every form's Inet1: the one network door
 // of both programs. Every call is an HTTP GET of the whole address; http and
-// https both work and redirects are followed. A response whose status is not
-// 2xx after redirects, or whose body ends before its announced length, is a
-// failure.
+// https both work and redirects are followed (never from https down to http).
+// A response whose status is not 2xx after redirects, or whose body ends
+// before its announced length, is a failure.
+//
+// The transfers run on a network thread of the control's own, so that the
+// blocking calls can hold the calling thread without an event loop and the
+// asynchronous one reports back through the caller's event loop.
 class Inet : public QObject
 {
     Q_OBJECT
@@ -26,26 +30,35 @@ public:
     explicit Inet(QObject *parent = nullptr);
     ~Inet() override;
 
-    // Request time-out in seconds (60 in the programs).
+    // Request time-out in seconds (60 in the programs). A blocking fetch must
+    // be complete within it; an Execute download fails only when nothing at
+    // all arrives for that long, so a slow large download that keeps
+    // receiving is never cut off.
     void setRequestTimeout(int seconds);
     int requestTimeout() const;
+    // The same in milliseconds, for tests that cannot wait a minute.
+    void setRequestTimeoutMsecs(int msecs);
+    int requestTimeoutMsecs() const;
 
     // Blocking fetches. They return the whole body, or throw TransferError on
     // failure or after the time-out. While they wait, no other handler of the
-    // program runs (no timer tick, no click).
+    // program runs (no timer tick, no click, no queued call on this thread).
     QString OpenURL(const QString &address);            // body as text (UTF-8)
     QByteArray OpenURLBytes(const QString &address);    // data type 1: body as bytes
 
     // Starts an asynchronous GET and returns at once. Exactly one StateChanged
-    // follows: icResponseCompleted once the whole body has arrived, or icError.
-    // At most one request is under way; starting another cancels the first
-    // without an event for it. The body is streamed to a temporary file in
-    // downloadFolder() (the system's temporary folder when empty).
+    // follows on this object's thread: icResponseCompleted once the whole body
+    // has arrived, or icError. At most one request is under way; starting
+    // another cancels the first without an event for it. The body is streamed
+    // to a temporary file in downloadFolder() (the system's temporary folder
+    // when empty), never held in memory. operation must be "get".
     void Execute(const QString &address, const QString &operation = QStringLiteral("get"));
+    // True from Execute until its StateChanged is delivered.
     bool StillExecuting() const;
 
     // For the response that icResponseCompleted reports: the next at most
     // size bytes of the body, in order; empty once everything has been taken.
+    // The body is always given as bytes, whatever dataType says.
     QByteArray GetChunk(qint64 size, int dataType = 1);
     // A header of that response, empty when the response has none.
     QString GetHeader(const QString &name) const;
@@ -55,6 +68,11 @@ public:
     qint64 bytesReceived() const;
     qint64 bytesTotal() const;
 
+    // Why the last failed request failed (the TransferError message for the
+    // blocking calls, the reason behind icError for Execute); empty after a
+    // success.
+    QString lastError() const;
+
     // Where Execute puts its temporary body file; put it beside the target so
     // that takeBodyFile can rename it into place.
     void setDownloadFolder(const QString &folder);
@@ -62,10 +80,14 @@ public:
     // Moves the completed body file to targetPath, replacing any file there,
     // in one rename where the platform allows it. Returns false (and sets
     // *error) when that fails; the body stays available to GetChunk then.
+    // After a successful move GetChunk has nothing more to give.
     bool takeBodyFile(const QString &targetPath, QString *error = nullptr);
 
 signals:
     void StateChanged(int state);
+    // Delivered on this object's thread while an Execute download runs, at
+    // most one pending at a time (so a fast download does not flood the event
+    // queue); received is the count at delivery.
     void progress(qint64 received, qint64 total);
 
 private:

@@ -1,0 +1,394 @@
+#include "common/inet.h"
+#include "fixtureserver.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <thread>
+
+using common::Inet;
+using common::TransferError;
+
+namespace {
+
+const QByteArray kChinese = QStringLiteral("版本 13.04.20，更新说明").toUtf8();
+
+// Runs one Execute to its end and returns the states it reported, waiting a
+// little after the first to catch any second one.
+QList<int> executeAndWait(Inet &inet, const QString &address, int waitMs = 10000)
+{
+    QSignalSpy spy(&inet, &Inet::StateChanged);
+    inet.Execute(address, QStringLiteral("get"));
+    if (!spy.wait(waitMs))
+        return {};
+    QTest::qWait(300);
+    QList<int> states;
+    for (const QList<QVariant> &args : spy)
+        states << args.at(0).toInt();
+    return states;
+}
+
+QByteArray drain(Inet &inet, qint64 chunkSize, int *calls = nullptr)
+{
+    QByteArray all;
+    int n = 0;
+    for (;;) {
+        const QByteArray chunk = inet.GetChunk(chunkSize, 1);
+        ++n;
+        if (chunk.isEmpty() || chunk.size() > chunkSize)
+            break;
+        all += chunk;
+    }
+    if (calls)
+        *calls = n;
+    return all;
+}
+
+QString closedPortAddress()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1/x").arg(port);
+}
+
+} // namespace
+
+class TestInet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void openUrlBodies_data();
+    void openUrlBodies();
+    void openUrlDecodesUtf8();
+    void failures_data();
+    void failures();
+    void timeOutIsOverallForBlockingButIdleForDownloads();
+    void openUrlLetsNoOtherHandlerRun();
+    void openUrlWorksWithoutEventLoop();
+
+    void executeGivesWholeBodyInChunks_data();
+    void executeGivesWholeBodyInChunks();
+    void laterExecuteCancelsEarlierWithoutEvent();
+    void progressCountsTheBody();
+    void takeBodyFileReplacesTarget();
+    void takeBodyFileFailureKeepsChunks();
+    void temporaryFilesDoNotOutliveTheirUse();
+
+private:
+    FixtureServer m_server;
+};
+
+void TestInet::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    QVERIFY(!m_server.writeFile(QStringLiteral("page.html"), "<p>hello</p>\n").isEmpty());
+    QVERIFY(!m_server.writeFile(QStringLiteral("sub/zh.txt"), kChinese).isEmpty());
+    QVERIFY(!m_server.writeFile(QStringLiteral("empty.bin"), QByteArray()).isEmpty());
+}
+
+void TestInet::openUrlBodies_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    const QByteArray page = "<p>hello</p>\n";
+    QTest::newRow("file") << "/page.html" << page;
+    QTest::newRow("file in folder") << "/sub/zh.txt" << kChinese;
+    QTest::newRow("empty") << "/empty.bin" << QByteArray();
+    QTest::newRow("no length") << "/nolength/page.html" << page;
+    QTest::newRow("chunked") << "/chunked/bytes/100000" << FixtureServer::patternBytes(100000);
+    QTest::newRow("three redirects") << "/redirect/3/page.html" << page;
+    QTest::newRow("301 redirect") << "/status/301/redirect/1/page.html" << page;
+    QTest::newRow("redirect to address")
+        << "/redirect?to="
+               + QString::fromLatin1(QUrl::toPercentEncoding(m_server.address("/sub/zh.txt")))
+        << kChinese;
+    QTest::newRow("2 MB") << "/bytes/2000000" << FixtureServer::patternBytes(2000000);
+    QTest::newRow("slow but in time") << "/delay/200/page.html" << page;
+}
+
+void TestInet::openUrlBodies()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    Inet inet;
+    inet.setRequestTimeoutMsecs(5000);
+    QByteArray got;
+    try {
+        got = inet.OpenURLBytes(m_server.address(path));
+    } catch (const TransferError &e) {
+        QFAIL(e.what());
+    }
+    QCOMPARE(got.size(), body.size());
+    QCOMPARE(got, body);
+    QVERIFY(inet.lastError().isEmpty());
+}
+
+void TestInet::openUrlDecodesUtf8()
+{
+    Inet inet;
+    QCOMPARE(inet.OpenURL(m_server.address("/sub/zh.txt")),
+             QStringLiteral("版本 13.04.20，更新说明"));
+}
+
+// Every fault, through both doors: the blocking call throws the message, the
+// download reports exactly one state 11 with the same reason.
+void TestInet::failures_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("message");
+    auto at = [this](const char *path) { return m_server.address(QString::fromLatin1(path)); };
+    QTest::newRow("404") << at("/status/404") << "服务器返回错误 404";
+    QTest::newRow("500") << at("/status/500") << "服务器返回错误 500";
+    QTest::newRow("missing file") << at("/nothing-here.bin") << "服务器返回错误 404";
+    QTest::newRow("404 after redirects") << at("/redirect/2/missing") << "服务器返回错误 404";
+    QTest::newRow("3xx without Location") << at("/status/302") << "服务器返回错误 302";
+    QTest::newRow("too many redirects") << at("/redirect/11/page.html") << "重定向次数过多";
+    QTest::newRow("cut short") << at("/short/bytes/100000") << "数据不完整";
+    QTest::newRow("cut short, 1 byte") << at("/short/bytes/3") << "数据不完整";
+    QTest::newRow("dropped") << at("/drop/bytes/300000") << "数据不完整";
+    QTest::newRow("headers too late") << at("/delay/3000/page.html") << "请求超时";
+    QTest::newRow("refused") << closedPortAddress() << "无法连接服务器";
+    QTest::newRow("not http") << "ftp://127.0.0.1/x" << "网址无效：ftp://127.0.0.1/x";
+    QTest::newRow("tls to plain server")
+        << QStringLiteral("https://127.0.0.1:%1/page.html").arg(m_server.port())
+        << "无法建立安全连接";
+}
+
+void TestInet::failures()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, message);
+    Inet inet;
+    inet.setRequestTimeoutMsecs(1000);
+
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        const QByteArray body = inet.OpenURLBytes(address);
+        QFAIL(qPrintable(QStringLiteral("no error; got %1 bytes").arg(body.size())));
+    } catch (const TransferError &e) {
+        QCOMPARE(e.message(), message);
+    }
+    QCOMPARE(inet.lastError(), message);
+    QVERIFY2(clock.elapsed() < 2500, "the blocking call outlived its time-out");
+
+    QCOMPARE(executeAndWait(inet, address), QList<int>{Inet::icError});
+    QCOMPARE(inet.lastError(), message);
+    QVERIFY(!inet.StillExecuting());
+    QVERIFY(inet.GetChunk(100).isEmpty());
+}
+
+// A trickle that never stalls for a whole time-out but lasts longer than one.
+void TestInet::timeOutIsOverallForBlockingButIdleForDownloads()
+{
+    const QString trickle = m_server.address("/trickle/100/100/bytes/2000"); // about 2 s
+    Inet inet;
+    inet.setRequestTimeoutMsecs(700);
+    QVERIFY_THROWS_EXCEPTION(TransferError, inet.OpenURLBytes(trickle));
+    QCOMPARE(inet.lastError(), QStringLiteral("请求超时"));
+
+    QCOMPARE(executeAndWait(inet, trickle), QList<int>{Inet::icResponseCompleted});
+    QCOMPARE(drain(inet, 4096), FixtureServer::patternBytes(2000));
+}
+
+void TestInet::openUrlLetsNoOtherHandlerRun()
+{
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    timer.start();
+    bool queuedRan = false;
+    QMetaObject::invokeMethod(this, [&queuedRan] { queuedRan = true; }, Qt::QueuedConnection);
+    QSignalSpy executed(new Inet(this), &Inet::StateChanged);
+
+    Inet inet;
+    QCOMPARE(inet.OpenURLBytes(m_server.address("/delay/400/page.html")),
+             QByteArray("<p>hello</p>\n"));
+    QCOMPARE(ticks, 0);
+    QVERIFY(!queuedRan);
+
+    // The same handlers do run once the caller goes back to its event loop.
+    QTRY_VERIFY(ticks > 0 && queuedRan);
+    QVERIFY(executed.isEmpty());
+}
+
+void TestInet::openUrlWorksWithoutEventLoop()
+{
+    QByteArray got;
+    QString error;
+    const QString address = m_server.address("/redirect/1/bytes/50000");
+    std::thread plain([&] {
+        Inet inet;
+        try {
+            got = inet.OpenURLBytes(address);
+        } catch (const TransferError &e) {
+            error = e.message();
+        }
+    });
+    plain.join();
+    QCOMPARE(error, QString());
+    QCOMPARE(got, FixtureServer::patternBytes(50000));
+}
+
+void TestInet::executeGivesWholeBodyInChunks_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("chunkSize");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("contentLength");
+    const QByteArray big = FixtureServer::patternBytes(300000);
+    QTest::newRow("big, odd chunks") << "/bytes/300000" << qint64(4099) << big << "300000";
+    QTest::newRow("byte by byte") << "/page.html" << qint64(1) << QByteArray("<p>hello</p>\n")
+                                  << "13";
+    QTest::newRow("one chunk larger than body") << "/sub/zh.txt" << qint64(1 << 20) << kChinese
+                                                << QString::number(kChinese.size());
+    QTest::newRow("no length") << "/nolength/bytes/300000" << qint64(65536) << big << "";
+    QTest::newRow("chunked") << "/chunked/bytes/300000" << qint64(1000) << big << "";
+    QTest::newRow("redirected") << "/redirect/2/bytes/300000" << qint64(8192) << big
+                                << "300000";
+    QTest::newRow("empty") << "/empty.bin" << qint64(10) << QByteArray() << "0";
+    QTest::newRow("trickle") << "/trickle/20/5000/bytes/300000" << qint64(70000) << big
+                             << "300000";
+}
+
+void TestInet::executeGivesWholeBodyInChunks()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, chunkSize);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, contentLength);
+    Inet inet;
+    QVERIFY(!inet.StillExecuting());
+    QSignalSpy spy(&inet, &Inet::StateChanged);
+    inet.Execute(m_server.address(path));
+    QVERIFY(inet.StillExecuting());
+    QVERIFY(spy.isEmpty()); // returns at once, reports later
+    QVERIFY(spy.wait(10000));
+    QTest::qWait(300);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), int(Inet::icResponseCompleted));
+    QVERIFY(!inet.StillExecuting());
+
+    QCOMPARE(inet.GetHeader(QStringLiteral("Content-Length")), contentLength);
+    QCOMPARE(inet.GetHeader(QStringLiteral("content-length")), contentLength);
+    QCOMPARE(inet.GetHeader(QStringLiteral("X-None")), QString());
+
+    int calls = 0;
+    const QByteArray got = drain(inet, chunkSize, &calls);
+    QCOMPARE(got.size(), body.size());
+    QCOMPARE(got, body);
+    QCOMPARE(calls, int((body.size() + chunkSize - 1) / chunkSize) + 1);
+    QVERIFY(inet.GetChunk(chunkSize).isEmpty());
+}
+
+void TestInet::laterExecuteCancelsEarlierWithoutEvent()
+{
+    Inet inet;
+    QSignalSpy spy(&inet, &Inet::StateChanged);
+    inet.Execute(m_server.address("/delay/300/bytes/1000"));
+    inet.Execute(m_server.address("/status/404"));
+    inet.Execute(m_server.address("/sub/zh.txt"));
+    QVERIFY(spy.wait(5000));
+    QTest::qWait(800); // the first two would have answered by now
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), int(Inet::icResponseCompleted));
+    QCOMPARE(drain(inet, 100), kChinese);
+}
+
+void TestInet::progressCountsTheBody()
+{
+    Inet inet;
+    QList<QPair<qint64, qint64>> reports;
+    connect(&inet, &Inet::progress, this,
+            [&reports](qint64 received, qint64 total) { reports.append({received, total}); });
+    QCOMPARE(executeAndWait(inet, m_server.address("/trickle/10/50000/bytes/500000")),
+             QList<int>{Inet::icResponseCompleted});
+    QCOMPARE(inet.bytesReceived(), qint64(500000));
+    QCOMPARE(inet.bytesTotal(), qint64(500000));
+    QVERIFY(reports.size() >= 2);
+    for (qsizetype i = 1; i < reports.size(); ++i)
+        QVERIFY(reports.at(i).first >= reports.at(i - 1).first);
+    QCOMPARE(reports.last(), qMakePair(qint64(500000), qint64(500000)));
+
+    QCOMPARE(executeAndWait(inet, m_server.address("/nolength/bytes/1000")),
+             QList<int>{Inet::icResponseCompleted});
+    QCOMPARE(inet.bytesReceived(), qint64(1000));
+    QCOMPARE(inet.bytesTotal(), qint64(-1));
+}
+
+void TestInet::takeBodyFileReplacesTarget()
+{
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("Mosalune.exe"));
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(400000, 'x')); // longer than the new body
+    }
+    Inet inet;
+    inet.setDownloadFolder(folder.path());
+    QCOMPARE(executeAndWait(inet, m_server.address("/bytes/300000")),
+             QList<int>{Inet::icResponseCompleted});
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2); // the body waits beside it
+
+    QString error;
+    QVERIFY2(inet.takeBodyFile(target, &error), qPrintable(error));
+    QFile result(target);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QCOMPARE(result.readAll(), FixtureServer::patternBytes(300000));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"Mosalune.exe"});
+    QVERIFY(inet.GetChunk(100).isEmpty());
+    QVERIFY(!inet.takeBodyFile(target, &error));
+}
+
+void TestInet::takeBodyFileFailureKeepsChunks()
+{
+    QTemporaryDir folder;
+    Inet inet;
+    inet.setDownloadFolder(folder.path());
+    QCOMPARE(executeAndWait(inet, m_server.address("/bytes/10000")),
+             QList<int>{Inet::icResponseCompleted});
+    const QByteArray head = inet.GetChunk(1234);
+    QString error;
+    QVERIFY(!inet.takeBodyFile(folder.filePath(QStringLiteral("no/such/dir/file")), &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(head + drain(inet, 999), FixtureServer::patternBytes(10000));
+}
+
+void TestInet::temporaryFilesDoNotOutliveTheirUse()
+{
+    QTemporaryDir folder;
+    QDir dir(folder.path());
+    {
+        Inet inet;
+        inet.setDownloadFolder(folder.path());
+        QCOMPARE(executeAndWait(inet, m_server.address("/short/bytes/100000")),
+                 QList<int>{Inet::icError});
+        QCOMPARE(dir.entryList(QDir::Files), QStringList());
+
+        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/1000")),
+                 QList<int>{Inet::icResponseCompleted});
+        QCOMPARE(dir.entryList(QDir::Files).size(), 1);
+        // The next request replaces the body of the last one.
+        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/2000")),
+                 QList<int>{Inet::icResponseCompleted});
+        QCOMPARE(dir.entryList(QDir::Files).size(), 1);
+        // Destroyed while a download is under way.
+        inet.Execute(m_server.address("/trickle/50/10/bytes/1000"));
+        QTest::qWait(200);
+    }
+    QCOMPARE(dir.entryList(QDir::Files), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestInet)
+#include "tst_inet.moc"

@@ -19,12 +19,44 @@ QString DecodeUtf8(const QByteArray &bytes)
     return decoder.decode(bytes);
 }
 
+namespace {
+
+// Whether some proper prefix of pattern is also its suffix ("aba", "aa").
+bool overlapsItself(const QString &pattern)
+{
+    for (qsizetype n = 1; n < pattern.size(); ++n) {
+        if (QStringView(pattern).left(n) == QStringView(pattern).right(n))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void RemoveAll(QString &text, const QString &pattern)
 {
     if (pattern.isEmpty())
         throw RunError(QStringLiteral("内部错误：要删除的文本为空。"));
-    while (text.contains(pattern, Qt::CaseSensitive))
-        text.remove(pattern, Qt::CaseSensitive);
+    if (!text.contains(pattern, Qt::CaseSensitive))
+        return;
+    if (overlapsItself(pattern)) {
+        while (text.contains(pattern, Qt::CaseSensitive))
+            text.remove(pattern, Qt::CaseSensitive);
+        return;
+    }
+    // Pass after pass costs time in the square of the text's length on a
+    // page built to nest the pattern deeply. For a pattern that cannot
+    // overlap itself, every order of removal ends in the same text, so one
+    // scan that drops each occurrence as soon as it is complete gives the
+    // result of the passes.
+    QString out;
+    out.reserve(text.size());
+    for (const QChar ch : std::as_const(text)) {
+        out.append(ch);
+        if (out.endsWith(pattern, Qt::CaseSensitive))
+            out.chop(pattern.size());
+    }
+    text = out;
 }
 
 qsizetype inStr(qsizetype start, const QString &text, const QString &pattern)

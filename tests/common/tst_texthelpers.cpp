@@ -77,6 +77,21 @@ void TestTextHelpers::removeAll_data()
         << QStringLiteral("&amp;amp;") << QStringLiteral("amp;") << QStringLiteral("&");
     QTest::newRow("whole text") << QStringLiteral("</p></p>") << QStringLiteral("</p>")
                                 << QString();
+    QTest::newRow("deeply nested")
+        << (QString(20000, QLatin1Char('a')) + QString(20000, QLatin1Char('b')) + QStringLiteral("x"))
+        << QStringLiteral("ab") << QStringLiteral("x");
+    QTest::newRow("two occurrences meet after a cut")
+        << QStringLiteral("aaabaab") << QStringLiteral("aab") << QStringLiteral("a");
+    QTest::newRow("nested markup") << QStringLiteral("<p>&nb&nbsp;sp;&nbsp;x</p>")
+                                   << QStringLiteral("&nbsp;") << QStringLiteral("<p>x</p>");
+    // Patterns that overlap themselves: each pass takes the occurrences from
+    // the left without overlap, then the passes repeat.
+    QTest::newRow("self-overlapping, one pass") << QStringLiteral("ababa") << QStringLiteral("aba")
+                                                << QStringLiteral("ba");
+    QTest::newRow("self-overlapping, two passes")
+        << QStringLiteral("aababa") << QStringLiteral("aba") << QString();
+    QTest::newRow("self-overlapping run") << QStringLiteral("aaaaa") << QStringLiteral("aa")
+                                          << QStringLiteral("a");
     QTest::newRow("surrogate halves are code units")
         << (QStringLiteral("x") + QChar(0xd83d) + QChar(0xde00)) << QString(QChar(0xd83d))
         << (QStringLiteral("x") + QChar(0xde00));

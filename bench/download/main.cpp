@@ -1,0 +1,49 @@
+// Downloads one address through the transfer control's Execute, the way the
+// updater does, and moves the finished body into place. Prints the bytes and
+// the seconds it took; run.sh sets it against curl.
+//
+//     mosalune-bench-download <address> <target file>
+
+#include "common/inet.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: mosalune-bench-download <address> <target file>\n");
+        return 2;
+    }
+    const QString target = QFileInfo(args.at(2)).absoluteFilePath();
+
+    common::Inet inet;
+    // Beside the target, so that the finished body is renamed, not copied.
+    inet.setDownloadFolder(QFileInfo(target).absolutePath());
+    QElapsedTimer clock;
+    int code = 1;
+    QObject::connect(&inet, &common::Inet::StateChanged, &app, [&](int state) {
+        if (state != common::Inet::icResponseCompleted) {
+            std::fprintf(stderr, "download failed: %s\n", qPrintable(inet.lastError()));
+        } else {
+            QString error;
+            if (inet.takeBodyFile(target, &error)) {
+                code = 0;
+                std::printf("%lld bytes in %.3f s\n", inet.bytesReceived(),
+                            double(clock.nsecsElapsed()) / 1e9);
+            } else {
+                std::fprintf(stderr, "%s\n", qPrintable(error));
+            }
+        }
+        app.exit(code);
+    });
+    clock.start();
+    inet.Execute(args.at(1), QStringLiteral("get"));
+    app.exec();
+    return code;
+}

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# One 300 MB download from a local nginx, whole process: mosalune-bench-download
+# (Execute into a file, then takeBodyFile, as the updater does) against
+# curl -o, alternating, in one run.
+#
+#   bench/download/run.sh [RUNS] [BUILD_DIR]   (default 7 runs each, build/)
+#
+# Needs mosalune-bench-download built in BUILD_DIR/bin. Installs nginx-light,
+# curl and GNU time when they are missing. The server listens on 127.0.0.1
+# only, on a random free port, with its prefix and config in a temporary
+# folder; it never touches the system's nginx.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+runs=${1:-7}
+build=${2:-build}
+client=$PWD/$build/bin/mosalune-bench-download
+[ -x "$client" ] || { echo "build first: cmake --build $build --target mosalune-bench-download" >&2; exit 2; }
+
+need=()
+command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || need+=(nginx-light)
+command -v curl >/dev/null || need+=(curl)
+[ -x /usr/bin/time ] || need+=(time)
+if ((${#need[@]})); then
+  sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
+fi
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+
+work=$(mktemp -d)
+chmod 755 "$work"
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/www" "$work/logs" "$work/tmp" "$work/out"
+
+echo "making a 300 MB file ..."
+head -c 300M /dev/urandom > "$work/www/big.bin"
+chmod 644 "$work/www/big.bin"
+size=$(stat -c %s "$work/www/big.bin")
+
+# nginx in the foreground as a child of this script; when run as root its
+# worker would drop to nobody, so it stays root instead (the files are ours).
+start_nginx() {
+  local port=$1 user_line=
+  [ "$(id -u)" -eq 0 ] && user_line="user root;"
+  cat > "$work/nginx.conf" <<EOF
+$user_line
+daemon off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log warn;
+events { worker_connections 64; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  client_body_temp_path $work/tmp/body;
+  proxy_temp_path $work/tmp/proxy;
+  fastcgi_temp_path $work/tmp/fastcgi;
+  uwsgi_temp_path $work/tmp/uwsgi;
+  scgi_temp_path $work/tmp/scgi;
+  types { application/octet-stream bin; }
+  server {
+    listen 127.0.0.1:$port;
+    root $work/www;
+  }
+}
+EOF
+  "$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" &
+  server_pid=$!
+  for _ in $(seq 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null && return 0
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true
+  server_pid=
+  return 1
+}
+
+port=
+for _ in $(seq 20); do
+  candidate=$((20000 + RANDOM % 40000))
+  if start_nginx "$candidate"; then port=$candidate; break; fi
+done
+[ -n "$port" ] || { echo "nginx did not start:" >&2; cat "$work/logs/error.log" >&2; exit 1; }
+url="http://127.0.0.1:$port/big.bin"
+echo "nginx on 127.0.0.1:$port, $runs runs each"
+
+# Seconds (wall clock, whole process) and peak RSS in kB of one command.
+measure() {
+  local start end
+  start=$(date +%s%N)
+  /usr/bin/time -f "%M" -o "$work/rss" "$@" >/dev/null
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000 )) $(cat "$work/rss")"
+}
+
+curl -s -o /dev/null "$url"   # into the page cache before anything is timed
+: > "$work/curl.txt"; : > "$work/ours.txt"
+for i in $(seq "$runs"); do
+  rm -f "$work/out/"*
+  measure curl -s -f -o "$work/out/curl.bin" "$url" >> "$work/curl.txt"
+  measure "$client" "$url" "$work/out/ours.bin" >> "$work/ours.txt"
+  if [ "$i" -eq 1 ]; then
+    cmp -s "$work/www/big.bin" "$work/out/curl.bin" || { echo "curl's copy differs" >&2; exit 1; }
+    cmp -s "$work/www/big.bin" "$work/out/ours.bin" || { echo "our copy differs" >&2; exit 1; }
+  fi
+done
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+curl_us=$(cut -d' ' -f1 "$work/curl.txt" | median)
+ours_us=$(cut -d' ' -f1 "$work/ours.txt" | median)
+curl_rss=$(cut -d' ' -f2 "$work/curl.txt" | sort -n | tail -1)
+ours_rss=$(cut -d' ' -f2 "$work/ours.txt" | sort -n | tail -1)
+
+awk -v size="$size" -v c="$curl_us" -v o="$ours_us" -v cr="$curl_rss" -v or="$ours_rss" 'BEGIN {
+  ct = size / c; ot = size / o             # bytes per microsecond = MB/s
+  printf "file:            %.0f MiB\n", size / 1048576
+  printf "curl:            %8.1f MB/s  (median of %s)\n", ct, "'"$runs"'"
+  printf "mosalune:        %8.1f MB/s  (median of %s)\n", ot, "'"$runs"'"
+  printf "ratio:           %8.2f  (mosalune / curl, target >= 0.80) %s\n", ot / ct, (ot / ct >= 0.8) ? "ok" : "MISSED"
+  printf "peak RSS ours:   %8.1f MB   (target < 64 MB) %s\n", or / 1024, (or < 64 * 1024) ? "ok" : "MISSED"
+  printf "peak RSS curl:   %8.1f MB\n", cr / 1024
+}'

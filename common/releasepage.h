@@ -12,7 +12,11 @@ namespace common {
 // calls. Each function works on the whole decoded page text, markup included,
 // finds the first occurrence of its markers and cuts with the page format's
 // own arithmetic. Every failure throws ReadError naming the broken marker or
-// rule; nothing here catches.
+// rule; nothing here catches. ReadError::rule() is the marker itself when a
+// marker is missing ("Ver", "更新日志", "消息推送：", "保存至网盘", "href",
+// "id=\"" …) and a dotted key otherwise: ChangeLog.order, ChangeLog.layout,
+// FileEntries.order, FileEntries.start, FileEntries.quotes, FileEntries.name,
+// DirectAddress.quote, DirectAddress.empty, Push.order.
 
 // Markup fragments stripped with RemoveAll, one after the other, in order.
 const QStringList &CommonMarkup();

@@ -1,5 +1,6 @@
 #include "platform/picturedecoder.h"
 
+#include "platform/jpegdecoder.h"
 #include "platform/metafile.h"
 
 #include <QBuffer>
@@ -79,6 +80,12 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
             throw PictureError(kNotAPicture);
         return renderSvg(svg, size, background);
     }
+
+    // Photos are the common input and the largest: decode them shrunk, and
+    // upright, in one pass.
+    const QImage photo = decodeJpegUpright(path, size);
+    if (!photo.isNull())
+        return stretchOver(photo, size, background);
 
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev
-  libwmf-dev libemf2svg-dev
+  libwmf-dev libemf2svg-dev libjpeg-dev
   fonts-wqy-zenhei xvfb xauth xdg-utils
 )
 

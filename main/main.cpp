@@ -1,5 +1,6 @@
 // Mosalune.exe: the tile maker.
 
+#include "main/programsetup.h"
 #include "main/startup/services.h"
 #include "main/tiles/form1.h"
 #include "platform/appinfo.h"
@@ -16,13 +17,13 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     platform::installFontFallbacks();
 
-    const platform::AppInfo info = platform::AppInfo::current();
+    const platform::AppInfo info = mosalune::programInfo();
+    const std::unique_ptr<platform::NetworkState> network = mosalune::programNetworkState();
     platform::QtDialogService dialogs;
     platform::SystemShell shell;
-    platform::SystemNetworkState network;
     platform::RuntimeDirWindows windows;
     mosalune::ProgramState state;
-    mosalune::Services services{dialogs, shell, network, windows, info, state};
+    mosalune::Services services{dialogs, shell, *network, windows, info, state};
 
     mosalune::Form1 form(services);
     if (!form.load())

@@ -2,18 +2,34 @@
 
 #include "ui_form1.h"
 
+#include "common/inet.h"
+#include "common/releasepage.h"
+#include "common/texthelpers.h"
+#include "main/startup/dialog.h"
+#include "main/startup/updaterswap.h"
 #include "main/tiles/tilegeometry.h"
 #include "main/tiles/tilejob.h"
 #include "main/tiles/tilewriter.h"
 #include "platform/appinfo.h"
+#include "platform/clicklabel.h"
 #include "platform/dialogs.h"
 #include "platform/picturebox.h"
+#include "platform/netstate.h"
 #include "platform/picturedecoder.h"
+#include "platform/shell.h"
+#include "platform/timer.h"
+#include "platform/windowfinder.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QThread>
 #include <QScreen>
 #include <QUrl>
+
+#include <limits>
 
 namespace mosalune {
 
@@ -51,6 +67,15 @@ Form1::Form1(Services &services, QWidget *parent)
     // program's own.
     connect(ui->Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
     connect(ui->p1, &platform::PictureBox::oleDragDrop, this, &Form1::p1_OLEDragDrop);
+    connect(ui->Image1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
+    connect(ui->Label1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
+
+    Timer1 = new platform::Timer(20, this);
+    Timer2 = new platform::Timer(60000, this);
+    connect(Timer1, &platform::Timer::tick, this, &Form1::Timer1_Timer);
+    connect(Timer2, &platform::Timer::tick, this, &Form1::Timer2_Timer);
+    Inet1 = new common::Inet(this);
+    Inet1->setRequestTimeout(m_services.requestTimeout);
 }
 
 Form1::~Form1() = default;
@@ -67,19 +92,102 @@ platform::PictureBox *Form1::Picture1() const
 
 bool Form1::load()
 {
-    layoutSteps();
+    try {
+        readMessagePush();
+        layoutSteps();
+    } catch (const common::RunError &) {
+        // A page that was read but cannot be cut means the page and this
+        // copy no longer fit together.
+        const int answer = m_services.dialogs.msgBox(
+            this, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"), platform::MbYesNo,
+            QStringLiteral("提示:"));
+        if (answer == platform::IdYes)
+            m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        return false;
+    }
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    Timer1->setEnabled(true);
+    Timer2->setEnabled(true);
     return true;
+}
+
+void Form1::readMessagePush()
+{
+    if (!m_services.network.connected()) {
+        Timer2->setInterval(0);
+        return;
+    }
+    QString page;
+    try {
+        page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+    } catch (const common::TransferError &) {
+        // No page at all (no answer, refused, an error status) is a network
+        // problem, not a damaged program: the tile maker opens without push.
+        Timer2->setInterval(0);
+        return;
+    }
+    const common::PushSection push = common::ReadPush(page);
+    PushSwitch = push.pushSwitch;
+    Timer2->setInterval(push.isOn() ? 60000 : 0);
+    m_services.state.PushMessage = push.pushMessage;
+}
+
+void Form1::Timer1_Timer()
+{
+    // A tick that arrives while killUD yields must not start a second swap.
+    if (m_inKillUD)
+        return;
+    if (!m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle)
+        && QFileInfo::exists(QDir(m_services.app.folder).filePath(newUpdaterFileName)))
+        killUD();
+}
+
+void Form1::killUD()
+{
+    if (m_inKillUD)
+        return;
+    m_inKillUD = true;
+    const QDir folder(m_services.app.folder);
+    const bool updaterOpen = m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle);
+    const bool hasNew = QFileInfo::exists(folder.filePath(newUpdaterFileName));
+    const bool hasOld = QFileInfo::exists(folder.filePath(updaterFileName));
+    if (!updaterOpen && hasNew && hasOld) {
+        // Give the updater's process time to end after its window closed.
+        QThread::msleep(1000);
+        QCoreApplication::processEvents();
+        // A failed rename leaves both files; a later tick tries again.
+        replaceUpdater(m_services.app.folder);
+    }
+    m_inKillUD = false;
+}
+
+void Form1::Timer2_Timer()
+{
+    if (!PushSwitch.isEmpty() && PushSwitch == QStringLiteral("开")) {
+        // Counting stops at the largest value instead of wrapping round to a
+        // negative count.
+        if (PushTicks < std::numeric_limits<qint16>::max())
+            ++PushTicks;
+        if (PushTicks == 3) {
+            auto *dialog = new Dialog(m_services, Timer2);
+            dialog->load();
+            dialog->show();
+        }
+    }
+}
+
+void Form1::openReleasePage(Qt::MouseButton button)
+{
+    if (button == Qt::LeftButton)
+        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
 }
 
 void Form1::layoutSteps()
 {
     const platform::AppInfo &app = m_services.app;
-    setWindowTitle(QStringLiteral(" Mosalune   Ver%1.%2.%3")
-                       .arg(app.major, 2, 10, QLatin1Char('0'))
-                       .arg(app.minor, 2, 10, QLatin1Char('0'))
-                       .arg(app.revision, 2, 10, QLatin1Char('0')));
+    setWindowTitle(QStringLiteral(" Mosalune   Ver")
+                   + common::OwnVersion(app.major, app.minor, app.revision));
 
     for (platform::LineControl *line : {Line1, Line2, Line3, Line4})
         line->setVisible(false);

@@ -8,14 +8,17 @@
 #include <memory>
 
 class QMimeData;
-class QTimer;
 
 namespace Ui {
 class Form1;
 }
+namespace common {
+class Inet;
+}
 namespace platform {
 class LineControl;
 class PictureBox;
+class Timer;
 } // namespace platform
 
 namespace mosalune {
@@ -34,8 +37,20 @@ public:
     // showing the window.
     bool load();
 
+    // Puts a downloaded "NewMSLUpdate.exe" in place of "MSLUpdate.exe" once
+    // the updater's window is gone.
+    void killUD();
+
     // Folder of the last loaded picture, with its trailing separator.
     QString PicFolder;
+    // The character after the release page's push marker; "开" means on.
+    QString PushSwitch;
+    // Timer2 ticks counted while the push is on.
+    qint16 PushTicks = 0;
+
+    platform::Timer *Timer1 = nullptr;
+    platform::Timer *Timer2 = nullptr;
+    common::Inet *Inet1 = nullptr;
 
     platform::PictureBox *p1() const;
     platform::PictureBox *Picture1() const;
@@ -44,8 +59,14 @@ public:
     platform::LineControl *Line3 = nullptr;
     platform::LineControl *Line4 = nullptr;
 
+    // The timers' tick handlers (public so that tests can drive the clock).
+    void Timer1_Timer();
+    void Timer2_Timer();
+
 private:
     void layoutSteps();
+    void readMessagePush();
+    void openReleasePage(Qt::MouseButton button);
     void Command1_Click();
     void Command2_Click();
     void Check2_Click();
@@ -57,6 +78,7 @@ private:
     bool pictureLoaded() const;
 
     Services &m_services;
+    bool m_inKillUD = false;
     std::unique_ptr<Ui::Form1> ui;
 };
 

@@ -1,0 +1,18 @@
+#include "main/programsetup.h"
+
+#include "platform/appinfo.h"
+#include "platform/netstate.h"
+
+namespace mosalune {
+
+platform::AppInfo programInfo()
+{
+    return platform::AppInfo::current();
+}
+
+std::unique_ptr<platform::NetworkState> programNetworkState()
+{
+    return std::make_unique<platform::SystemNetworkState>();
+}
+
+} // namespace mosalune

@@ -1,0 +1,47 @@
+#pragma once
+
+// One main window with stand-ins for the platform, for the set-up tests.
+
+#include "support/fakedialogs.h"
+#include "support/fakeplatform.h"
+
+#include "main/startup/services.h"
+#include "main/tiles/form1.h"
+#include "platform/appinfo.h"
+
+#include <QDir>
+
+#include <memory>
+
+struct SetupHarness {
+    fakes::FakeDialogs dialogs;
+    fakes::FakeShell shell;
+    fakes::FakeNetworkState network{true};
+    fakes::FakeWindowFinder fakeWindows;
+    platform::WindowFinder *windows = &fakeWindows;
+    platform::AppInfo app;
+    mosalune::ProgramState state;
+    std::unique_ptr<mosalune::Services> services;
+    std::unique_ptr<mosalune::Form1> form;
+
+    explicit SetupHarness(const QString &releasePage, const QString &folder = QDir::tempPath())
+    {
+        app.folder = folder;
+        app.major = 13;
+        app.minor = 4;
+        app.revision = 20;
+        app.releasePageUrl = releasePage;
+    }
+
+    // Makes the window and runs its load; returns what the load returned.
+    bool open(int timeoutSeconds = 5)
+    {
+        services = std::make_unique<mosalune::Services>(
+            mosalune::Services{dialogs, shell, network, *windows, app, state, timeoutSeconds});
+        form = std::make_unique<mosalune::Form1>(*services);
+        const bool ok = form->load();
+        if (ok)
+            form->show();
+        return ok;
+    }
+};

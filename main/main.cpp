@@ -8,6 +8,7 @@
 #include "platform/fonts.h"
 #include "platform/netstate.h"
 #include "platform/shell.h"
+#include "platform/translations.h"
 #include "platform/windowfinder.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     platform::installFontFallbacks();
+    platform::installChineseTranslations(app);
 
     const platform::AppInfo info = mosalune::programInfo();
     const std::unique_ptr<platform::NetworkState> network = mosalune::programNetworkState();

@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev
   libwmf-dev libemf2svg-dev libjpeg-dev
-  fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
+  qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
 )
 
 missing=()

@@ -31,6 +31,13 @@
 
 #include <limits>
 
+// The window's pictures live in a static library's resources, which the
+// linker keeps only when something asks for them.
+static void initResources()
+{
+    Q_INIT_RESOURCE(mainresources);
+}
+
 namespace mosalune {
 
 namespace {
@@ -41,6 +48,7 @@ const QString kNotice = QStringLiteral("通知:");
 Form1::Form1(Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), ui(std::make_unique<Ui::Form1>())
 {
+    initResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -11,6 +11,7 @@
 #include "platform/picturebox.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QMimeData>
@@ -143,6 +144,10 @@ void TstForm1Tiles::windowLayout()
     QCOMPARE(h.button("Command1")->text(), QStringLiteral("选择图片"));
     QCOMPARE(h.button("Command2")->text(), QStringLiteral("生成图片"));
     QCOMPARE(h.check2()->text(), QStringLiteral("效果预览"));
+    // The banner is stretched to its frame.
+    auto *image1 = h.form->findChild<QLabel *>("Image1");
+    QCOMPARE(image1->pixmap().size(), QSize(177, 106));
+    QVERIFY(image1->hasScaledContents());
 
     // Tab order: display box, choose, generate, preview.
     QWidget *w = h.form->p1();

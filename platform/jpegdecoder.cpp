@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <unistd.h>
-
 extern "C" {
 #include <jpeglib.h>
 }
@@ -176,15 +174,15 @@ QImage applyOrientation(const QImage &stored, int orientation)
 
 QImage decodeJpegUpright(const QString &path, QSize atLeast)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray head = file.peek(3);
-    if (head.size() < 3 || uchar(head[0]) != 0xFF || uchar(head[1]) != 0xD8 || uchar(head[2]) != 0xFF)
-        return {};
-    std::FILE *stream = fdopen(dup(file.handle()), "rb");
+    std::FILE *stream = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!stream)
         return {};
+    unsigned char head[3] = {};
+    if (std::fread(head, 1, 3, stream) != 3 || head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF
+        || std::fseek(stream, 0, SEEK_SET) != 0) {
+        std::fclose(stream);
+        return {};
+    }
     Decoded decoded;
     const bool ok = decode(stream, atLeast.width(), atLeast.height(), &decoded);
     std::fclose(stream);

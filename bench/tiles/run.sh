@@ -40,15 +40,24 @@ imagemagick() {
   convert "${args[@]}"
 }
 
-# Prints "seconds peak-KB" for one run of the command in folder $1.
-measure() {
+# Peak memory in KB of one run of the command in folder $1.
+peak_kb() {
   local dir=$1; shift
-  (cd "$dir" && /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >/dev/null)
-  # %e has only 1/100 s resolution; take wall time in ns ourselves as well.
+  (cd "$dir" && /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >/dev/null)
   cat "$work/time.txt"
 }
 
-now_ns() { date +%s%N; }
+# Wall time in microseconds of one run of the command in folder $1. Nothing
+# wraps the command, so neither side pays for a measuring process.
+wall_us() {
+  local dir=$1; shift
+  local t0 t1
+  t0=$(date +%s%N)
+  (cd "$dir" && "$@" >/dev/null)
+  t1=$(date +%s%N)
+  echo $(( (t1 - t0) / 1000 ))
+}
+
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
 # One picture, both sides, printed.
@@ -60,22 +69,16 @@ echo "making a 6000 x 4000 JPEG ($label) ..."
 eval "$make"
 cp "$work/big.jpg" "$work/ours/big.jpg"
 cp "$work/big.jpg" "$work/im/big.jpg"
-ours_ms=(); im_ms=(); ours_kb=0; im_kb=0
+ours_ms=(); im_ms=()
 for ((r = 0; r < runs; r++)); do
   # Alternate the order so that neither side always runs on a warm cache.
-  for side in ours im; do
-    t0=$(now_ns)
-    if [ $side = ours ]; then
-      out=$(measure "$work/ours" "$cutter" big.jpg)
-    else
-      out=$(export -f imagemagick; measure "$work/im" bash -c imagemagick)
-    fi
-    t1=$(now_ns)
-    kb=${out#* }
-    ms=$(( (t1 - t0) / 1000 ))
-    if [ $side = ours ]; then ours_ms+=("$ms"); ((kb > ours_kb)) && ours_kb=$kb
-    else im_ms+=("$ms"); ((kb > im_kb)) && im_kb=$kb; fi
-  done
+  ours_ms+=("$(wall_us "$work/ours" "$cutter" big.jpg)")
+  im_ms+=("$(wall_us "$work/im" imagemagick)")
+done
+ours_kb=0; im_kb=0
+for ((r = 0; r < 3; r++)); do
+  kb=$(peak_kb "$work/ours" "$cutter" big.jpg); ((kb > ours_kb)) && ours_kb=$kb
+  kb=$(export -f imagemagick; peak_kb "$work/im" bash -c imagemagick); ((kb > im_kb)) && im_kb=$kb
 done
 
 m_ours=$(median "${ours_ms[@]}")

@@ -2,9 +2,8 @@
 
 #include "main/tiles/tilejob.h"
 #include "main/tiles/tilewriter.h"
-#include "platform/picturedecoder.h"
-
 #include "platform/metafile.h"
+#include "platform/picturedecoder.h"
 
 #include <QFile>
 #include <QGuiApplication>

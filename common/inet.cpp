@@ -1,4 +1,6 @@
 #include "common/inet.h"
+
+#include "common/fspath.h"
 #include "common/inet_p.h"
 
 #include <QDir>
@@ -32,14 +34,6 @@ constexpr int kMaxRedirects = 10;
 // gives up on the network thread, which should have answered long before.
 constexpr int kCallerGraceMs = 10000;
 
-std::filesystem::path toPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
 
 bool isSuccess(int status)
 {
@@ -587,7 +581,7 @@ bool Inet::takeBodyFile(const QString &targetPath, QString *error)
     // read position is kept in bodyOffset, so GetChunk carries on if we fail.
     d->body.reset();
     std::error_code code;
-    std::filesystem::rename(toPath(d->bodyPath), toPath(targetPath), code);
+    std::filesystem::rename(toFsPath(d->bodyPath), toFsPath(targetPath), code);
     if (code) {
         // Across file systems a rename cannot work; a copy that replaces the
         // target in one step at its end does the same job.

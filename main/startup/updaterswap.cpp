@@ -1,5 +1,7 @@
 #include "main/startup/updaterswap.h"
 
+#include "common/fspath.h"
+
 #include <QDir>
 
 #include <filesystem>
@@ -7,20 +9,10 @@
 
 namespace mosalune {
 
-namespace {
-
-std::filesystem::path fsPath(const QString &path)
-{
-    const QByteArray utf8 = path.toUtf8();
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-} // namespace
-
 SwapResult replaceUpdater(const QString &folder, QString *error)
 {
-    const std::filesystem::path oldFile = fsPath(QDir(folder).filePath(updaterFileName));
-    const std::filesystem::path newFile = fsPath(QDir(folder).filePath(newUpdaterFileName));
+    const std::filesystem::path oldFile = common::toFsPath(QDir(folder).filePath(updaterFileName));
+    const std::filesystem::path newFile = common::toFsPath(QDir(folder).filePath(newUpdaterFileName));
     std::error_code ec;
     const auto oldStatus = std::filesystem::status(oldFile, ec);
     if (ec || !std::filesystem::is_regular_file(oldStatus))

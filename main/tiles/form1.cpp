@@ -53,6 +53,10 @@ Form1::Form1(Services &services, QWidget *parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(400, 322);
+    // The boxes' empty colour is the tile job's: an emptied display box is
+    // cut to exactly what the command-line cutter would write.
+    ui->p1->setBackColor(tiles::boxBackground());
+    ui->Picture1->setBackColor(tiles::boxBackground());
 
     // The guides belong to the display box; their design places are replaced
     // by the layout steps.

@@ -1,7 +1,7 @@
 // The main window's set-up: the message push read from the release page over
 // HTTP, the question when the page cannot be cut, the timers and the banner.
 
-#include "harness.h"
+#include "support/formharness.h"
 
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
@@ -67,7 +67,7 @@ private:
 
 void TstForm1Setup::offlineStart()
 {
-    SetupHarness h(publish("offline.html", ReleasePage().build()));
+    FormHarness h(publish("offline.html", ReleasePage().build()));
     h.network.result = false;
     QVERIFY(h.open());
     QCOMPARE(h.network.calls, 1);
@@ -111,7 +111,7 @@ void TstForm1Setup::pushReading()
     QFETCH(QString, pushSwitch);
     QFETCH(bool, timer2Runs);
     QFETCH(QString, pushMessage);
-    SetupHarness h(publish("push.html", page));
+    FormHarness h(publish("push.html", page));
     QVERIFY(h.open());
     QVERIFY(h.dialogs.messages.isEmpty());
     QCOMPARE(h.form->PushSwitch, pushSwitch);
@@ -147,7 +147,7 @@ void TstForm1Setup::pageThatCannotBeCut()
     QFETCH(int, answer);
     QFETCH(bool, opensPage);
     const QString address = publish("broken.html", page);
-    SetupHarness h(address);
+    FormHarness h(address);
     h.dialogs.answers << answer;
     // The load says the program has to end; the window is never shown.
     QVERIFY(!h.open());
@@ -176,7 +176,7 @@ void TstForm1Setup::fetchFailureOpensTheWindow()
 {
     QFETCH(QString, address);
     QFETCH(int, timeout);
-    SetupHarness h(address);
+    FormHarness h(address);
     QVERIFY(h.open(timeout));
     QVERIFY(h.form->isVisible());
     QVERIFY(h.dialogs.messages.isEmpty());
@@ -186,7 +186,7 @@ void TstForm1Setup::fetchFailureOpensTheWindow()
 
 void TstForm1Setup::dialogOnTheThirdTick()
 {
-    SetupHarness h(publish("ticks.html", ReleasePage().build()));
+    FormHarness h(publish("ticks.html", ReleasePage().build()));
     QVERIFY(h.open());
     h.form->Timer2_Timer();
     h.form->Timer2_Timer();
@@ -208,7 +208,7 @@ void TstForm1Setup::dialogOnTheThirdTick()
 
 void TstForm1Setup::tickCountStopsAtItsLargestValue()
 {
-    SetupHarness h(publish("ticks2.html", ReleasePage().build()));
+    FormHarness h(publish("ticks2.html", ReleasePage().build()));
     QVERIFY(h.open());
     h.form->PushTicks = 32766;
     h.form->Timer2_Timer();
@@ -220,7 +220,7 @@ void TstForm1Setup::tickCountStopsAtItsLargestValue()
 void TstForm1Setup::bannerAndContactLineOpenTheReleasePage()
 {
     const QString address = publish("banner.html", ReleasePage().build());
-    SetupHarness h(address);
+    FormHarness h(address);
     h.network.result = false;
     QVERIFY(h.open());
     auto *image1 = h.form->findChild<platform::ClickLabel *>("Image1");

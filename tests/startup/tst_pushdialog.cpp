@@ -1,7 +1,7 @@
 // The pushed notice dialog: its text, and what its two buttons and its close
 // box do to the main window's Timer2.
 
-#include "harness.h"
+#include "support/formharness.h"
 
 #include "main/startup/dialog.h"
 #include "platform/timer.h"
@@ -13,21 +13,18 @@
 
 namespace {
 
-struct DialogHarness {
-    fakes::FakeDialogs dialogs;
-    fakes::FakeShell shell;
-    fakes::FakeNetworkState network{true};
-    fakes::FakeWindowFinder windows;
-    platform::AppInfo app;
-    mosalune::ProgramState state;
-    mosalune::Services services{dialogs, shell, network, windows, app, state};
+struct DialogHarness : FormHarness {
     platform::Timer timer2{60000};
 
-    DialogHarness() { timer2.setEnabled(true); }
+    DialogHarness() : FormHarness(QString())
+    {
+        makeServices();
+        timer2.setEnabled(true);
+    }
 
     QPointer<mosalune::Dialog> show()
     {
-        auto *dialog = new mosalune::Dialog(services, &timer2);
+        auto *dialog = new mosalune::Dialog(*services, &timer2);
         dialog->load();
         dialog->show();
         return dialog;
@@ -127,7 +124,7 @@ void TstPushDialog::silencedAfterTheMainWindowHasGone()
 {
     DialogHarness h;
     auto *timer2 = new platform::Timer(60000);
-    auto *dialog = new mosalune::Dialog(h.services, timer2);
+    auto *dialog = new mosalune::Dialog(*h.services, timer2);
     dialog->load();
     dialog->show();
     QPointer<mosalune::Dialog> guard = dialog;

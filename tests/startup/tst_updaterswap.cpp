@@ -1,7 +1,8 @@
 // The swap of a downloaded updater: left alone while the updater's window is
 // open in another process, put in place about a second after it is gone.
 
-#include "harness.h"
+#include "support/files.h"
+#include "support/formharness.h"
 
 #include "main/startup/updaterswap.h"
 #include "platform/timer.h"
@@ -11,6 +12,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using files::readAll;
 
 namespace {
 
@@ -33,12 +36,6 @@ QFileDevice::Permissions modeOf(const QString &path)
                      | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
                      | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
     return QFile::permissions(path) & all;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 const QFileDevice::Permissions executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -77,7 +74,7 @@ void TstUpdaterSwap::swapWaitsForTheUpdatersWindow()
     QTRY_VERIFY_WITH_TIMEOUT((said += updater.readAllStandardOutput()).contains("SHOWN"), 10000);
 
     platform::RuntimeDirWindows windows(windowsFolder.path());
-    SetupHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
+    FormHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
     h.network.result = false;
     h.windows = &windows;
     QVERIFY(h.open());
@@ -105,7 +102,7 @@ void TstUpdaterSwap::newUpdaterWithoutAnOldOneIsLeftAlone()
     QTemporaryDir program;
     const QString newPath = program.filePath(mosalune::newUpdaterFileName);
     writeFile(newPath, "new", plain);
-    SetupHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
+    FormHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
     h.network.result = false;
     QVERIFY(h.open());
     QTest::qWait(300);

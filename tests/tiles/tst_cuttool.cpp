@@ -1,11 +1,7 @@
 // mosalune-cut: the window's tile job from the command line, with no display.
 
-#include "support/fakedialogs.h"
-#include "support/fakeplatform.h"
-
-#include "main/startup/services.h"
-#include "main/tiles/form1.h"
-#include "platform/appinfo.h"
+#include "support/files.h"
+#include "support/formharness.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,16 +10,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using files::readAll;
+
 namespace {
 
 const QString data = QStringLiteral(MOSALUNE_TEST_DATA);
 const QString cutter = QStringLiteral(MOSALUNE_TOOLS_DIR "/mosalune-cut");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Run {
     int exitCode = -1;
@@ -83,20 +75,13 @@ void TstCutTool::writesWhatTheWindowWrites()
     QTemporaryDir byWindow;
     QTemporaryDir byTool;
 
-    fakes::FakeDialogs dialogs;
-    fakes::FakeShell shell;
-    fakes::FakeNetworkState network(false);
-    fakes::FakeWindowFinder windows;
-    platform::AppInfo app;
-    mosalune::ProgramState state;
-    mosalune::Services services{dialogs, shell, network, windows, app, state};
-    mosalune::Form1 form(services);
-    form.load();
-    form.show();
-    dialogs.fileNames << copyInto(byWindow, file);
-    QTest::mouseClick(form.findChild<QPushButton *>("Command1"), Qt::LeftButton);
-    QTest::mouseClick(form.findChild<QPushButton *>("Command2"), Qt::LeftButton);
-    QCOMPARE(dialogs.messages.size(), 1);
+    FormHarness h(QStringLiteral("http://127.0.0.1:9/release.html"));
+    h.network.result = false;
+    QVERIFY(h.open());
+    h.dialogs.fileNames << copyInto(byWindow, file);
+    QTest::mouseClick(h.form->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+    QTest::mouseClick(h.form->findChild<QPushButton *>("Command2"), Qt::LeftButton);
+    QCOMPARE(h.dialogs.messages.size(), 1);
 
     const Run run = cut({copyInto(byTool, file)});
     QCOMPARE(run.exitCode, 0);

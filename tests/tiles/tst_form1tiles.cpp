@@ -2,12 +2,9 @@
 // file dialog, drops and the preview box, with the message boxes answered by
 // a stand-in.
 
-#include "support/fakedialogs.h"
-#include "support/fakeplatform.h"
+#include "support/files.h"
+#include "support/formharness.h"
 
-#include "main/startup/services.h"
-#include "main/tiles/form1.h"
-#include "platform/appinfo.h"
 #include "platform/picturebox.h"
 
 #include <QCheckBox>
@@ -19,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using files::readAll;
+
 namespace {
 
 const QString data = QStringLiteral(MOSALUNE_TEST_DATA);
@@ -26,33 +25,16 @@ const QString kLoadFirst = QStringLiteral("请先载入图片");
 const QString kDone = QStringLiteral("图片已经切割完毕,在原图片文件夹下以1-8命名");
 const QString kBadPicture = QStringLiteral("图片格式错误");
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // One main window with its stand-ins, offline.
-struct Harness {
-    fakes::FakeDialogs dialogs;
-    fakes::FakeShell shell;
-    fakes::FakeNetworkState network{false};
-    fakes::FakeWindowFinder windows;
-    platform::AppInfo app;
-    mosalune::ProgramState state;
-    mosalune::Services services{dialogs, shell, network, windows, app, state};
-    std::unique_ptr<mosalune::Form1> form;
-
+struct Harness : FormHarness {
     explicit Harness(int major = 13, int minor = 4, int revision = 20)
+        : FormHarness(QStringLiteral("http://127.0.0.1:9/release.html"))
     {
-        app.folder = QDir::tempPath();
+        network.result = false;
         app.major = major;
         app.minor = minor;
         app.revision = revision;
-        app.releasePageUrl = QStringLiteral("http://127.0.0.1:9/release.html");
-        form = std::make_unique<mosalune::Form1>(services);
-        form->load();
-        form->show();
+        open();
     }
 
     QPushButton *button(const char *name) { return form->findChild<QPushButton *>(name); }

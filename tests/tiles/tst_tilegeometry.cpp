@@ -11,6 +11,9 @@
 #include <QtTest>
 
 #include "main/tiles/tilejob.h"
+#include "support/files.h"
+
+using files::readAll;
 
 using namespace tiles;
 
@@ -26,12 +29,6 @@ QImage positionRamp()
         for (int x = 0; x < image.width(); ++x)
             image.setPixelColor(x, y, QColor::fromRgba64(quint16(160 * x), quint16(320 * y), 0));
     return image;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

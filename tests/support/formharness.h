@@ -1,6 +1,6 @@
 #pragma once
 
-// One main window with stand-ins for the platform, for the set-up tests.
+// One main window with stand-ins for the platform, for the form tests.
 
 #include "support/fakedialogs.h"
 #include "support/fakeplatform.h"
@@ -13,7 +13,7 @@
 
 #include <memory>
 
-struct SetupHarness {
+struct FormHarness {
     fakes::FakeDialogs dialogs;
     fakes::FakeShell shell;
     fakes::FakeNetworkState network{true};
@@ -24,7 +24,7 @@ struct SetupHarness {
     std::unique_ptr<mosalune::Services> services;
     std::unique_ptr<mosalune::Form1> form;
 
-    explicit SetupHarness(const QString &releasePage, const QString &folder = QDir::tempPath())
+    explicit FormHarness(const QString &releasePage, const QString &folder = QDir::tempPath())
     {
         app.folder = folder;
         app.major = 13;
@@ -33,12 +33,19 @@ struct SetupHarness {
         app.releasePageUrl = releasePage;
     }
 
-    // Makes the window and runs its load; returns what the load returned.
-    bool open(int timeoutSeconds = 5)
+    // The services the forms are given, from the stand-ins as they are set
+    // now.
+    mosalune::Services &makeServices(int timeoutSeconds = 5)
     {
         services = std::make_unique<mosalune::Services>(
             mosalune::Services{dialogs, shell, network, *windows, app, state, timeoutSeconds});
-        form = std::make_unique<mosalune::Form1>(*services);
+        return *services;
+    }
+
+    // Makes the window and runs its load; returns what the load returned.
+    bool open(int timeoutSeconds = 5)
+    {
+        form = std::make_unique<mosalune::Form1>(makeServices(timeoutSeconds));
         const bool ok = form->load();
         if (ok)
             form->show();

@@ -3,10 +3,13 @@
 # there yet. Safe to run again; it installs nothing when all is present.
 set -euo pipefail
 
+# Installed without Recommends, so whatever our code relies on that a library
+# only recommends is named here itself: libwmf draws text with the URW fonts,
+# and its pkg-config file links expat.
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev
-  libwmf-dev libemf2svg-dev libjpeg-dev
+  libwmf-dev libexpat1-dev fonts-urw-base35 libemf2svg-dev libjpeg-dev
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
 )
 

@@ -124,6 +124,17 @@ void Transfer::onMetaData()
     const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&known);
     const bool chunked = m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
     m_order.progress->total = (known && !chunked && length >= 0) ? length : -1;
+    if (m_order.maxBody >= 0 && m_order.progress->total > m_order.maxBody)
+        refuseTooLarge();
+}
+
+// Stops a body kept in memory that has outgrown what the caller accepts.
+void Transfer::refuseTooLarge()
+{
+    m_body.clear();
+    fail(QStringLiteral("服务器返回的内容过大（超过 %1 MB）").arg(m_order.maxBody / (1024 * 1024)));
+    if (m_reply)
+        m_reply->abort();
 }
 
 void Transfer::onReadyRead()
@@ -135,6 +146,8 @@ void Transfer::onReadyRead()
         return;
     }
     if (!m_order.toFile) {
+        if (m_order.maxBody >= 0 && m_body.size() + m_reply->bytesAvailable() > m_order.maxBody)
+            return refuseTooLarge();
         m_body += m_reply->readAll();
         m_received = m_body.size();
     } else {
@@ -359,6 +372,7 @@ QByteArray InetPrivate::fetchBlocking(const QString &address)
     order.id = nextId++;
     order.address = address;
     order.timeoutMs = timeoutMs;
+    order.maxBody = Inet::kMaxPageBytes;
     order.progress = std::make_shared<TransferProgress>();
     order.onDone = [waiter](TransferResult result) {
         std::lock_guard<std::mutex> lock(waiter->mutex);

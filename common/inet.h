@@ -40,8 +40,12 @@ public:
     void setRequestTimeoutMsecs(int msecs);
     int requestTimeoutMsecs() const;
 
+    // The most a blocking fetch accepts. A release or share page is a few KB;
+    // a body beyond this is refused rather than read into memory without end.
+    static constexpr qint64 kMaxPageBytes = 4 * 1024 * 1024;
+
     // Blocking fetches. They return the whole body, or throw TransferError on
-    // failure or after the time-out. While they wait, no other handler of the
+    // failure, after the time-out, or past kMaxPageBytes. While they wait, no other handler of the
     // program runs (no timer tick, no click, no queued call on this thread).
     QString OpenURL(const QString &address);            // body as text (UTF-8)
     QByteArray OpenURLBytes(const QString &address);    // data type 1: body as bytes

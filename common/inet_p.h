@@ -50,6 +50,8 @@ struct TransferOrder {
     // Blocking fetches must finish within the time-out; downloads to a file
     // fail only when they stall that long.
     bool toFile = false;
+    // Bodies kept in memory are refused beyond this many bytes (-1: no limit).
+    qint64 maxBody = -1;
     QString folder;
     std::shared_ptr<TransferProgress> progress;
     std::function<void()> onProgress;  // called on the network thread
@@ -92,6 +94,7 @@ private:
     void onFinished();
     void onTimeout();
     void fail(const QString &message);
+    void refuseTooLarge();
     void complete(TransferResult result);
     QString failureOf() const;
 

@@ -18,9 +18,25 @@ QString quoted(const QString &text)
     return QStringLiteral("“%1”").arg(text);
 }
 
+// True for the device names that Windows reserves in every folder, with or
+// without an extension ("NUL", "com1.txt").
+bool isReservedDeviceName(const QString &name)
+{
+    const QString stem = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList plain{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                   QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (plain.contains(stem))
+        return true;
+    return stem.size() == 4 && (stem.startsWith(QStringLiteral("COM")) || stem.startsWith(QStringLiteral("LPT")))
+           && stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9');
+}
+
 // Why name cannot be written as a file in the program folder, or an empty
 // text when it can. The page is outside the program's control: a name with a
-// path in it would let the page put files anywhere the user may write.
+// path in it would let the page put files anywhere the user may write, and a
+// name that reads differently from what it is (a right-to-left override, an
+// invisible character) could pass a file off as another. The program folder
+// must also stay usable on Windows, so what Windows refuses is refused here.
 QString unsafeNameReason(const QString &name)
 {
     if (name.isEmpty())
@@ -32,7 +48,20 @@ QString unsafeNameReason(const QString &name)
             return QStringLiteral("文件名中不能含有“/”“\\”或“:”，只能是单纯的文件名，不能带路径");
         if (ch.category() == QChar::Other_Control)
             return QStringLiteral("文件名中含有控制字符");
+        if (ch.category() == QChar::Other_Format || ch.category() == QChar::Separator_Line
+            || ch.category() == QChar::Separator_Paragraph)
+            return QStringLiteral("文件名中含有不可见的格式字符（如方向控制符、零宽字符或换行符）");
+        if (QStringLiteral("<>\"|?*").contains(ch))
+            return QStringLiteral("文件名中不能含有 < > \" | ? * 等字符");
     }
+    if (name.front().isSpace() || name.back().isSpace())
+        return QStringLiteral("文件名的开头或结尾不能是空格");
+    if (name.endsWith(QLatin1Char('.')))
+        return QStringLiteral("文件名不能以“.”结尾");
+    if (name.toUtf8().size() > 255)
+        return QStringLiteral("文件名过长");
+    if (isReservedDeviceName(name))
+        return QStringLiteral("文件名是系统保留的设备名");
     return QString();
 }
 

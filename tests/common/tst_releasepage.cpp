@@ -265,6 +265,27 @@ void TestReleasePage::fileEntries_data()
         {"dot", QStringLiteral(".")},
         {"empty", QString()},
         {"tab", QStringLiteral("a\tb.exe")},
+        {"right-to-left override", QStringLiteral("photo\u202Eexe.jpg")},
+        {"zero-width space", QStringLiteral("Mosalune\u200B.exe")},
+        {"zero-width joiner", QStringLiteral("Mosa\u200Dlune.exe")},
+        {"byte-order mark", QStringLiteral("\uFEFFMosalune.exe")},
+        {"line separator", QStringLiteral("a\u2028b.exe")},
+        {"paragraph separator", QStringLiteral("a\u2029b.exe")},
+        {"leading space", QStringLiteral(" Mosalune.exe")},
+        {"trailing space", QStringLiteral("Mosalune.exe ")},
+        {"ideographic space at the end", QStringLiteral("Mosalune.exe\u3000")},
+        {"trailing dot", QStringLiteral("Mosalune.exe.")},
+        {"256 bytes", QString(256, QLatin1Char('a'))},
+        {"86 Chinese characters (258 bytes)", QString(86, QChar(0x6587))},
+        {"less than", QStringLiteral("a<b.exe")},
+        {"greater than", QStringLiteral("a>b.exe")},
+        {"pipe", QStringLiteral("a|b.exe")},
+        {"question mark", QStringLiteral("a?.exe")},
+        {"asterisk", QStringLiteral("*.exe")},
+        {"CON", QStringLiteral("CON")},
+        {"nul with extension", QStringLiteral("nul.txt")},
+        {"COM1", QStringLiteral("COM1.dll")},
+        {"lpt9", QStringLiteral("lpt9")},
     };
     for (const auto &[tag, name] : unsafe) {
         ReleasePage page;
@@ -272,6 +293,16 @@ void TestReleasePage::fileEntries_data()
         QTest::newRow(qPrintable(QStringLiteral("unsafe name: ") + QLatin1String(tag)))
             << page.build() << QStringList() << QStringList() << QStringList()
             << QStringLiteral("FileEntries.name");
+    }
+    // Names close to those refused stay fine.
+    for (const QString &name : {QString(255, QLatin1Char('a')), QString(85, QChar(0x6587)),
+                                QStringLiteral("CONSOLE.txt"), QStringLiteral("COM10.dll"),
+                                QStringLiteral("说明 文件.txt"), QStringLiteral("a.b.c")}) {
+        ReleasePage page;
+        page.files = QStringList{fileEntry(3, name, QStringLiteral("http://s/ok"))};
+        QTest::newRow(qPrintable(QStringLiteral("fine name: ") + name.left(20)))
+            << page.build() << QStringList{QStringLiteral("3、%1\"http://s/ok\"").arg(name)}
+            << QStringList{name} << QStringList{QStringLiteral("http://s/ok")} << QString();
     }
     QTest::newRow("quote among the first two characters")
         << QStringLiteral("更新文件及地址：<p>1\"http://s/a\" x<p>消息推送：开最新完整版") << QStringList()

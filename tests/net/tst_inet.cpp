@@ -72,6 +72,8 @@ private slots:
     void failures_data();
     void failures();
     void timeOutIsOverallForBlockingButIdleForDownloads();
+    void pagesAreCappedDownloadsAreNot_data();
+    void pagesAreCappedDownloadsAreNot();
     void openUrlLetsNoOtherHandlerRun();
     void openUrlWorksWithoutEventLoop();
 
@@ -185,6 +187,47 @@ void TestInet::failures()
     QCOMPARE(inet.lastError(), message);
     QVERIFY(!inet.StillExecuting());
     QVERIFY(inet.GetChunk(100).isEmpty());
+}
+
+// A page is read into memory, so a body past the cap is refused however it is
+// sent (announced, chunked, or with no length and no end in sight), while a
+// download streams to its file whatever its size.
+void TestInet::pagesAreCappedDownloadsAreNot_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("accepted");
+    const qint64 cap = Inet::kMaxPageBytes;
+    QTest::newRow("at the cap") << QStringLiteral("/bytes/%1").arg(cap) << true;
+    QTest::newRow("at the cap, no length") << QStringLiteral("/nolength/bytes/%1").arg(cap) << true;
+    QTest::newRow("one byte over") << QStringLiteral("/bytes/%1").arg(cap + 1) << false;
+    QTest::newRow("one byte over, chunked") << QStringLiteral("/chunked/bytes/%1").arg(cap + 1) << false;
+    QTest::newRow("a gigabyte, no length") << QStringLiteral("/nolength/bytes/1000000000") << false;
+}
+
+void TestInet::pagesAreCappedDownloadsAreNot()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, accepted);
+    Inet inet;
+    inet.setRequestTimeoutMsecs(20000);
+    try {
+        const QByteArray body = inet.OpenURLBytes(m_server.address(path));
+        QVERIFY2(accepted, qPrintable(QStringLiteral("a page of %1 bytes was accepted").arg(body.size())));
+        QCOMPARE(body, FixtureServer::patternBytes(Inet::kMaxPageBytes));
+    } catch (const TransferError &e) {
+        QVERIFY2(!accepted, e.what());
+        QCOMPARE(e.message(), QStringLiteral("服务器返回的内容过大（超过 4 MB）"));
+    }
+    if (accepted)
+        return;
+    // The same body as a download is taken whole, except the endless one.
+    if (path.contains(QStringLiteral("1000000000")))
+        return;
+    QCOMPARE(executeAndWait(inet, m_server.address(path)), QList<int>{Inet::icResponseCompleted});
+    qint64 total = 0;
+    for (QByteArray chunk = inet.GetChunk(1 << 20); !chunk.isEmpty(); chunk = inet.GetChunk(1 << 20))
+        total += chunk.size();
+    QCOMPARE(total, Inet::kMaxPageBytes + 1);
 }
 
 // A trickle that never stalls for a whole time-out but lasts longer than one.

@@ -240,7 +240,8 @@ QString DirectAddress(const QString &sharePage)
     raw = raw.mid(from, to - from);
     // An empty address would only fail once the downloads are under way,
     // after earlier files have been replaced; fail while nothing is written.
-    if (raw.isEmpty())
+    // Line breaks and tabs count as empty too, although only spaces are cut.
+    if (raw.trimmed().isEmpty())
         throw ReadError(QStringLiteral("DirectAddress.empty"),
                         QStringLiteral("分享页中的下载地址为空。"));
     return raw;

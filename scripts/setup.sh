@@ -13,6 +13,11 @@ packages=(
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
 )
 
+# The fuzzers (scripts/fuzz.sh) are built with clang and its sanitizer runtime.
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-dev)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

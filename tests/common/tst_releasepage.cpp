@@ -367,6 +367,9 @@ void TestReleasePage::directAddress_data()
         << QStringLiteral("id=\"");
     QTest::newRow("empty address") << QStringLiteral("保存至网盘<a href=\" \" id=\"d\">") << QString()
                                    << QStringLiteral("DirectAddress.empty");
+    QTest::newRow("address of a line break and spaces")
+        << QStringLiteral("保存至网盘href=\"\n       \"id=\"dm") << QString()
+        << QStringLiteral("DirectAddress.empty");
 }
 
 void TestReleasePage::directAddress()

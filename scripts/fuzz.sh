@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each one for SECONDS
+# (default 30) from its seed corpus. Any crash, leak, hang or broken
+# invariant ends the run with status 1; findings land in build-fuzz/findings/.
+#
+#   bash scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+case $seconds in '' | *[!0-9]*) echo "usage: bash scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;; esac
+
+scripts/setup.sh --fuzz
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMOSALUNE_BUILD_FUZZERS=ON -DMOSALUNE_BUILD_TESTS=OFF -DMOSALUNE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j2 --target fuzzers
+
+mkdir -p build-fuzz/findings
+status=0
+for target in text releasepage sharepage; do
+  corpus=build-fuzz/corpus/$target
+  mkdir -p "$corpus"
+  cp -n fuzz/corpus/"$target"/* "$corpus"/
+  echo "== fuzz_$target: $seconds s"
+  # -timeout: one input running for 10 s is a hang; -rss_limit_mb: a leak or
+  # an input that swells memory. The sanitizers abort on their first report.
+  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    build-fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix=build-fuzz/findings/"$target"- "$corpus" \
+    >build-fuzz/fuzz_"$target".log 2>&1; then
+    status=1
+    echo "fuzz_$target found a fault:"
+    tail -n 40 build-fuzz/fuzz_"$target".log
+  fi
+  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' build-fuzz/fuzz_"$target".log || true
+done
+if ((status)); then echo "fuzzing: faults found (see build-fuzz/findings/)"; else echo "fuzzing: no faults"; fi
+exit "$status"

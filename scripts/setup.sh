@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-svg-dev
   libwmf-dev libexpat1-dev fonts-urw-base35 libemf2svg-dev libjpeg-dev
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
+  desktop-file-utils
 )
 
 # The fuzzers (scripts/fuzz.sh) are built with clang and its sanitizer runtime.

@@ -76,8 +76,10 @@ Form1::Form1(Services &services, QWidget *parent)
     connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     // The check box's click follows every change of its value, also the
-    // program's own.
-    connect(ui->Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
+    // program's own. Not stateChanged: a value the handler sets while the
+    // box is still handling the user's click is never published there, so
+    // the next real click would go unreported.
+    connect(ui->Check2, &QCheckBox::toggled, this, &Form1::Check2_Click);
     connect(ui->p1, &platform::PictureBox::oleDragDrop, this, &Form1::p1_OLEDragDrop);
     connect(ui->Image1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
     connect(ui->Label1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);

@@ -14,8 +14,6 @@ namespace platform {
 
 namespace {
 
-const QString kNotAPicture = QStringLiteral("图片格式错误");
-
 QImage canvas(QSize size, const QColor &background)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -27,7 +25,7 @@ QImage renderSvg(const QByteArray &svg, QSize size, const QColor &background)
 {
     QSvgRenderer renderer(svg);
     if (!renderer.isValid())
-        throw PictureError(kNotAPicture);
+        throw PictureError();
     renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
     QImage image = canvas(size, background);
     QPainter painter(&image);
@@ -49,35 +47,53 @@ QImage stretchOver(const QImage &picture, QSize size, const QColor &background)
 
 } // namespace
 
+PictureError::PictureError(Cause cause)
+    : RunError(QStringLiteral("图片格式错误")), m_cause(cause)
+{
+}
+
 QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
 {
+    using Cause = PictureError::Cause;
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile())
-        throw PictureError(kNotAPicture);
+    if (path.isEmpty() || !info.exists())
+        throw PictureError(Cause::NoSuchFile);
+    if (info.isDir())
+        throw PictureError(Cause::Folder);
+    if (!info.isFile())
+        throw PictureError();
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw PictureError(kNotAPicture);
-    if (file.size() == 0)
-        throw PictureError(kNotAPicture);
+        throw PictureError(Cause::Unreadable);
+    // The size a file system reports is not always what can be read; the
+    // first bytes tell an empty file from one that cannot be read at all.
+    char head[64];
+    const qint64 got = file.read(head, sizeof head);
+    if (got < 0)
+        throw PictureError(Cause::Unreadable);
+    if (got == 0)
+        throw PictureError();
+    if (!file.seek(0))
+        throw PictureError(Cause::Unreadable);
 
     // Metafiles are drawings, not pixels: render them straight at the size
     // they are shown at.
-    const MetafileKind kind = metafileKind(file.peek(64));
+    const MetafileKind kind = metafileKind(QByteArray::fromRawData(head, got));
     if (kind != MetafileKind::None) {
         // A metafile is small; a huge one is not a metafile we want to play.
         if (file.size() > 64 * 1024 * 1024)
-            throw PictureError(kNotAPicture);
+            throw PictureError();
         const QByteArray data = file.readAll();
         if (kind == MetafileKind::Wmf) {
             const QImage played = renderWmf(data, size);
             if (played.isNull())
-                throw PictureError(kNotAPicture);
+                throw PictureError();
             return stretchOver(played, size, background);
         }
         const QByteArray svg = emfToSvg(data);
         if (svg.isEmpty())
-            throw PictureError(kNotAPicture);
+            throw PictureError();
         return renderSvg(svg, size, background);
     }
 
@@ -91,7 +107,7 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     if (!reader.canRead())
-        throw PictureError(kNotAPicture);
+        throw PictureError();
 
     // Let the decoder shrink while it decodes (JPEG does this in the DCT).
     // The size asked for is in the stored orientation, before the EXIF
@@ -106,7 +122,7 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
 
     QImage picture = reader.read();
     if (picture.isNull())
-        throw PictureError(kNotAPicture);
+        throw PictureError();
     return stretchOver(picture, size, background);
 }
 

@@ -100,6 +100,8 @@ private slots:
     void programsOwnChangeRaisesTheClick();
     void realNoticeClosedByMouseOrKeyboard_data();
     void realNoticeClosedByMouseOrKeyboard();
+    void busyWhileLoadingAndCutting_data();
+    void busyWhileLoadingAndCutting();
     void drops();
     void tileThatCannotBeWritten();
 
@@ -406,6 +408,92 @@ void TstForm1Tiles::realNoticeClosedByMouseOrKeyboard()
     }
     QCOMPARE(h.dialogs.messages.size(), 3);
     QVERIFY(h.guidesVisible(false));
+}
+
+namespace {
+
+// Records how the display box is painted: whether the busy cursor was up and
+// whether the box was still empty at that moment.
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(platform::PictureBox *box) : m_box(box) { box->installEventFilter(this); }
+    QStringList paints;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const QCursor *cursor = QGuiApplication::overrideCursor();
+            const bool busy = cursor && cursor->shape() == Qt::WaitCursor;
+            const bool empty = m_box->image().pixelColor(200, 100) == m_box->backColor();
+            paints << QString(busy ? "busy" : "idle") + (empty ? ",empty" : ",picture");
+        }
+        return false;
+    }
+
+private:
+    platform::PictureBox *m_box;
+};
+
+} // namespace
+
+void TstForm1Tiles::busyWhileLoadingAndCutting_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("byDrop");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("picture by the dialog") << "picture.png" << false << kDone;
+    QTest::newRow("picture by a drop") << "picture.jpg" << true << kDone;
+    QTest::newRow("not a picture") << "notes.txt" << false << kLoadFirst;
+    QTest::newRow("not a picture, dropped") << "notes.txt" << true << kLoadFirst;
+}
+
+void TstForm1Tiles::busyWhileLoadingAndCutting()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, byDrop);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    Harness h;
+    QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
+    // No message box may come up under the busy cursor.
+    QStringList cursorAtMessages;
+    h.dialogs.onMessage = [&](const fakes::Message &m) {
+        cursorAtMessages << m.text + (QGuiApplication::overrideCursor() ? "|busy" : "|idle");
+    };
+    PaintWatch watch(h.form->p1());
+    const QString path = copyInto(dir, file);
+    if (byDrop) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        h.drop(&mime);
+    } else {
+        h.chooseFile(path);
+    }
+    // The box was drawn empty under the busy cursor before the decoding.
+    QVERIFY2(!watch.paints.isEmpty(), "the window was not repainted before decoding");
+    QCOMPARE(watch.paints.first(), QStringLiteral("busy,empty"));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    h.generate();
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QStringList expected;
+    if (file == QLatin1String("notes.txt"))
+        expected << kBadPicture + "|idle";
+    expected << message + "|idle";
+    QCOMPARE(cursorAtMessages, expected);
+
+    // A tile that cannot be written: the message comes without the busy cursor.
+    if (message == kDone) {
+        cursorAtMessages.clear();
+        QVERIFY(QFile::remove(dir.filePath("3.jpg")));
+        QVERIFY(QDir(dir.path()).mkdir("3.jpg"));
+        h.generate();
+        QCOMPARE(cursorAtMessages.size(), 1);
+        QVERIFY2(cursorAtMessages.first().endsWith("|idle"), qPrintable(cursorAtMessages.first()));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
 }
 
 void TstForm1Tiles::drops()

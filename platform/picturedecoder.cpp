@@ -2,6 +2,7 @@
 
 #include "platform/jpegdecoder.h"
 #include "platform/metafile.h"
+#include "platform/pngdecoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -102,6 +103,18 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     const QImage photo = decodeJpegUpright(path, size);
     if (!photo.isNull())
         return stretchOver(photo, size, background);
+
+    // Large PNGs are averaged down row by row as they are read, so even a
+    // huge one never has to fit in memory whole.
+    QImage reduced;
+    switch (decodePngReduced(path, size, &reduced)) {
+    case PngResult::Decoded:
+        return stretchOver(reduced, size, background);
+    case PngResult::Failed:
+        throw PictureError();
+    case PngResult::NotHandled:
+        break;
+    }
 
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);

@@ -4,6 +4,7 @@
 #include "main/tiles/tilegeometry.h"
 #include "platform/picturedecoder.h"
 
+#include <QBuffer>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +36,9 @@ private slots:
     void largeJpegIsShrunkWhileDecoding();
     void notAPicture_data();
     void notAPicture();
+    void largePngIsAveragedWhileReading_data();
+    void largePngIsAveragedWhileReading();
+    void largePngCutShortIsRefused();
 };
 
 void TstPictureDecoder::everyFormatFillsTheBox_data()
@@ -128,6 +132,114 @@ void TstPictureDecoder::notAPicture()
     } catch (const platform::PictureError &error) {
         refused = true;
         QCOMPARE(error.message(), QStringLiteral("图片格式错误"));
+    }
+    QVERIFY(refused);
+}
+
+namespace {
+
+// A picture of the four quadrants at any size and pixel format.
+QImage quadrants(QSize size, QImage::Format format, const QColor (&colours)[4])
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    const int w = size.width() / 2;
+    const int h = size.height() / 2;
+    p.fillRect(0, 0, w, h, colours[0]);
+    p.fillRect(w, 0, size.width() - w, h, colours[1]);
+    p.fillRect(0, h, w, size.height() - h, colours[2]);
+    p.fillRect(w, h, size.width() - w, size.height() - h, colours[3]);
+    p.end();
+    return image.convertToFormat(format);
+}
+
+} // namespace
+
+void TstPictureDecoder::largePngIsAveragedWhileReading_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("interlaced");
+    QTest::newRow("rgb") << QSize(2400, 1200) << int(QImage::Format_RGB32) << false;
+    QTest::newRow("rgb, odd size") << QSize(1237, 803) << int(QImage::Format_RGB32) << false;
+    QTest::newRow("rgba") << QSize(1600, 900) << int(QImage::Format_ARGB32) << false;
+    QTest::newRow("palette") << QSize(1600, 900) << int(QImage::Format_Indexed8) << false;
+    QTest::newRow("16-bit") << QSize(1600, 900) << int(QImage::Format_RGBA64) << false;
+    QTest::newRow("interlaced") << QSize(1600, 800) << int(QImage::Format_RGB32) << true;
+    QTest::newRow("small") << QSize(600, 300) << int(QImage::Format_ARGB32) << false;
+}
+
+void TstPictureDecoder::largePngIsAveragedWhileReading()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, format);
+    QFETCH(bool, interlaced);
+    // With transparency: a see-through quadrant shows the box's background,
+    // a half see-through one is mixed with it.
+    const bool alpha = QImage::Format(format) == QImage::Format_ARGB32
+                       || QImage::Format(format) == QImage::Format_RGBA64;
+    const QColor colours[4] = {alpha ? QColor(255, 0, 0, 0) : QColor(Qt::red),
+                               alpha ? QColor(0, 0, 255, 128) : QColor(Qt::blue), Qt::green,
+                               Qt::yellow};
+    QImage source = quadrants(size, QImage::Format(format), colours);
+    if (QImage::Format(format) == QImage::Format_Indexed8)
+        source = quadrants(size, QImage::Format_RGB32, colours)
+                     .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+    QTemporaryDir dir;
+    // Qt writes no interlaced PNG; that one comes made.
+    const QString path = interlaced ? data + QStringLiteral("/large-interlaced.png")
+                                    : dir.filePath(QStringLiteral("big.png"));
+    if (!interlaced)
+        QVERIFY(source.save(path, "png"));
+    {
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        // The header's interlace method byte.
+        QCOMPARE(written.read(29).at(28) != 0, interlaced);
+    }
+
+    const QColor background(Qt::white);
+    const QImage image = platform::loadPictureStretched(path, QSize(400, 200), background);
+    QCOMPARE(image.size(), QSize(400, 200));
+    const QColor expected[4] = {alpha ? background : QColor(Qt::red),
+                                alpha ? QColor(127, 127, 255) : QColor(Qt::blue), Qt::green,
+                                Qt::yellow};
+    const QPoint at[4] = {{100, 50}, {300, 50}, {100, 150}, {300, 150}};
+    for (int i = 0; i < 4; ++i) {
+        const QColor got = image.pixelColor(at[i]);
+        QVERIFY2(near(got, expected[i], 2), qPrintable(describe(got)));
+    }
+    // The cut between the quadrants stays where it was: no column or row of
+    // the picture is lost at its right or bottom edge.
+    QVERIFY2(near(image.pixelColor(197, 150), Qt::green, 2), qPrintable(describe(image.pixelColor(197, 150))));
+    QVERIFY2(near(image.pixelColor(202, 150), Qt::yellow, 2), qPrintable(describe(image.pixelColor(202, 150))));
+    QVERIFY2(near(image.pixelColor(399, 199), Qt::yellow, 2), qPrintable(describe(image.pixelColor(399, 199))));
+}
+
+void TstPictureDecoder::largePngCutShortIsRefused()
+{
+    const QColor colours[4] = {Qt::red, Qt::blue, Qt::green, Qt::yellow};
+    QImage source = quadrants(QSize(2000, 1000), QImage::Format_RGB32, colours);
+    // Noise, so that the picture's data is long enough to cut in half.
+    for (int y = 0; y < source.height(); y += 3)
+        for (int x = 0; x < source.width(); x += 7)
+            source.setPixel(x, y, qRgb((x * 31) & 255, (y * 17) & 255, (x ^ y) & 255));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(source.save(&buffer, "png"));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cut-short.png"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(buffer.data().left(buffer.data().size() / 2));
+    file.close();
+    bool refused = false;
+    try {
+        platform::loadPictureStretched(path, QSize(400, 200), Qt::white);
+    } catch (const platform::PictureError &) {
+        refused = true;
     }
     QVERIFY(refused);
 }

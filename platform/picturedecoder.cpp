@@ -1,5 +1,6 @@
 #include "platform/picturedecoder.h"
 
+#include "platform/heifdecoder.h"
 #include "platform/jpegdecoder.h"
 #include "platform/metafile.h"
 #include "platform/pngdecoder.h"
@@ -10,6 +11,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QtEndian>
 
 namespace platform {
 
@@ -44,6 +46,37 @@ QImage stretchOver(const QImage &picture, QSize size, const QColor &background)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(QRect(QPoint(0, 0), size), picture);
     return image;
+}
+
+// The EXIF orientation a WebP file carries in its EXIF chunk, or 1. Qt's
+// WebP reader does not look at it.
+int webpOrientation(QFile &file)
+{
+    const qint64 start = file.pos();
+    int orientation = 1;
+    QByteArray riff = file.read(12);
+    if (riff.size() == 12 && riff.startsWith("RIFF") && riff.mid(8, 4) == "WEBP") {
+        // Chunk headers only: the pictures' data is skipped, not read.
+        for (int chunks = 0; chunks < 64; ++chunks) {
+            const QByteArray header = file.read(8);
+            if (header.size() < 8)
+                break;
+            const quint32 length = qFromLittleEndian<quint32>(header.constData() + 4);
+            if (header.startsWith("EXIF")) {
+                if (length > 1024 * 1024)
+                    break;
+                QByteArray exif = file.read(length);
+                if (!exif.startsWith(QByteArray("Exif\0\0", 6)))
+                    exif.prepend(QByteArray("Exif\0\0", 6));
+                orientation = exifOrientation(exif);
+                break;
+            }
+            if (!file.seek(file.pos() + length + (length & 1)))
+                break;
+        }
+    }
+    file.seek(start);
+    return orientation;
 }
 
 } // namespace
@@ -116,6 +149,17 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
         break;
     }
 
+    // Phone cameras' HEIC and the web's AVIF: libheif, turned as the file
+    // says, from a thumbnail when one is large enough.
+    switch (decodeHeif(path, size, &reduced)) {
+    case HeifResult::Decoded:
+        return stretchOver(reduced, size, background);
+    case HeifResult::Failed:
+        throw PictureError();
+    case HeifResult::NotHandled:
+        break;
+    }
+
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
@@ -125,17 +169,23 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     // Let the decoder shrink while it decodes (JPEG does this in the DCT).
     // The size asked for is in the stored orientation, before the EXIF
     // rotation is applied.
+    const int webpTurn = reader.format() == "webp"
+                                 && reader.transformation() == QImageIOHandler::TransformationNone
+                             ? webpOrientation(file)
+                             : 1;
     const QSize stored = reader.size();
     if (stored.isValid() && stored.width() > size.width() * 2
         && stored.height() > size.height() * 2
         && reader.supportsOption(QImageIOHandler::ScaledSize)) {
-        const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+        const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90)
+                            || webpTurn >= 5;
         reader.setScaledSize(turned ? size.transposed() : size);
     }
 
     QImage picture = reader.read();
     if (picture.isNull())
         throw PictureError();
+    picture = applyOrientation(picture, webpTurn);
     return stretchOver(picture, size, background);
 }
 

@@ -74,6 +74,11 @@ void TstCutTool::writesWhatTheWindowWrites_data()
     QTest::newRow("jpeg") << "picture.jpg";
     QTest::newRow("wmf") << "picture.wmf";
     QTest::newRow("rotated photo") << "rotated-exif.jpg";
+    QTest::newRow("webp") << "picture.webp";
+    QTest::newRow("tiff") << "picture.tiff";
+    QTest::newRow("heic") << "picture.heic";
+    QTest::newRow("avif") << "picture.avif";
+    QTest::newRow("webp with alpha") << "alpha.webp";
 }
 
 void TstCutTool::writesWhatTheWindowWrites()

@@ -39,6 +39,10 @@ private slots:
     void largePngIsAveragedWhileReading_data();
     void largePngIsAveragedWhileReading();
     void largePngCutShortIsRefused();
+    void phoneAndWebFormats_data();
+    void phoneAndWebFormats();
+    void phoneAndWebPhotosUpright_data();
+    void phoneAndWebPhotosUpright();
 };
 
 void TstPictureDecoder::everyFormatFillsTheBox_data()
@@ -242,6 +246,81 @@ void TstPictureDecoder::largePngCutShortIsRefused()
         refused = true;
     }
     QVERIFY(refused);
+}
+
+void TstPictureDecoder::phoneAndWebFormats_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QColor>("topLeft");
+    QTest::addColumn<QColor>("topRight");
+    QTest::addColumn<int>("tolerance");
+    const QColor red(255, 0, 0);
+    const QColor blue(0, 0, 255);
+    // Over a grey background: the top-left quadrant is see-through, the
+    // top-right one half see-through.
+    const QColor grey(100, 100, 100);
+    const QColor blueOnGrey(50, 50, 178);
+    QTest::newRow("webp") << "picture.webp" << red << blue << 0;
+    QTest::newRow("tiff") << "picture.tiff" << red << blue << 0;
+    QTest::newRow("heic") << "picture.heic" << red << blue << 40;
+    QTest::newRow("avif") << "picture.avif" << red << blue << 40;
+    QTest::newRow("webp with alpha") << "alpha.webp" << grey << blueOnGrey << 2;
+    QTest::newRow("heic with alpha") << "alpha.heic" << grey << blueOnGrey << 40;
+    QTest::newRow("animated webp, first frame") << "animated.webp" << red << blue << 0;
+    QTest::newRow("heic with a thumbnail") << "thumbnailed.heic" << red << blue << 40;
+}
+
+void TstPictureDecoder::phoneAndWebFormats()
+{
+    QFETCH(QString, file);
+    QFETCH(QColor, topLeft);
+    QFETCH(QColor, topRight);
+    QFETCH(int, tolerance);
+    QImage image;
+    try {
+        image = platform::loadPictureStretched(data + QLatin1Char('/') + file, QSize(400, 200),
+                                               QColor(100, 100, 100));
+    } catch (const platform::PictureError &) {
+        QFAIL("refused");
+    }
+    QCOMPARE(image.size(), QSize(400, 200));
+    const struct {
+        QPoint at;
+        QColor colour;
+    } expected[] = {
+        {{100, 50}, topLeft},
+        {{300, 50}, topRight},
+        {{100, 150}, QColor(0, 255, 0)},
+        {{300, 150}, QColor(255, 255, 0)},
+    };
+    for (const auto &e : expected) {
+        const QColor got = image.pixelColor(e.at);
+        QVERIFY2(near(got, e.colour, tolerance),
+                 qPrintable(QStringLiteral("at %1,%2: %3").arg(e.at.x()).arg(e.at.y()).arg(describe(got))));
+    }
+}
+
+void TstPictureDecoder::phoneAndWebPhotosUpright_data()
+{
+    QTest::addColumn<QString>("file");
+    // Each made from rotated-exif.jpg, which is stored sideways.
+    QTest::newRow("tiff with orientation tag") << "rotated.tiff";
+    QTest::newRow("webp with exif") << "rotated.webp";
+}
+
+void TstPictureDecoder::phoneAndWebPhotosUpright()
+{
+    QFETCH(QString, file);
+    QImage image;
+    try {
+        image = platform::loadPictureStretched(data + QLatin1Char('/') + file, QSize(400, 200), Qt::white);
+    } catch (const platform::PictureError &) {
+        QFAIL("refused");
+    }
+    for (const int x : {60, 340}) {
+        QVERIFY2(near(image.pixelColor(x, 40), Qt::red, 40), qPrintable(describe(image.pixelColor(x, 40))));
+        QVERIFY2(near(image.pixelColor(x, 160), Qt::blue, 40), qPrintable(describe(image.pixelColor(x, 160))));
+    }
 }
 
 QTEST_MAIN(TstPictureDecoder)

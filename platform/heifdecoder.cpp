@@ -113,8 +113,12 @@ HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
     }
 
     Context context(heif_context_alloc());
-    if (!context
-        || !ok(heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
+    if (!context)
+        return HeifResult::Failed;
+    // The largest phone photos are about 16000 px across; a file that claims
+    // more is refused before anything is allocated for it.
+    heif_context_set_maximum_image_size_limit(context.get(), 16384);
+    if (!ok(heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
         return HeifResult::Failed;
     heif_image_handle *primary = nullptr;
     if (!ok(heif_context_get_primary_image_handle(context.get(), &primary)))

@@ -203,10 +203,14 @@ QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted)
     QList<qsizetype> intervalStart{scanStart};
     QList<qsizetype> intervalEnd;
     qsizetype end = -1;
+    const char *const bytes = jpeg.constData();
     for (qsizetype i = scanStart; i + 1 < jpeg.size(); ++i) {
-        if (quint8(jpeg[i]) != 0xFF)
-            continue;
-        const quint8 next = quint8(jpeg[i + 1]);
+        // Markers are rare in the entropy data: jump from 0xFF to 0xFF.
+        const void *ff = std::memchr(bytes + i, 0xFF, size_t(jpeg.size() - 1 - i));
+        if (!ff)
+            break;
+        i = static_cast<const char *>(ff) - bytes;
+        const quint8 next = quint8(bytes[i + 1]);
         if (next == 0x00 || next == 0xFF)
             continue;
         if (next >= 0xD0 && next <= 0xD7) {

@@ -33,11 +33,11 @@ bool ok(const heif_error &error)
     return error.code == heif_error_Ok;
 }
 
-// Whatever way the picture is turned, a side of `side` still covers the box.
+// The handle's size is the one shown, after the file's rotation and crop.
 bool covers(const heif_image_handle *h, QSize atLeast)
 {
-    const int need = std::max(atLeast.width(), atLeast.height());
-    return std::min(heif_image_handle_get_width(h), heif_image_handle_get_height(h)) >= need;
+    return heif_image_handle_get_width(h) >= atLeast.width()
+           && heif_image_handle_get_height(h) >= atLeast.height();
 }
 
 } // namespace

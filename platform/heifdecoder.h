@@ -14,7 +14,7 @@ enum class HeifResult {
 
 // Reads HEIC/HEIF and AVIF files through libheif: the primary image, turned
 // and cropped as the file says, taken from a thumbnail instead when one
-// covers `atLeast` in either orientation, and averaged down to at most twice
+// covers `atLeast`, and averaged down to at most twice
 // `atLeast` in each direction. Pictures with transparency come premultiplied.
 HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out);
 

@@ -4,6 +4,7 @@
 #include "platform/jpegdecoder.h"
 #include "platform/metafile.h"
 #include "platform/pngdecoder.h"
+#include "platform/webpdecoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -160,9 +161,32 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
         break;
     }
 
+    // Still WebP pictures: libwebp scales while it decodes, so a large one
+    // is never held whole. Animations go to Qt's reader, which gives the
+    // first frame.
+    const QByteArray start = QByteArray::fromRawData(head, got);
+    if (start.startsWith("RIFF") && start.mid(8, 4) == "WEBP") {
+        if (file.size() > 256 * 1024 * 1024)
+            throw PictureError();
+        const int turn = webpOrientation(file);
+        const QByteArray bytes = file.readAll();
+        if (!file.seek(0))
+            throw PictureError(Cause::Unreadable);
+        bool failed = false;
+        const QImage still = decodeWebpScaled(bytes, size, turn, &failed);
+        if (failed)
+            throw PictureError();
+        if (!still.isNull())
+            return stretchOver(applyOrientation(still, turn), size, background);
+    }
+
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
+    // Qt refuses pictures above 128 MB decoded; a 48-megapixel TIFF from a
+    // scanner or camera is more than that. Beyond 1 GB a file is more
+    // likely hostile than a picture.
+    reader.setAllocationLimit(1024);
     if (!reader.canRead())
         throw PictureError();
 

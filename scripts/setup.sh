@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev
   libwmf-dev libemf2svg-dev libjpeg-dev
-  libpng-dev libheif-dev qt6-image-formats-plugins
+  libpng-dev libheif-dev libwebp-dev qt6-image-formats-plugins
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
 )
 

@@ -268,6 +268,9 @@ void TstPictureDecoder::phoneAndWebFormats_data()
     QTest::newRow("heic with alpha") << "alpha.heic" << grey << blueOnGrey << 40;
     QTest::newRow("animated webp, first frame") << "animated.webp" << red << blue << 0;
     QTest::newRow("heic with a thumbnail") << "thumbnailed.heic" << red << blue << 40;
+    // More than 128 MB once decoded, which Qt's readers refuse unless told.
+    QTest::newRow("large webp") << "large.webp" << red << blue << 0;
+    QTest::newRow("large tiff") << "large.tiff" << red << blue << 0;
 }
 
 void TstPictureDecoder::phoneAndWebFormats()

@@ -1,12 +1,18 @@
 #include "platform/jpegdecoder.h"
 
 #include <QFile>
+#include <QList>
+#include <QThread>
 #include <QTransform>
 #include <QtEndian>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
 
 extern "C" {
 #include <jpeglib.h>
@@ -32,7 +38,6 @@ struct Decoded {
     unsigned char *pixels = nullptr;
     int width = 0;
     int height = 0;
-    int orientation = 1;
 };
 
 // The largest DCT shrink (8, 4, 2 or 1) that still covers the size needed.
@@ -46,9 +51,19 @@ int scaleDenominator(int width, int height, int needWidth, int needHeight)
     return denominator;
 }
 
+// What the header says, read before any pixel is decoded.
+struct Header {
+    int width = 0;
+    int height = 0;
+    int orientation = 1;
+    bool ours = false; // a colour space this path decodes
+};
+
 // Kept free of C++ objects with destructors: libjpeg reports errors by
-// jumping out of it.
-bool decode(std::FILE *file, int needWidth, int needHeight, Decoded *out)
+// jumping out of it. With headerOnly, fills `header` and decodes nothing;
+// otherwise decodes at 1/denominator.
+bool decode(const unsigned char *data, size_t size, bool headerOnly, int denominator,
+            Header *header, Decoded *out)
 {
     jpeg_decompress_struct info;
     ErrorManager errors;
@@ -62,31 +77,33 @@ bool decode(std::FILE *file, int needWidth, int needHeight, Decoded *out)
         return false;
     }
     jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file);
-    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    if (headerOnly)
+        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
 
-    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1) {
-            const int o = exifOrientation(QByteArray::fromRawData(
-                reinterpret_cast<const char *>(m->data), qsizetype(m->data_length)));
-            if (o != 1) {
-                out->orientation = o;
-                break;
+    if (headerOnly) {
+        for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+            if (m->marker == JPEG_APP0 + 1) {
+                const int o = exifOrientation(QByteArray::fromRawData(
+                    reinterpret_cast<const char *>(m->data), qsizetype(m->data_length)));
+                if (o != 1) {
+                    header->orientation = o;
+                    break;
+                }
             }
         }
-    }
-    // Colour spaces other than YCbCr and grey (CMYK, YCCK) go the general way.
-    if (info.jpeg_color_space != JCS_YCbCr && info.jpeg_color_space != JCS_GRAYSCALE
-        && info.jpeg_color_space != JCS_RGB) {
+        header->width = int(info.image_width);
+        header->height = int(info.image_height);
+        // Colour spaces other than YCbCr and grey (CMYK, YCCK) go the
+        // general way.
+        header->ours = info.jpeg_color_space == JCS_YCbCr
+                       || info.jpeg_color_space == JCS_GRAYSCALE
+                       || info.jpeg_color_space == JCS_RGB;
         jpeg_destroy_decompress(&info);
-        return false;
+        return true;
     }
-    // Sizes before turning: a photo turned a quarter swaps what it must cover.
-    info.scale_denom = unsigned(scaleDenominator(
-        int(info.image_width), int(info.image_height),
-        out->orientation >= 5 ? needHeight : needWidth,
-        out->orientation >= 5 ? needWidth : needHeight));
+    info.scale_denom = unsigned(denominator);
     info.scale_num = 1;
     info.out_color_space = JCS_EXT_BGRX;
     info.dct_method = JDCT_ISLOW;
@@ -111,7 +128,150 @@ bool decode(std::FILE *file, int needWidth, int needHeight, Decoded *out)
     return true;
 }
 
+quint16 be16(const QByteArray &d, qsizetype at)
+{
+    return quint16((quint8(d[at]) << 8) | quint8(d[at + 1]));
+}
+
+// Cuts a sequential JPEG with restart markers into streams of whole MCU
+// rows, each a complete JPEG of its own: the same header with its height
+// changed, the entropy data of its restart intervals (restart numbers
+// counted afresh from 0), and an end marker. Every restart resets the
+// decoder's state, so each band decodes to exactly the rows it has in the
+// whole picture. Returns nothing when the file does not allow it.
 } // namespace
+
+QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted)
+{
+    if (wanted < 2 || jpeg.size() < 4)
+        return {};
+    qsizetype at = 2;
+    qsizetype heightAt = -1;
+    int width = 0, height = 0, components = 0, hMax = 1, vMax = 1, interval = 0;
+    qsizetype scanStart = -1;
+    while (at + 4 <= jpeg.size()) {
+        if (quint8(jpeg[at]) != 0xFF)
+            return {};
+        const quint8 marker = quint8(jpeg[at + 1]);
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        const qsizetype length = be16(jpeg, at + 2);
+        if (length < 2 || at + 2 + length > jpeg.size())
+            return {};
+        const qsizetype body = at + 4;
+        if (marker == 0xC0 || marker == 0xC1) {
+            if (length < 8)
+                return {};
+            heightAt = body + 1;
+            height = be16(jpeg, body + 1);
+            width = be16(jpeg, body + 3);
+            components = quint8(jpeg[body + 5]);
+            if (length < 8 + 3 * components)
+                return {};
+            for (int c = 0; c < components; ++c) {
+                const quint8 sampling = quint8(jpeg[body + 6 + 3 * c + 1]);
+                hMax = std::max(hMax, sampling >> 4);
+                vMax = std::max(vMax, sampling & 15);
+            }
+        } else if ((marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
+                    && marker != 0xCC)) {
+            return {}; // progressive, lossless or arithmetic: not ours
+        } else if (marker == 0xDD) {
+            if (length < 4)
+                return {};
+            interval = be16(jpeg, body);
+        } else if (marker == 0xDA) {
+            // One scan with every component: the MCU spans all of them.
+            if (quint8(jpeg[body]) != components)
+                return {};
+            scanStart = at + 2 + length;
+            break;
+        }
+        at += 2 + length;
+    }
+    if (scanStart < 0 || heightAt < 0 || interval <= 0 || width <= 0 || height <= 0
+        || (components != 1 && components != 3))
+        return {};
+    const int mcuWidth = components == 1 ? 8 : 8 * hMax;
+    const int mcuHeight = components == 1 ? 8 : 8 * vMax;
+    const int mcusPerRow = (width + mcuWidth - 1) / mcuWidth;
+    const int mcuRows = (height + mcuHeight - 1) / mcuHeight;
+
+    // Where each restart interval's data begins and the scan ends.
+    QList<qsizetype> intervalStart{scanStart};
+    QList<qsizetype> intervalEnd;
+    qsizetype end = -1;
+    const char *const bytes = jpeg.constData();
+    for (qsizetype i = scanStart; i + 1 < jpeg.size(); ++i) {
+        // Markers are rare in the entropy data: jump from 0xFF to 0xFF.
+        const void *ff = std::memchr(bytes + i, 0xFF, size_t(jpeg.size() - 1 - i));
+        if (!ff)
+            break;
+        i = static_cast<const char *>(ff) - bytes;
+        const quint8 next = quint8(bytes[i + 1]);
+        if (next == 0x00 || next == 0xFF)
+            continue;
+        if (next >= 0xD0 && next <= 0xD7) {
+            intervalEnd << i;
+            intervalStart << i + 2;
+            ++i;
+            continue;
+        }
+        end = i; // EOI, or any other marker: the scan ends here
+        break;
+    }
+    if (end < 0)
+        return {};
+    intervalEnd << end;
+    const qsizetype intervals = intervalStart.size();
+    if (qint64(intervals) * interval < qint64(mcusPerRow) * mcuRows
+        || qint64(intervals - 1) * interval >= qint64(mcusPerRow) * mcuRows)
+        return {};
+
+    // Bands begin where an interval begins a row of MCUs.
+    const int rowsPerBand = (mcuRows + wanted - 1) / wanted;
+    QList<qsizetype> firstInterval{0};
+    QList<int> firstRow{0};
+    for (qsizetype k = 1; k < intervals; ++k) {
+        const qint64 mcu = qint64(k) * interval;
+        if (mcu % mcusPerRow != 0)
+            continue;
+        const int row = int(mcu / mcusPerRow);
+        if (row - firstRow.last() >= rowsPerBand) {
+            firstInterval << k;
+            firstRow << row;
+        }
+    }
+    if (firstInterval.size() < 2)
+        return {};
+    firstInterval << intervals;
+    firstRow << mcuRows;
+
+    const QByteArray header = jpeg.left(scanStart);
+    QList<QByteArray> bands;
+    for (qsizetype b = 0; b + 1 < firstInterval.size(); ++b) {
+        QByteArray band = header;
+        const int bandHeight = std::min(firstRow[b + 1] * mcuHeight, height) - firstRow[b] * mcuHeight;
+        band[heightAt] = char(bandHeight >> 8);
+        band[heightAt + 1] = char(bandHeight & 0xFF);
+        const qsizetype first = firstInterval[b];
+        const qsizetype last = firstInterval[b + 1];
+        band.reserve(band.size() + (intervalEnd[last - 1] - intervalStart[first]) + 2);
+        for (qsizetype k = first; k < last; ++k) {
+            if (k > first) {
+                band += char(0xFF);
+                band += char(0xD0 + (k - first - 1) % 8);
+            }
+            band.append(jpeg.constData() + intervalStart[k], intervalEnd[k] - intervalStart[k]);
+        }
+        band += char(0xFF);
+        band += char(0xD9);
+        bands << band;
+    }
+    return bands;
+}
 
 int exifOrientation(const QByteArray &app1)
 {
@@ -172,25 +332,77 @@ QImage applyOrientation(const QImage &stored, int orientation)
     }
 }
 
-QImage decodeJpegUpright(const QString &path, QSize atLeast)
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads)
 {
-    std::FILE *stream = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!stream)
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    unsigned char head[3] = {};
-    if (std::fread(head, 1, 3, stream) != 3 || head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF
-        || std::fseek(stream, 0, SEEK_SET) != 0) {
-        std::fclose(stream);
+    const QByteArray head = file.peek(3);
+    if (head.size() != 3 || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8
+        || quint8(head[2]) != 0xFF)
         return {};
-    }
+    const QByteArray jpeg = file.readAll();
+    file.close();
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+
+    Header header;
+    if (!decode(bytes, size_t(jpeg.size()), true, 0, &header, nullptr) || !header.ours)
+        return {};
+    // Sizes before turning: a photo turned a quarter swaps what it must cover.
+    const bool turned = header.orientation >= 5;
+    const int denominator = scaleDenominator(header.width, header.height,
+                                             turned ? atLeast.height() : atLeast.width(),
+                                             turned ? atLeast.width() : atLeast.height());
+
+    if (threads <= 0)
+        threads = std::clamp(QThread::idealThreadCount(), 1, 8);
+    const QList<QByteArray> bands = restartBands(jpeg, threads);
     Decoded decoded;
-    const bool ok = decode(stream, atLeast.width(), atLeast.height(), &decoded);
-    std::fclose(stream);
-    if (!ok)
+    if (bands.size() >= 2) {
+        // Each band on a core of its own, then the rows joined in order.
+        std::vector<Decoded> parts(size_t(bands.size()));
+        std::vector<char> good(size_t(bands.size()), 0);
+        std::vector<std::thread> workers;
+        for (qsizetype b = 1; b < bands.size(); ++b)
+            workers.emplace_back([&, b] {
+                const QByteArray &band = bands[b];
+                good[size_t(b)] = decode(reinterpret_cast<const unsigned char *>(band.constData()),
+                                         size_t(band.size()), false, denominator, nullptr,
+                                         &parts[size_t(b)]);
+            });
+        good[0] = decode(reinterpret_cast<const unsigned char *>(bands[0].constData()),
+                         size_t(bands[0].size()), false, denominator, nullptr, &parts[0]);
+        for (std::thread &worker : workers)
+            worker.join();
+        bool joined = true;
+        int rows = 0;
+        for (size_t b = 0; b < parts.size(); ++b) {
+            joined = joined && good[b] && parts[b].width == parts[0].width;
+            rows += parts[b].height;
+        }
+        if (joined) {
+            const size_t stride = size_t(parts[0].width) * 4;
+            decoded.pixels = static_cast<unsigned char *>(std::malloc(stride * size_t(rows)));
+            if (decoded.pixels) {
+                size_t offset = 0;
+                for (const Decoded &part : parts) {
+                    std::memcpy(decoded.pixels + offset, part.pixels, stride * size_t(part.height));
+                    offset += stride * size_t(part.height);
+                }
+                decoded.width = parts[0].width;
+                decoded.height = rows;
+            }
+        }
+        for (Decoded &part : parts)
+            std::free(part.pixels);
+    }
+    // A file the bands could not serve is decoded whole, as one stream.
+    if (!decoded.pixels
+        && !decode(bytes, size_t(jpeg.size()), false, denominator, nullptr, &decoded))
         return {};
     const QImage stored(decoded.pixels, decoded.width, decoded.height, decoded.width * 4,
                         QImage::Format_RGB32, std::free, decoded.pixels);
-    return applyOrientation(stored, decoded.orientation);
+    return applyOrientation(stored, header.orientation);
 }
 
 } // namespace platform

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -11,7 +13,17 @@ namespace platform {
 // the photo is turned upright, and turns it upright by its EXIF orientation.
 // Returns a null image when the file is not a JPEG this path handles (the
 // general reader then gets its turn).
-QImage decodeJpegUpright(const QString &path, QSize atLeast);
+//
+// A sequential JPEG with restart markers at the starts of MCU rows is cut
+// into bands that are decoded side by side on up to `threads` cores (0: as
+// many as the machine has, at most 8); the result is the same, pixel for
+// pixel, as decoding it in one piece (threads = 1).
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0);
+
+// The bands (at most `wanted`) a JPEG is cut into for decoding side by
+// side, each a JPEG of its own; empty when the file has no restart markers
+// at row starts or is not a single sequential scan.
+QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted);
 
 // The EXIF orientation (1..8) stored in an APP1 segment's payload, or 1.
 int exifOrientation(const QByteArray &app1);

@@ -8,11 +8,18 @@
 
 namespace platform {
 
-// A file that is not a picture we can read (or no file at all).
+// A file that is not a picture we can read (or no file at all). The message
+// is the window's one text for all of these; cause() tells them apart for
+// tools that report per file.
 class PictureError : public common::RunError
 {
 public:
-    using RunError::RunError;
+    enum class Cause { NotAPicture, NoSuchFile, Folder, Unreadable };
+    explicit PictureError(Cause cause = Cause::NotAPicture);
+    Cause cause() const noexcept { return m_cause; }
+
+private:
+    Cause m_cause;
 };
 
 // Reads a picture file and renders it at exactly `size` pixels, stretched

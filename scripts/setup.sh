@@ -10,6 +10,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev
   libwmf-dev libexpat1-dev fonts-urw-base35 libemf2svg-dev libjpeg-dev
+  libpng-dev libheif-dev libwebp-dev qt6-image-formats-plugins
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
   desktop-file-utils
 )

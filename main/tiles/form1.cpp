@@ -43,6 +43,26 @@ namespace mosalune {
 namespace {
 const QString kLoadFirst = QStringLiteral("请先载入图片");
 const QString kNotice = QStringLiteral("通知:");
+
+// The wait cursor over the whole program while a long step runs on the
+// window's thread; gone again before any message box asks for the user.
+class WaitCursor
+{
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { release(); }
+    void release()
+    {
+        if (m_held)
+            QGuiApplication::restoreOverrideCursor();
+        m_held = false;
+    }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+
+private:
+    bool m_held = true;
+};
 } // namespace
 
 Form1::Form1(Services &services, QWidget *parent)
@@ -76,8 +96,10 @@ Form1::Form1(Services &services, QWidget *parent)
     connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     // The check box's click follows every change of its value, also the
-    // program's own.
-    connect(ui->Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
+    // program's own. Not stateChanged: a value the handler sets while the
+    // box is still handling the user's click is never published there, so
+    // the next real click would go unreported.
+    connect(ui->Check2, &QCheckBox::toggled, this, &Form1::Check2_Click);
     connect(ui->p1, &platform::PictureBox::oleDragDrop, this, &Form1::p1_OLEDragDrop);
     connect(ui->Image1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
     connect(ui->Label1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
@@ -249,10 +271,16 @@ void Form1::p1_OLEDragDrop(const QMimeData *data)
 
 void Form1::loadPicture(const QString &path)
 {
+    WaitCursor wait;
+    // A large picture takes seconds to decode on this thread: draw the window
+    // now, so that the emptied box replaces what the file dialog left on
+    // screen and the busy cursor is seen over it.
+    repaint();
     QImage display;
     try {
         display = tiles::loadDisplay(path);
     } catch (const platform::PictureError &) {
+        wait.release();
         loadFailed();
         return;
     }
@@ -274,15 +302,18 @@ void Form1::Command2_Click()
         m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
         return;
     }
+    WaitCursor wait;
     try {
         tiles::writeTiles(ui->p1->image(), PicFolder, [this](int, const QImage &canvas) {
             ui->Picture1->drawPersistent(canvas);
         });
     } catch (const tiles::TileWriteError &error) {
+        wait.release();
         m_services.dialogs.msgBox(this, error.message(), platform::MbCritical,
                                   QStringLiteral("警告："));
         return;
     }
+    wait.release();
     m_services.dialogs.msgBox(this, QStringLiteral("图片已经切割完毕,在原图片文件夹下以1-8命名"),
                               platform::MbInformation, QStringLiteral("恭喜:"));
 }

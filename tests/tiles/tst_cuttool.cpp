@@ -59,6 +59,13 @@ private slots:
     void writesWhatTheWindowWrites();
     void badPictureIsReportedAndSkipped();
     void helpAndUsage();
+    void reasonPerFile_data();
+    void reasonPerFile();
+    void commandLine_data();
+    void commandLine();
+    void optionLookalikeIsNeverAPicture();
+    void picturesSharingAFolder();
+    void ownFolderPerPicture();
 };
 
 void TstCutTool::writesWhatTheWindowWrites_data()
@@ -67,6 +74,11 @@ void TstCutTool::writesWhatTheWindowWrites_data()
     QTest::newRow("jpeg") << "picture.jpg";
     QTest::newRow("wmf") << "picture.wmf";
     QTest::newRow("rotated photo") << "rotated-exif.jpg";
+    QTest::newRow("webp") << "picture.webp";
+    QTest::newRow("tiff") << "picture.tiff";
+    QTest::newRow("heic") << "picture.heic";
+    QTest::newRow("avif") << "picture.avif";
+    QTest::newRow("webp with alpha") << "alpha.webp";
 }
 
 void TstCutTool::writesWhatTheWindowWrites()
@@ -119,6 +131,154 @@ void TstCutTool::helpAndUsage()
     const Run none = cut({});
     QCOMPARE(none.exitCode, 2);
     QVERIFY(none.out.isEmpty());
+}
+
+namespace {
+
+// The cutter started in `folder`, as a script there would start it.
+Run cutIn(const QString &folder, const QStringList &arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(cutter, arguments);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList tileNames()
+{
+    QStringList names;
+    for (int tile = 1; tile <= 8; ++tile)
+        names << QString::number(tile) + QStringLiteral(".jpg");
+    return names;
+}
+
+} // namespace
+
+void TstCutTool::reasonPerFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such file") << data + "/no-such-file.png" << QStringLiteral("找不到文件");
+    QTest::newRow("a folder") << data << QStringLiteral("这是文件夹，不是图片");
+    QTest::newRow("not a picture") << data + "/notes.txt" << QStringLiteral("图片格式错误");
+    QTest::newRow("empty file") << data + "/empty.jpg" << QStringLiteral("图片格式错误");
+    // Opens, but every read fails (even for root).
+    QTest::newRow("unreadable") << QStringLiteral("/proc/self/mem") << QStringLiteral("无法读取文件");
+}
+
+void TstCutTool::reasonPerFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    QTemporaryDir good;
+    const Run run = cut({path, copyInto(good, "picture.png")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
+    QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
+}
+
+void TstCutTool::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("errStart");
+    const QString usage = QStringLiteral("用法: mosalune-cut");
+    QTest::newRow("version") << QStringList({"--version"}) << 0 << "mosalune-cut 13.04.20\n"
+                             << QString();
+    QTest::newRow("unknown long option")
+        << QStringList({"--bogus", data + "/picture.png"}) << 2 << QString()
+        << QStringLiteral("mosalune-cut: 未知选项 \"--bogus\"\n\n") + usage;
+    QTest::newRow("unknown short option") << QStringList({"-x"}) << 2 << QString()
+                                          << QStringLiteral("mosalune-cut: 未知选项 \"-x\"\n\n") + usage;
+    QTest::newRow("a lone dash") << QStringList({"-"}) << 2 << QString()
+                                 << QStringLiteral("mosalune-cut: 未知选项 \"-\"\n\n") + usage;
+    QTest::newRow("output without folder") << QStringList({data + "/picture.png", "-o"}) << 2
+                                           << QString() << QStringLiteral("mosalune-cut: -o ");
+    QTest::newRow("nothing to cut") << QStringList() << 2 << QString() << usage;
+}
+
+void TstCutTool::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, errStart);
+    QTemporaryDir cwd;
+    const Run run = cutIn(cwd.path(), arguments);
+    QCOMPARE(run.exitCode, status);
+    QCOMPARE(run.out, out);
+    QVERIFY2(run.err.startsWith(errStart), qPrintable(run.err));
+    if (status == 2)
+        QVERIFY(run.err.contains(QStringLiteral("退出码")));
+    QVERIFY(QDir(cwd.path()).isEmpty());
+}
+
+void TstCutTool::optionLookalikeIsNeverAPicture()
+{
+    QTemporaryDir dir;
+    copyInto(dir, "picture.png");
+    QVERIFY(QFile::rename(dir.filePath("picture.png"), dir.filePath("-p.png")));
+    const Run refused = cutIn(dir.path(), {"-p.png"});
+    QCOMPARE(refused.exitCode, 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"-p.png"}));
+    const Run cutAfterDashes = cutIn(dir.path(), {"--", "-p.png"});
+    QCOMPARE(cutAfterDashes.exitCode, 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 9);
+}
+
+void TstCutTool::picturesSharingAFolder()
+{
+    // Two pictures in one folder would write each other's tiles: nothing is
+    // written and both are named.
+    QTemporaryDir dir;
+    const QString a = copyInto(dir, "picture.png");
+    const QString b = copyInto(dir, "picture.gif");
+    const Run run = cut({a, b});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.err.contains(a) && run.err.contains(b), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("-o")), qPrintable(run.err));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+
+    // The same picture named twice, however spelled, meets nothing.
+    const Run twice = cutIn(dir.path(), {a, "picture.png"});
+    QCOMPARE(twice.exitCode, 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 10);
+
+    // Under -o, two pictures of one name from different folders would meet.
+    QTemporaryDir other;
+    QTemporaryDir out;
+    const Run sameName = cut({"-o", out.path(), a, copyInto(other, "picture.png")});
+    QCOMPARE(sameName.exitCode, 3);
+    QVERIFY(QDir(out.path()).isEmpty());
+}
+
+void TstCutTool::ownFolderPerPicture()
+{
+    QTemporaryDir dir;
+    QTemporaryDir out;
+    const QString a = copyInto(dir, "picture.png");
+    const QString b = copyInto(dir, "rotated-exif.jpg");
+    const Run run = cut({"--output", out.path(), a, b});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+
+    // Each folder holds exactly what a picture cut on its own gets.
+    for (const QString &name : {QStringLiteral("picture.png"), QStringLiteral("rotated-exif.jpg")}) {
+        QTemporaryDir alone;
+        QCOMPARE(cut({copyInto(alone, name)}).exitCode, 0);
+        const QDir tilesDir(out.filePath(QFileInfo(name).completeBaseName()));
+        QCOMPARE(tilesDir.entryList(QDir::Files), tileNames());
+        for (const QString &tile : tileNames())
+            QCOMPARE(readAll(tilesDir.filePath(tile)), readAll(alone.filePath(tile)));
+    }
 }
 
 QTEST_MAIN(TstCutTool)

@@ -5,9 +5,13 @@
 #include "support/files.h"
 #include "support/formharness.h"
 
+#include "platform/dialogs.h"
 #include "platform/picturebox.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QTimer>
 #include <QLabel>
 #include <QDir>
 #include <QFile>
@@ -91,6 +95,13 @@ private slots:
     void cancelRightAfterOpening();
     void cancelAfterALoad();
     void failedLoadWithGuidesShown();
+    void previewClickSequences_data();
+    void previewClickSequences();
+    void programsOwnChangeRaisesTheClick();
+    void realNoticeClosedByMouseOrKeyboard_data();
+    void realNoticeClosedByMouseOrKeyboard();
+    void busyWhileLoadingAndCutting_data();
+    void busyWhileLoadingAndCutting();
     void drops();
     void tileThatCannotBeWritten();
 
@@ -272,6 +283,217 @@ void TstForm1Tiles::failedLoadWithGuidesShown()
     QCOMPARE(h.dialogs.messages.size(), 2);
     QCOMPARE(h.dialogs.messages.last().text, kLoadFirst);
     QVERIFY(!QFile::exists(dir.filePath("1.jpg")));
+}
+
+void TstForm1Tiles::previewClickSequences_data()
+{
+    // Steps: "tick" is a mouse click on the box whatever its state, "load X"
+    // chooses test file X in the dialog. After each step: the box's tick,
+    // the guides, and the messages that step raised.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("nothing loaded, ticked again and again")
+        << QStringList({"tick", "tick", "tick", "tick"})
+        << "unticked,hidden,notice|unticked,hidden,notice|unticked,hidden,notice|"
+           "unticked,hidden,notice";
+    QTest::newRow("load, preview on and off, failed load")
+        << QStringList({"load picture.png", "tick", "tick", "tick", "load notes.txt", "tick",
+                        "tick", "tick"})
+        << "unticked,hidden,-|ticked,shown,-|unticked,hidden,-|ticked,shown,-|"
+           "ticked,shown,bad|unticked,shown,-|unticked,shown,notice|unticked,shown,notice";
+    QTest::newRow("failed load first, then a picture")
+        << QStringList({"load notes.txt", "tick", "tick", "load picture.bmp", "tick", "tick",
+                        "tick"})
+        << "unticked,hidden,bad|unticked,hidden,notice|unticked,hidden,notice|"
+           "unticked,hidden,-|ticked,shown,-|unticked,hidden,-|ticked,shown,-";
+}
+
+void TstForm1Tiles::previewClickSequences()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    Harness h;
+    QStringList seen;
+    for (const QString &step : std::as_const(steps)) {
+        h.dialogs.messages.clear();
+        if (step == QLatin1String("tick"))
+            QTest::mouseClick(h.check2(), Qt::LeftButton);
+        else
+            h.chooseFile(copyInto(dir, step.section(QLatin1Char(' '), 1)));
+        QString said = QStringLiteral("-");
+        if (h.titles() == QStringList({kLoadFirst + "|通知:|64"}))
+            said = QStringLiteral("notice");
+        else if (h.titles() == QStringList({kBadPicture + "|警告：|16"}))
+            said = QStringLiteral("bad");
+        else if (!h.titles().isEmpty())
+            said = h.titles().join(QLatin1Char('+'));
+        const QString guides = h.guidesVisible(true)    ? QStringLiteral("shown")
+                               : h.guidesVisible(false) ? QStringLiteral("hidden")
+                                                        : QStringLiteral("mixed");
+        seen << (h.check2()->isChecked() ? QStringLiteral("ticked") : QStringLiteral("unticked"))
+                    + QLatin1Char(',') + guides + QLatin1Char(',') + said;
+    }
+    QCOMPARE(seen.join(QLatin1Char('|')), expected);
+}
+
+void TstForm1Tiles::programsOwnChangeRaisesTheClick()
+{
+    // The box's click follows the program's changes of its value as well as
+    // the user's.
+    QTemporaryDir dir;
+    Harness h;
+    h.chooseFile(copyInto(dir, "picture.gif"));
+    h.check2()->setChecked(true);
+    QVERIFY(h.guidesVisible(true));
+    h.check2()->setChecked(false);
+    QVERIFY(h.guidesVisible(false));
+    // And after the program's own untick, the next real tick counts again.
+    QTemporaryDir other;
+    h.chooseFile(copyInto(other, "notes.txt"));
+    h.dialogs.messages.clear();
+    h.check2()->setChecked(true);
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QVERIFY(!h.check2()->isChecked());
+    QTest::mouseClick(h.check2(), Qt::LeftButton);
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64", kLoadFirst + "|通知:|64"}));
+    QVERIFY(!h.check2()->isChecked());
+}
+
+void TstForm1Tiles::realNoticeClosedByMouseOrKeyboard_data()
+{
+    QTest::addColumn<QString>("closeWith");
+    QTest::newRow("mouse on the button") << "mouse";
+    QTest::newRow("Enter") << "enter";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("space on the focused button") << "space";
+}
+
+void TstForm1Tiles::realNoticeClosedByMouseOrKeyboard()
+{
+    // The notice as the user gets it: a real modal message box, with its own
+    // event loop running inside the box's click, closed as a person would.
+    QFETCH(QString, closeWith);
+    Harness h;
+    h.form->activateWindow();
+    platform::QtDialogService real;
+    int closed = 0;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        QCOMPARE(box->text(), kLoadFirst);
+        QCOMPARE(box->windowTitle(), QStringLiteral("通知:"));
+        ++closed;
+        if (closeWith == QLatin1String("mouse"))
+            QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+        else if (closeWith == QLatin1String("enter"))
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (closeWith == QLatin1String("escape"))
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            QTest::keyClick(box->buttons().first(), Qt::Key_Space);
+    });
+    closer.start();
+    h.dialogs.onMessage = [&](const fakes::Message &m) {
+        real.msgBox(h.form.get(), m.text, m.style, m.title);
+    };
+    for (int tick = 1; tick <= 3; ++tick) {
+        QTest::mouseClick(h.check2(), Qt::LeftButton);
+        QCOMPARE(closed, tick);
+        QVERIFY(!h.check2()->isChecked());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+    QCOMPARE(h.dialogs.messages.size(), 3);
+    QVERIFY(h.guidesVisible(false));
+}
+
+namespace {
+
+// Records how the display box is painted: whether the busy cursor was up and
+// whether the box was still empty at that moment.
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(platform::PictureBox *box) : m_box(box) { box->installEventFilter(this); }
+    QStringList paints;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const QCursor *cursor = QGuiApplication::overrideCursor();
+            const bool busy = cursor && cursor->shape() == Qt::WaitCursor;
+            const bool empty = m_box->image().pixelColor(200, 100) == m_box->backColor();
+            paints << QString(busy ? "busy" : "idle") + (empty ? ",empty" : ",picture");
+        }
+        return false;
+    }
+
+private:
+    platform::PictureBox *m_box;
+};
+
+} // namespace
+
+void TstForm1Tiles::busyWhileLoadingAndCutting_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("byDrop");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("picture by the dialog") << "picture.png" << false << kDone;
+    QTest::newRow("picture by a drop") << "picture.jpg" << true << kDone;
+    QTest::newRow("not a picture") << "notes.txt" << false << kLoadFirst;
+    QTest::newRow("not a picture, dropped") << "notes.txt" << true << kLoadFirst;
+}
+
+void TstForm1Tiles::busyWhileLoadingAndCutting()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, byDrop);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    Harness h;
+    QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
+    // No message box may come up under the busy cursor.
+    QStringList cursorAtMessages;
+    h.dialogs.onMessage = [&](const fakes::Message &m) {
+        cursorAtMessages << m.text + (QGuiApplication::overrideCursor() ? "|busy" : "|idle");
+    };
+    PaintWatch watch(h.form->p1());
+    const QString path = copyInto(dir, file);
+    if (byDrop) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        h.drop(&mime);
+    } else {
+        h.chooseFile(path);
+    }
+    // The box was drawn empty under the busy cursor before the decoding.
+    QVERIFY2(!watch.paints.isEmpty(), "the window was not repainted before decoding");
+    QCOMPARE(watch.paints.first(), QStringLiteral("busy,empty"));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    h.generate();
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QStringList expected;
+    if (file == QLatin1String("notes.txt"))
+        expected << kBadPicture + "|idle";
+    expected << message + "|idle";
+    QCOMPARE(cursorAtMessages, expected);
+
+    // A tile that cannot be written: the message comes without the busy cursor.
+    if (message == kDone) {
+        cursorAtMessages.clear();
+        QVERIFY(QFile::remove(dir.filePath("3.jpg")));
+        QVERIFY(QDir(dir.path()).mkdir("3.jpg"));
+        h.generate();
+        QCOMPARE(cursorAtMessages.size(), 1);
+        QVERIFY2(cursorAtMessages.first().endsWith("|idle"), qPrintable(cursorAtMessages.first()));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
 }
 
 void TstForm1Tiles::drops()

@@ -8,6 +8,12 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cstdio>
+
+extern "C" {
+#include <jpeglib.h>
+}
+
 namespace {
 
 const QString data = QStringLiteral(MOSALUNE_TEST_DATA);
@@ -34,6 +40,59 @@ QByteArray exifWithOrientation(int value, bool littleEndian)
     return QByteArray("Exif\0\0", 6) + tiff;
 }
 
+// A photo-like picture: smooth colour with fine detail, so that every
+// block has something to code.
+QImage photoLike(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = qRgb((x * 255 / size.width() + (x * y) % 13) & 255,
+                           (y * 255 / size.height() + (x ^ y) % 7) & 255, ((x + y) * 3) & 255);
+    }
+    return image;
+}
+
+// Writes a JPEG with libjpeg's own encoder, which can place restart markers
+// (every `rows` MCU rows, or every `mcus` MCUs) as cameras do.
+bool writeJpeg(const QImage &image, const QString &path, int rows, int mcus, bool grey, int hSampling,
+               int vSampling)
+{
+    std::FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file)
+        return false;
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = JDIMENSION(image.width());
+    info.image_height = JDIMENSION(image.height());
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    if (grey)
+        jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+    else {
+        info.comp_info[0].h_samp_factor = hSampling;
+        info.comp_info[0].v_samp_factor = vSampling;
+    }
+    jpeg_set_quality(&info, 90, TRUE);
+    info.restart_in_rows = rows;
+    info.restart_interval = JDIMENSION(mcus);
+    jpeg_start_compress(&info, TRUE);
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+    return true;
+}
+
 } // namespace
 
 class TstJpegDecoder : public QObject
@@ -46,7 +105,91 @@ private slots:
     void orientationTag();
     void everyOrientationTurnsUpright_data();
     void everyOrientationTurnsUpright();
+    void bandsDecodeToTheSamePixels_data();
+    void bandsDecodeToTheSamePixels();
+    void damagedBandsGiveWhatOnePieceGives();
 };
+
+void TstJpegDecoder::bandsDecodeToTheSamePixels_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("mcus");
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<int>("v");
+    QTest::addColumn<QSize>("atLeast");
+    QTest::addColumn<bool>("banded");
+    QTest::newRow("4:2:0, marker every MCU row, 1/8") << QSize(1600, 1200) << 1 << 0 << false << 2 << 2 << QSize(200, 100) << true;
+    QTest::newRow("4:2:0, odd size, 1/4") << QSize(1601, 1203) << 1 << 0 << false << 2 << 2 << QSize(400, 200) << true;
+    QTest::newRow("4:2:0, whole size") << QSize(640, 488) << 2 << 0 << false << 2 << 2 << QSize(640, 480) << true;
+    QTest::newRow("4:4:4, every 3 rows") << QSize(1000, 999) << 3 << 0 << false << 1 << 1 << QSize(400, 200) << true;
+    QTest::newRow("4:2:2") << QSize(1200, 800) << 1 << 0 << false << 2 << 1 << QSize(400, 200) << true;
+    QTest::newRow("grey") << QSize(1200, 800) << 1 << 0 << true << 1 << 1 << QSize(400, 200) << true;
+    // Intervals that end inside rows: bands start only where a row does.
+    QTest::newRow("every 7 MCUs") << QSize(1600, 1200) << 0 << 7 << false << 2 << 2 << QSize(400, 200) << true;
+    QTest::newRow("every 50 MCUs, one per row") << QSize(1600, 1200) << 0 << 50 << false << 2 << 2 << QSize(400, 200) << true;
+    QTest::newRow("every 64 MCUs, never at a row start") << QSize(1008, 800) << 0 << 64 << false << 2 << 2 << QSize(400, 200) << false;
+    QTest::newRow("no markers") << QSize(1600, 1200) << 0 << 0 << false << 2 << 2 << QSize(400, 200) << false;
+}
+
+void TstJpegDecoder::bandsDecodeToTheSamePixels()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, rows);
+    QFETCH(int, mcus);
+    QFETCH(bool, grey);
+    QFETCH(int, h);
+    QFETCH(int, v);
+    QFETCH(QSize, atLeast);
+    QFETCH(bool, banded);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    QVERIFY(writeJpeg(photoLike(size), path, rows, mcus, grey, h, v));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = file.readAll();
+    QCOMPARE(platform::restartBands(jpeg, 3).size(), banded ? 3 : 0);
+    QCOMPARE(platform::restartBands(jpeg, 2).size(), banded ? 2 : 0);
+    QCOMPARE(platform::restartBands(jpeg, 1).size(), 0);
+    const QImage whole = platform::decodeJpegUpright(path, atLeast, 1);
+    QVERIFY(!whole.isNull());
+    for (const int threads : {2, 3, 8}) {
+        const QImage banded = platform::decodeJpegUpright(path, atLeast, threads);
+        QCOMPARE(banded.size(), whole.size());
+        QVERIFY2(banded == whole, qPrintable(QStringLiteral("%1 threads").arg(threads)));
+    }
+}
+
+void TstJpegDecoder::damagedBandsGiveWhatOnePieceGives()
+{
+    // Cut short, or with a restart marker struck out: the bands must not
+    // make anything up that decoding in one piece would not.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    QVERIFY(writeJpeg(photoLike(QSize(1600, 1200)), path, 1, 0, false, 2, 2));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray good = file.readAll();
+    file.close();
+    QByteArray struck = good;
+    const qsizetype marker = struck.indexOf(QByteArray("\xFF\xD3", 2));
+    QVERIFY(marker > 0);
+    struck[marker + 1] = char(0x00);
+    const QList<QByteArray> damaged = {good.left(good.size() * 2 / 3), struck,
+                                       good.left(good.size() - 2)};
+    for (const QByteArray &bytes : damaged) {
+        const QString bad = dir.filePath(QStringLiteral("bad.jpg"));
+        QFile out(bad);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(bytes);
+        out.close();
+        const QImage whole = platform::decodeJpegUpright(bad, QSize(400, 200), 1);
+        const QImage banded = platform::decodeJpegUpright(bad, QSize(400, 200), 2);
+        QCOMPARE(banded.size(), whole.size());
+        QVERIFY(banded == whole);
+    }
+}
 
 void TstJpegDecoder::decodesShrunk()
 {

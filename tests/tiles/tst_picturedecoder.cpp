@@ -4,6 +4,7 @@
 #include "main/tiles/tilegeometry.h"
 #include "platform/picturedecoder.h"
 
+#include <QBuffer>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,6 +50,13 @@ private slots:
     void largeJpegIsShrunkWhileDecoding();
     void notAPicture_data();
     void notAPicture();
+    void largePngIsAveragedWhileReading_data();
+    void largePngIsAveragedWhileReading();
+    void largePngCutShortIsRefused();
+    void phoneAndWebFormats_data();
+    void phoneAndWebFormats();
+    void phoneAndWebPhotosUpright_data();
+    void phoneAndWebPhotosUpright();
 };
 
 void TstPictureDecoder::everyFormatFillsTheBox_data()
@@ -144,6 +152,192 @@ void TstPictureDecoder::notAPicture()
     QString refusal;
     QVERIFY2(!decode(path, image, refusal), "a file that is no picture was decoded");
     QVERIFY2(refusal.endsWith(QStringLiteral(": 图片格式错误")), qPrintable(refusal));
+}
+
+namespace {
+
+// A picture of the four quadrants at any size and pixel format.
+QImage quadrants(QSize size, QImage::Format format, const QColor (&colours)[4])
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    const int w = size.width() / 2;
+    const int h = size.height() / 2;
+    p.fillRect(0, 0, w, h, colours[0]);
+    p.fillRect(w, 0, size.width() - w, h, colours[1]);
+    p.fillRect(0, h, w, size.height() - h, colours[2]);
+    p.fillRect(w, h, size.width() - w, size.height() - h, colours[3]);
+    p.end();
+    return image.convertToFormat(format);
+}
+
+} // namespace
+
+void TstPictureDecoder::largePngIsAveragedWhileReading_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("interlaced");
+    QTest::newRow("rgb") << QSize(2400, 1200) << int(QImage::Format_RGB32) << false;
+    QTest::newRow("rgb, odd size") << QSize(1237, 803) << int(QImage::Format_RGB32) << false;
+    QTest::newRow("rgba") << QSize(1600, 900) << int(QImage::Format_ARGB32) << false;
+    QTest::newRow("palette") << QSize(1600, 900) << int(QImage::Format_Indexed8) << false;
+    QTest::newRow("16-bit") << QSize(1600, 900) << int(QImage::Format_RGBA64) << false;
+    QTest::newRow("interlaced") << QSize(1600, 800) << int(QImage::Format_RGB32) << true;
+    QTest::newRow("small") << QSize(600, 300) << int(QImage::Format_ARGB32) << false;
+}
+
+void TstPictureDecoder::largePngIsAveragedWhileReading()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, format);
+    QFETCH(bool, interlaced);
+    // With transparency: a see-through quadrant shows the box's background,
+    // a half see-through one is mixed with it.
+    const bool alpha = QImage::Format(format) == QImage::Format_ARGB32
+                       || QImage::Format(format) == QImage::Format_RGBA64;
+    const QColor colours[4] = {alpha ? QColor(255, 0, 0, 0) : QColor(Qt::red),
+                               alpha ? QColor(0, 0, 255, 128) : QColor(Qt::blue), Qt::green,
+                               Qt::yellow};
+    QImage source = quadrants(size, QImage::Format(format), colours);
+    if (QImage::Format(format) == QImage::Format_Indexed8)
+        source = quadrants(size, QImage::Format_RGB32, colours)
+                     .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+    QTemporaryDir dir;
+    // Qt writes no interlaced PNG; that one comes made.
+    const QString path = interlaced ? data + QStringLiteral("/large-interlaced.png")
+                                    : dir.filePath(QStringLiteral("big.png"));
+    if (!interlaced)
+        QVERIFY(source.save(path, "png"));
+    {
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        // The header's interlace method byte.
+        QCOMPARE(written.read(29).at(28) != 0, interlaced);
+    }
+
+    const QColor background(Qt::white);
+    const QImage image = platform::loadPictureStretched(path, QSize(400, 200), background);
+    QCOMPARE(image.size(), QSize(400, 200));
+    const QColor expected[4] = {alpha ? background : QColor(Qt::red),
+                                alpha ? QColor(127, 127, 255) : QColor(Qt::blue), Qt::green,
+                                Qt::yellow};
+    const QPoint at[4] = {{100, 50}, {300, 50}, {100, 150}, {300, 150}};
+    for (int i = 0; i < 4; ++i) {
+        const QColor got = image.pixelColor(at[i]);
+        QVERIFY2(near(got, expected[i], 2), qPrintable(describe(got)));
+    }
+    // The cut between the quadrants stays where it was: no column or row of
+    // the picture is lost at its right or bottom edge.
+    QVERIFY2(near(image.pixelColor(197, 150), Qt::green, 2), qPrintable(describe(image.pixelColor(197, 150))));
+    QVERIFY2(near(image.pixelColor(202, 150), Qt::yellow, 2), qPrintable(describe(image.pixelColor(202, 150))));
+    QVERIFY2(near(image.pixelColor(399, 199), Qt::yellow, 2), qPrintable(describe(image.pixelColor(399, 199))));
+}
+
+void TstPictureDecoder::largePngCutShortIsRefused()
+{
+    const QColor colours[4] = {Qt::red, Qt::blue, Qt::green, Qt::yellow};
+    QImage source = quadrants(QSize(2000, 1000), QImage::Format_RGB32, colours);
+    // Noise, so that the picture's data is long enough to cut in half.
+    for (int y = 0; y < source.height(); y += 3)
+        for (int x = 0; x < source.width(); x += 7)
+            source.setPixel(x, y, qRgb((x * 31) & 255, (y * 17) & 255, (x ^ y) & 255));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(source.save(&buffer, "png"));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cut-short.png"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(buffer.data().left(buffer.data().size() / 2));
+    file.close();
+    bool refused = false;
+    try {
+        platform::loadPictureStretched(path, QSize(400, 200), Qt::white);
+    } catch (const platform::PictureError &) {
+        refused = true;
+    }
+    QVERIFY(refused);
+}
+
+void TstPictureDecoder::phoneAndWebFormats_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QColor>("topLeft");
+    QTest::addColumn<QColor>("topRight");
+    QTest::addColumn<int>("tolerance");
+    const QColor red(255, 0, 0);
+    const QColor blue(0, 0, 255);
+    // Over a grey background: the top-left quadrant is see-through, the
+    // top-right one half see-through.
+    const QColor grey(100, 100, 100);
+    const QColor blueOnGrey(50, 50, 178);
+    QTest::newRow("webp") << "picture.webp" << red << blue << 0;
+    QTest::newRow("tiff") << "picture.tiff" << red << blue << 0;
+    QTest::newRow("heic") << "picture.heic" << red << blue << 40;
+    QTest::newRow("avif") << "picture.avif" << red << blue << 40;
+    QTest::newRow("webp with alpha") << "alpha.webp" << grey << blueOnGrey << 2;
+    QTest::newRow("heic with alpha") << "alpha.heic" << grey << blueOnGrey << 40;
+    QTest::newRow("animated webp, first frame") << "animated.webp" << red << blue << 0;
+    QTest::newRow("heic with a thumbnail") << "thumbnailed.heic" << red << blue << 40;
+    // More than 128 MB once decoded, which Qt's readers refuse unless told.
+    QTest::newRow("large webp") << "large.webp" << red << blue << 0;
+    QTest::newRow("large tiff") << "large.tiff" << red << blue << 0;
+}
+
+void TstPictureDecoder::phoneAndWebFormats()
+{
+    QFETCH(QString, file);
+    QFETCH(QColor, topLeft);
+    QFETCH(QColor, topRight);
+    QFETCH(int, tolerance);
+    QImage image;
+    try {
+        image = platform::loadPictureStretched(data + QLatin1Char('/') + file, QSize(400, 200),
+                                               QColor(100, 100, 100));
+    } catch (const platform::PictureError &) {
+        QFAIL("refused");
+    }
+    QCOMPARE(image.size(), QSize(400, 200));
+    const struct {
+        QPoint at;
+        QColor colour;
+    } expected[] = {
+        {{100, 50}, topLeft},
+        {{300, 50}, topRight},
+        {{100, 150}, QColor(0, 255, 0)},
+        {{300, 150}, QColor(255, 255, 0)},
+    };
+    for (const auto &e : expected) {
+        const QColor got = image.pixelColor(e.at);
+        QVERIFY2(near(got, e.colour, tolerance),
+                 qPrintable(QStringLiteral("at %1,%2: %3").arg(e.at.x()).arg(e.at.y()).arg(describe(got))));
+    }
+}
+
+void TstPictureDecoder::phoneAndWebPhotosUpright_data()
+{
+    QTest::addColumn<QString>("file");
+    // Each made from rotated-exif.jpg, which is stored sideways.
+    QTest::newRow("tiff with orientation tag") << "rotated.tiff";
+    QTest::newRow("webp with exif") << "rotated.webp";
+}
+
+void TstPictureDecoder::phoneAndWebPhotosUpright()
+{
+    QFETCH(QString, file);
+    QImage image;
+    try {
+        image = platform::loadPictureStretched(data + QLatin1Char('/') + file, QSize(400, 200), Qt::white);
+    } catch (const platform::PictureError &) {
+        QFAIL("refused");
+    }
+    for (const int x : {60, 340}) {
+        QVERIFY2(near(image.pixelColor(x, 40), Qt::red, 40), qPrintable(describe(image.pixelColor(x, 40))));
+        QVERIFY2(near(image.pixelColor(x, 160), Qt::blue, 40), qPrintable(describe(image.pixelColor(x, 160))));
+    }
 }
 
 QTEST_MAIN(TstPictureDecoder)

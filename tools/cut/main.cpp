@@ -5,14 +5,25 @@
 #include "platform/metafile.h"
 #include "platform/picturedecoder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QMap>
 #include <QStringList>
 
 #include <cstdio>
 #include <memory>
 
 namespace {
+
+// What the process tells its caller; the numbers are documented in --help.
+enum ExitStatus : int {
+    AllCut = 0,
+    SomeNotCut = 1,
+    UsageError = 2,
+    WouldOverwrite = 3,
+};
 
 void print(FILE *stream, const QString &text)
 {
@@ -21,23 +32,40 @@ void print(FILE *stream, const QString &text)
 }
 
 const char *const helpText =
-    "用法: mosalune-cut 图片...\n"
-    "Usage: mosalune-cut PICTURE...\n"
+    "用法: mosalune-cut [-o 文件夹] [--] 图片...\n"
+    "Usage: mosalune-cut [-o DIR] [--] PICTURE...\n"
     "\n"
     "把每张图片切成八块，在图片所在的文件夹写入 1.jpg 到 8.jpg（与主窗口\n"
-    "\"生成图片\"写出的文件完全相同），已有的同名文件会被替换。\n"
+    "\"生成图片\"写出的文件完全相同），已有的同名文件会被替换。这些文件的\n"
+    "内容是 BMP 位图，虽然名字是 .jpg。\n"
     "Cuts each picture into eight tiles and writes 1.jpg ... 8.jpg beside it,\n"
     "exactly the files the main window writes for that picture, replacing\n"
-    "files of those names.\n"
+    "files of those names. The files hold BMP data despite their names.\n"
     "\n"
-    "无法识别的图片会在标准错误输出\"图片格式错误\"和路径，不写任何文件，\n"
-    "然后继续处理下一张。\n"
-    "A picture that cannot be decoded is reported on standard error as\n"
-    "\"图片格式错误\" with its path; nothing is written for it and the next\n"
-    "picture is cut.\n"
+    "选项 / Options:\n"
+    "  -o, --output 文件夹  每张图片的八块写入 文件夹/<图片名>/，不写在图片旁边\n"
+    "                       write each picture's tiles to DIR/<picture name>/\n"
+    "  -h, --help           显示本说明 / show this text\n"
+    "      --version        显示版本 / show the version\n"
+    "  --                   其后的参数都是图片，即使以 - 开头\n"
+    "                       everything after it is a picture, even if it starts with -\n"
     "\n"
-    "退出码 / Exit status: 0 every picture was cut; 1 some picture was not;\n"
-    "2 usage error.\n";
+    "几张图片的八块会写入同一个文件夹、互相覆盖时，什么也不写，列出这些图片；\n"
+    "请用 -o 给每张图片各自的文件夹。\n"
+    "Pictures whose tiles would go to the same folder and overwrite each other\n"
+    "are refused before anything is written; -o gives each its own folder.\n"
+    "\n"
+    "不能切的图片在标准错误输出原因和路径（找不到文件、是文件夹、图片格式错误、\n"
+    "无法读取文件、无法写入文件），然后继续处理下一张。\n"
+    "A picture that cannot be cut is reported on standard error with the reason\n"
+    "and its path; nothing is written for it and the next picture is cut.\n"
+    "\n"
+    "退出码 / Exit status:\n"
+    "  0  每张图片都已切好 / every picture was cut\n"
+    "  1  有图片没有切好 / some picture was not cut\n"
+    "  2  用法错误，什么也没写 / usage error, nothing written\n"
+    "  3  图片会互相覆盖，什么也没写 / pictures would overwrite each other's\n"
+    "     tiles, nothing written\n";
 
 // Qt's own chatter about the platform (no runtime folder, no display) means
 // nothing to somebody cutting pictures in a script; real failures are
@@ -50,10 +78,10 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
 
 // Drawings may hold text, which needs the font side of Qt's GUI; pixel
 // pictures are read and painted with the core alone, which starts faster.
-bool anyMetafile(int argc, char **argv)
+bool anyMetafile(const QStringList &paths)
 {
-    for (int i = 1; i < argc; ++i) {
-        QFile file(QString::fromLocal8Bit(argv[i]));
+    for (const QString &path : paths) {
+        QFile file(path);
         if (file.open(QIODevice::ReadOnly)
             && platform::metafileKind(file.read(64)) != platform::MetafileKind::None)
             return true;
@@ -61,47 +89,187 @@ bool anyMetafile(int argc, char **argv)
     return false;
 }
 
+QString reason(platform::PictureError::Cause cause)
+{
+    using Cause = platform::PictureError::Cause;
+    switch (cause) {
+    case Cause::NoSuchFile:
+        return QStringLiteral("找不到文件");
+    case Cause::Folder:
+        return QStringLiteral("这是文件夹，不是图片");
+    case Cause::Unreadable:
+        return QStringLiteral("无法读取文件");
+    case Cause::NotAPicture:
+        break;
+    }
+    return QStringLiteral("图片格式错误");
+}
+
+struct CommandLine {
+    QStringList pictures;
+    QString outputRoot; // empty: beside each picture
+    bool help = false;
+    bool version = false;
+    QString error; // what was wrong with the command line
+};
+
+CommandLine parse(const QStringList &arguments)
+{
+    CommandLine line;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-'))) {
+            line.pictures << arg;
+        } else if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            line.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            line.version = true;
+        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
+                line.error = QStringLiteral("%1 后面要写文件夹").arg(arg);
+                return line;
+            }
+            line.outputRoot = arguments.at(++i);
+        } else if (arg.startsWith(QLatin1String("--output="))) {
+            line.outputRoot = arg.mid(9);
+            if (line.outputRoot.isEmpty()) {
+                line.error = QStringLiteral("--output= 后面要写文件夹");
+                return line;
+            }
+        } else {
+            // Never a file name: a mistyped option must not cut, or write
+            // beside, a picture that happens to carry that name.
+            line.error = QStringLiteral("未知选项 \"%1\"").arg(arg);
+            return line;
+        }
+    }
+    return line;
+}
+
+// The folder a picture's tiles go to, with its trailing separator.
+QString outputFolder(const QString &picture, const QString &outputRoot)
+{
+    if (outputRoot.isEmpty())
+        return tiles::pictureFolder(picture);
+    const QFileInfo info(picture);
+    QString name = info.completeBaseName();
+    if (name.isEmpty())
+        name = info.fileName();
+    return QDir(outputRoot).filePath(name) + QLatin1Char('/');
+}
+
+// The same folder however it is spelled, for telling whether two pictures'
+// tiles would meet.
+QString folderKey(const QString &folder)
+{
+    const QFileInfo info(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+// Pictures whose tiles would land in one folder, grouped by that folder.
+// Only files that exist count; the others are reported one by one later.
+QList<QStringList> overwritingGroups(const QStringList &pictures, const QString &outputRoot)
+{
+    QMap<QString, QStringList> byFolder;
+    QMap<QString, QStringList> seen;
+    for (const QString &picture : pictures) {
+        const QFileInfo info(picture);
+        if (!info.isFile())
+            continue;
+        const QString key = folderKey(outputFolder(picture, outputRoot));
+        const QString same = info.canonicalFilePath();
+        // One picture named twice writes the same tiles twice; no harm.
+        if (seen[key].contains(same))
+            continue;
+        seen[key] << same;
+        byFolder[key] << picture;
+    }
+    QList<QStringList> groups;
+    for (const QStringList &group : std::as_const(byFolder))
+        if (group.size() > 1)
+            groups << group;
+    return groups;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // Taken before Qt sees them: the GUI side would take "-platform" and
+    // the like out of the list, and such a name may well be a picture's.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine line = parse(arguments);
+    if (!line.error.isEmpty()) {
+        print(stderr, QStringLiteral("mosalune-cut: %1\n\n").arg(line.error));
+        std::fputs(helpText, stderr);
+        return UsageError;
+    }
+    if (line.help) {
+        std::fputs(helpText, stdout);
+        return AllCut;
+    }
+    if (line.version) {
+        std::printf("mosalune-cut %02d.%02d.%02d\n", MOSALUNE_VERSION_MAJOR, MOSALUNE_VERSION_MINOR,
+                    MOSALUNE_VERSION_REVISION);
+        return AllCut;
+    }
+    if (line.pictures.isEmpty()) {
+        std::fputs(helpText, stderr);
+        return UsageError;
+    }
+
+    const QList<QStringList> groups = overwritingGroups(line.pictures, line.outputRoot);
+    if (!groups.isEmpty()) {
+        QString text = QStringLiteral("mosalune-cut: 这些图片的 1.jpg 到 8.jpg 会写入同一个文件夹，"
+                                      "互相覆盖，所以什么也没写：\n");
+        for (const QStringList &group : groups) {
+            text += QStringLiteral("  %1\n").arg(QDir::toNativeSeparators(
+                folderKey(outputFolder(group.first(), line.outputRoot))));
+            for (const QString &picture : group)
+                text += QStringLiteral("    %1\n").arg(picture);
+        }
+        text += QStringLiteral("请用 -o 文件夹 让每张图片写入各自的文件夹。\n");
+        print(stderr, text);
+        return WouldOverwrite;
+    }
+
     // The cutter never shows a window, so it runs the same with or without a
     // display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietMessages);
     std::unique_ptr<QCoreApplication> app;
-    if (anyMetafile(argc, argv))
+    if (anyMetafile(line.pictures))
         app = std::make_unique<QGuiApplication>(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
 
-    QStringList pictures = app->arguments().mid(1);
-    if (pictures.contains(QStringLiteral("--help")) || pictures.contains(QStringLiteral("-h"))) {
-        std::fputs(helpText, stdout);
-        return 0;
-    }
-    if (!pictures.isEmpty() && pictures.first() == QStringLiteral("--"))
-        pictures.removeFirst();
-    if (pictures.isEmpty()) {
-        std::fputs(helpText, stderr);
-        return 2;
-    }
-
-    int status = 0;
-    for (const QString &path : std::as_const(pictures)) {
+    int status = AllCut;
+    for (const QString &path : line.pictures) {
         QImage display;
         try {
             display = tiles::loadDisplay(path);
-        } catch (const platform::PictureError &) {
-            print(stderr, QStringLiteral("图片格式错误: %1\n").arg(path));
-            status = 1;
+        } catch (const platform::PictureError &error) {
+            print(stderr, QStringLiteral("%1: %2\n").arg(reason(error.cause()), path));
+            status = SomeNotCut;
+            continue;
+        }
+        const QString folder = outputFolder(path, line.outputRoot);
+        if (!line.outputRoot.isEmpty() && !QDir().mkpath(folder)) {
+            print(stderr, QStringLiteral("无法创建文件夹: %1\n").arg(QDir::toNativeSeparators(folder)));
+            status = SomeNotCut;
             continue;
         }
         try {
-            tiles::writeTiles(display, tiles::pictureFolder(path));
+            tiles::writeTiles(display, folder);
         } catch (const tiles::TileWriteError &error) {
             print(stderr, error.message() + QLatin1Char('\n'));
-            status = 1;
+            status = SomeNotCut;
         }
     }
     return status;

@@ -232,9 +232,12 @@ QString Transfer::failureOf() const
     bool known = false;
     const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&known);
     const bool chunked = m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    // A chunked body that stops between two chunks passes here as whole: Qt's
-    // HTTP stack takes the closed connection for its end and does not tell us
-    // whether the closing empty chunk came.
+    // A chunked body announces no length to hold it against. One whose
+    // connection is reset before the closing empty chunk has failed above (Qt
+    // reports the reset). One whose server closes the connection in order
+    // there may still pass as whole: depending on how the close arrives, Qt
+    // either reports an error or takes it for the body's end, and it does not
+    // tell us whether the closing chunk came.
     if (known && !chunked && m_received < length)
         return QStringLiteral("数据不完整");
     return QString();

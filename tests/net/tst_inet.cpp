@@ -155,6 +155,7 @@ void TestInet::failures_data()
     QTest::newRow("cut short") << at("/short/bytes/100000") << "数据不完整";
     QTest::newRow("cut short, 1 byte") << at("/short/bytes/3") << "数据不完整";
     QTest::newRow("dropped") << at("/drop/bytes/300000") << "数据不完整";
+    QTest::newRow("chunked, dropped") << at("/chunked/drop/bytes/100000") << "数据不完整";
     QTest::newRow("headers too late") << at("/delay/3000/page.html") << "请求超时";
     QTest::newRow("refused") << closedPortAddress() << "无法连接服务器";
     QTest::newRow("not http") << "ftp://127.0.0.1/x" << "网址无效：ftp://127.0.0.1/x";

@@ -90,7 +90,8 @@ void writeSupportFile(const QString &appDir, const QString &name, const QByteArr
     const QString target = appDir + name;
     // A partial file of an earlier, interrupted start is overwritten.
     QFile file(appDir + partialName(name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Unbuffered: what the progress reports as written is in the file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         fail(target, reasonFor(file, appDir));
     const qsizetype step = chunkSize > 0 ? chunkSize : qMax<qsizetype>(bytes.size(), 1);
     qsizetype done = 0;

@@ -12,12 +12,14 @@
 #include "platform/instance.h"
 #include "platform/netstate.h"
 #include "platform/shell.h"
+#include "platform/skinlibrary.h"
 #include "platform/windowfinder.h"
 #include "updater/ud.h"
 
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -127,8 +129,18 @@ bool form1::load()
     return true;
 }
 
+// The skin is a look and nothing more: a library or theme that is missing or
+// damaged leaves the platform's own look, and the load goes on.
 void form1::attachSkin()
 {
+    const QDir folder(m_services.app.folder);
+    platform::SkinLibrary &skin = m_services.skin;
+    try {
+        skin.load(folder.filePath(QStringLiteral("BrontelSkin.dll")));
+        skin.SkinH_AttachEx(folder.filePath(QStringLiteral("Brontel.Skin")), QString());
+        skin.SkinH_SetAero(platform::skinWindowHandle(*this));
+    } catch (const common::RunError &) {
+    }
 }
 
 void form1::readRelease()

@@ -8,6 +8,7 @@
 #include "platform/instance.h"
 #include "platform/netstate.h"
 #include "platform/shell.h"
+#include "platform/skinlibrary.h"
 #include "platform/translations.h"
 #include "platform/windowfinder.h"
 #include "updater/form1.h"
@@ -34,8 +35,9 @@ int main(int argc, char **argv)
     // One updater per program folder: two would write the same files.
     platform::LockFileInstance instance(
         QDir(info.folder).absoluteFilePath(common::updaterFileName));
-    mslupdate::Services services{dialogs, shell, *network, windows, windows, instance, info,
-                                 [] { QCoreApplication::exit(0); }};
+    platform::SharedSkinLibrary skin;
+    mslupdate::Services services{dialogs,  shell, *network, windows, windows,
+                                 instance, skin,  info,     [] { QCoreApplication::exit(0); }};
 
     mslupdate::form1 form(services);
     if (!form.load())

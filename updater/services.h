@@ -9,6 +9,7 @@ class NetworkState;
 class WindowFinder;
 class WindowPublisher;
 class InstanceCheck;
+class SkinLibrary;
 struct AppInfo;
 } // namespace platform
 
@@ -23,6 +24,7 @@ struct Services {
     platform::WindowFinder &windows;
     platform::WindowPublisher &publisher;
     platform::InstanceCheck &instance;
+    platform::SkinLibrary &skin;
     const platform::AppInfo &app;
     // Ends the updater at once: no further handler of it runs.
     std::function<void()> endProgram;

@@ -8,6 +8,7 @@
 #include "common/texthelpers.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
+#include "platform/seethrough.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
 #include "platform/windowfinder.h"
@@ -81,6 +82,8 @@ QListWidget *UD::List2() const
 
 void UD::load()
 {
+    // Only the bar, the status line and the lists float on the desktop.
+    platform::makeSeeThrough(*this);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();

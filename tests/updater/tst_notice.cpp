@@ -40,6 +40,8 @@ private slots:
     void shownStates_data();
     void shownStates();
     void secondInstanceEnds();
+    void skinIsAttachedOrLeftOut_data();
+    void skinIsAttachedOrLeftOut();
     void windowIsFoundWhileShown();
     void clicksOpenTheReleasePage_data();
     void clicksOpenTheReleasePage();
@@ -156,6 +158,42 @@ void TstNotice::secondInstanceEnds()
     QVERIFY(!h.form->isVisible());
     // Neither the network nor the page was asked.
     QCOMPARE(h.network.calls, 0);
+}
+
+void TstNotice::skinIsAttachedOrLeftOut_data()
+{
+    QTest::addColumn<bool>("libraryBroken");
+    QTest::addColumn<int>("attachResult");
+    QTest::newRow("attached") << false << 0;
+    QTest::newRow("theme refused") << false << 3;
+    QTest::newRow("library missing or damaged") << true << 0;
+}
+
+// However the skin fares, the window reads the page as always.
+void TstNotice::skinIsAttachedOrLeftOut()
+{
+    QFETCH(bool, libraryBroken);
+    QFETCH(int, attachResult);
+    m_server.writeFile("notice.html", pagebuilder::ReleasePage().build().toUtf8());
+    UpdaterHarness h(m_server.address("/notice.html"), m_folder.path());
+    h.skin.failLoad = libraryBroken;
+    h.skin.attachResult = attachResult;
+    QVERIFY(h.openNotice());
+    QCOMPARE(h.skin.loadedPaths, QStringList({m_folder.filePath("BrontelSkin.dll")}));
+    if (libraryBroken) {
+        QVERIFY(h.skin.attachCalls.isEmpty());
+        QVERIFY(h.skin.aeroCalls.isEmpty());
+    } else {
+        QCOMPARE(h.skin.attachCalls.size(), 1);
+        QCOMPARE(h.skin.attachCalls.at(0).first, m_folder.filePath("Brontel.Skin"));
+        QCOMPARE(h.skin.attachCalls.at(0).second, QString());
+        QCOMPARE(h.skin.aeroCalls, QList<std::int32_t>({std::int32_t(h.form->winId())}));
+    }
+    QCOMPARE(h.form->Label1()->text(), kInvite);
+    QCOMPARE(h.form->Label2()->text(), QStringLiteral("Ver:13.04.21"));
+    QVERIFY(h.form->Command1()->isEnabled());
+    QVERIFY(!h.form->Label3()->isVisible());
+    QVERIFY(h.dialogs.messages.isEmpty());
 }
 
 void TstNotice::windowIsFoundWhileShown()

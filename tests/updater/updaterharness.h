@@ -8,6 +8,7 @@
 #include "support/fakedialogs.h"
 #include "support/fakeinstance.h"
 #include "support/fakeplatform.h"
+#include "support/fakeskinlibrary.h"
 
 #include "platform/appinfo.h"
 #include "updater/form1.h"
@@ -24,6 +25,7 @@ struct UpdaterHarness {
     fakes::FakeNetworkState network{true};
     fakes::FakeWindowFinder windows;
     fakes::FakeInstance instance;
+    fakes::FakeSkinLibrary skin;
     platform::AppInfo app;
     int ends = 0;
     std::unique_ptr<mslupdate::Services> services;
@@ -42,7 +44,7 @@ struct UpdaterHarness {
     mslupdate::Services &makeServices(int timeoutSeconds = 5)
     {
         services = std::make_unique<mslupdate::Services>(mslupdate::Services{
-            dialogs, shell, network, windows, windows, instance, app, [this] { ++ends; },
+            dialogs, shell, network, windows, windows, instance, skin, app, [this] { ++ends; },
             timeoutSeconds});
         return *services;
     }

@@ -190,7 +190,10 @@ bool TstRealUpdater::makeProgramFolder(QTemporaryDir &folder)
 {
     const QString copy = folder.filePath(QStringLiteral("MSLUpdate.exe"));
     QFile readMe(folder.filePath(QStringLiteral("ReadMe.txt")));
+    // The skin as the main program leaves it beside itself.
     return QFile::copy(program, copy) && QFile::setPermissions(copy, QFile::permissions(program))
+           && QFile::copy(QStringLiteral(MOSALUNE_SKIN_LIBRARY), folder.filePath("BrontelSkin.dll"))
+           && QFile::copy(QStringLiteral(MOSALUNE_SKIN_THEME), folder.filePath("Brontel.Skin"))
            && readMe.open(QIODevice::WriteOnly) && readMe.write("old notes") == 9;
 }
 
@@ -236,8 +239,8 @@ void TstRealUpdater::noticeThenDownloadThenRestart()
     QCOMPARE(readAll(folder.filePath("ReadMe.txt")), QByteArray("new notes"));
     QVERIFY(readAll(folder.filePath("MSLUpdate.exe")) == updaterBytes);
     const QStringList left = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    QCOMPARE(left, QStringList({"MSLUpdate.exe", "Mosalune.exe", "NewMSLUpdate.exe", "ReadMe.txt",
-                                "mosalune-started"}));
+    QCOMPARE(left, QStringList({"Brontel.Skin", "BrontelSkin.dll", "MSLUpdate.exe", "Mosalune.exe",
+                                "NewMSLUpdate.exe", "ReadMe.txt", "mosalune-started"}));
 }
 
 void TstRealUpdater::secondUpdaterIsRefused()

@@ -232,12 +232,12 @@ QString Transfer::failureOf() const
     bool known = false;
     const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&known);
     const bool chunked = m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    // A chunked body announces no length to hold it against. One whose
-    // connection is reset before the closing empty chunk has failed above (Qt
-    // reports the reset). One whose server closes the connection in order
-    // there may still pass as whole: depending on how the close arrives, Qt
-    // either reports an error or takes it for the body's end, and it does not
-    // tell us whether the closing chunk came.
+    // A chunked body announces no length to hold it against. When its
+    // connection ends before the closing empty chunk (closed in order or
+    // reset), Qt sometimes reports an error, which has failed above, and
+    // sometimes takes the end of the connection for the end of the body; it
+    // does not tell us whether the closing chunk came, so such a body can
+    // pass here as whole.
     if (known && !chunked && m_received < length)
         return QStringLiteral("数据不完整");
     return QString();
@@ -568,6 +568,15 @@ void Inet::setDownloadFolder(const QString &folder)
 QString Inet::downloadFolder() const
 {
     return d->folder;
+}
+
+QString Inet::releaseBodyFile()
+{
+    d->body.reset();
+    const QString path = d->bodyPath;
+    d->bodyPath.clear();
+    d->bodyOffset = 0;
+    return path;
 }
 
 bool Inet::takeBodyFile(const QString &targetPath, QString *error)

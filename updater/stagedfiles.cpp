@@ -5,7 +5,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
+#include <QFileInfo>
 
 #include <filesystem>
 #include <system_error>
@@ -53,21 +53,17 @@ StagedFiles::~StagedFiles()
     discard();
 }
 
-QString StagedFiles::reserve(const QString &fileName, QString *error)
+bool StagedFiles::adopt(const QString &fileName, const QString &contentPath, QString *error)
 {
-    const QDir folder(m_folder);
-    // Hidden and marked, so that a leftover of a killed updater is easy to
-    // tell from a program file.
-    QTemporaryFile file(folder.filePath(QStringLiteral(".%1-XXXXXX.part").arg(fileName)));
-    file.setAutoRemove(false);
-    if (!file.open()) {
-        failWith(error, QStringLiteral("无法在 %1 中写入文件：%2")
-                            .arg(QDir::toNativeSeparators(m_folder), file.errorString()));
-        return QString();
+    const QFileInfo content(contentPath);
+    if (contentPath.isEmpty() || !content.isFile())
+        return failWith(error, QStringLiteral("下载的文件已不存在：%1").arg(fileName));
+    if (content.absoluteDir() != QDir(m_folder)) {
+        QFile::remove(contentPath);
+        return failWith(error, QStringLiteral("下载的文件不在 %1 中").arg(QDir::toNativeSeparators(m_folder)));
     }
-    file.close();
-    m_entries.append({folder.filePath(fileName), file.fileName()});
-    return file.fileName();
+    m_entries.append({QDir(m_folder).filePath(fileName), content.absoluteFilePath()});
+    return true;
 }
 
 bool StagedFiles::commit(QString *error)
@@ -110,6 +106,16 @@ void StagedFiles::discard()
     for (const Entry &entry : std::as_const(m_entries))
         QFile::remove(entry.staged);
     m_entries.clear();
+}
+
+void StagedFiles::removeLeftovers(const QString &folder)
+{
+    // The transfer control's bodies are named "mosalune-XXXXXX.part".
+    QDir dir(folder);
+    const QStringList leftovers = dir.entryList({QStringLiteral("mosalune-??????.part")},
+                                                QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : leftovers)
+        dir.remove(name);
 }
 
 QStringList StagedFiles::stagedPaths() const

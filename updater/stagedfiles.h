@@ -25,12 +25,13 @@ public:
 
     QString folder() const { return m_folder; }
 
-    // Reserves a fresh temporary file beside folder/fileName for its new
-    // content and returns its path; the caller fills it (by rename). Empty,
-    // with *error set, when the folder does not take a new file.
-    QString reserve(const QString &fileName, QString *error = nullptr);
+    // Takes the complete new content of folder/fileName, a temporary file
+    // that already lies in folder (so that putting it in place is a rename);
+    // from then on it is removed unless committed. False, with *error set,
+    // when there is no such file there.
+    bool adopt(const QString &fileName, const QString &contentPath, QString *error = nullptr);
 
-    // Moves every staged file over its target, in the order reserved, each
+    // Moves every staged file over its target, in the order adopted, each
     // by one rename. A file that replaces another takes that one's
     // permissions; a new program file (".exe") is made executable. Every
     // target is checked before the first rename, so a target that cannot be
@@ -41,6 +42,11 @@ public:
     void discard();
 
     int count() const { return int(m_entries.size()); }
+
+    // Removes temporary files that an updater killed during its download
+    // left in folder. Only one updater runs per folder, so none of them can
+    // still be in use.
+    static void removeLeftovers(const QString &folder);
     // The temporary paths still held, in order.
     QStringList stagedPaths() const;
 

@@ -97,6 +97,7 @@ void UD::load()
         return;
     }
 
+    StagedFiles::removeLeftovers(m_services.app.folder);
     try {
         const QString page
             = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
@@ -148,8 +149,9 @@ void UD::Inet1_StateChanged(int state)
     const QString name = ui->Label1->text().mid(kDownloading.size());
     const qint64 size = Inet1->bytesReceived();
     QString error;
-    const QString staged = m_staged.reserve(name, &error);
-    if (staged.isEmpty() || !Inet1->takeBodyFile(staged, &error)) {
+    // The body already lies beside its target under a temporary name; it
+    // stays there until every file has arrived.
+    if (!m_staged.adopt(name, Inet1->releaseBodyFile(), &error)) {
         failed();
         return;
     }

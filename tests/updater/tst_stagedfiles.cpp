@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -39,17 +40,16 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-// Stages name with content the way the download window does: reserve, then
-// fill the reserved path.
+// Stages name with content the way the download window does: the body lies
+// in the folder under a temporary name and is adopted.
 QString stage(mslupdate::StagedFiles &staged, const QString &name, const QByteArray &content)
 {
-    const QString path = staged.reserve(name);
-    if (!path.isEmpty()) {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(content);
-    }
-    return path;
+    QTemporaryFile body(QDir(staged.folder()).filePath("mosalune-XXXXXX.part"));
+    body.setAutoRemove(false);
+    if (!body.open() || body.write(content) != content.size())
+        return QString();
+    body.close();
+    return staged.adopt(name, body.fileName()) ? body.fileName() : QString();
 }
 
 } // namespace
@@ -63,7 +63,8 @@ private slots:
     void commitPutsEveryFileInPlace();
     void discardLeavesTheFolderAsItWas();
     void aTargetThatIsAFolderFailsBeforeAnyRename();
-    void aFolderThatTakesNoFileFailsTheReservation();
+    void onlyBodiesInTheFolderAreAdopted();
+    void leftoversOfAKilledUpdaterGo();
     void barSettings_data();
     void barSettings();
 };
@@ -150,14 +151,37 @@ void TstStagedFiles::aTargetThatIsAFolderFailsBeforeAnyRename()
     QCOMPARE(entries(dir.path()), QStringList({"Data.dll", "Mosalune.exe"}));
 }
 
-void TstStagedFiles::aFolderThatTakesNoFileFailsTheReservation()
+void TstStagedFiles::onlyBodiesInTheFolderAreAdopted()
 {
     QTemporaryDir dir;
-    mslupdate::StagedFiles staged(dir.filePath("missing-folder"));
+    QTemporaryDir elsewhere;
+    mslupdate::StagedFiles staged(dir.path());
     QString error;
-    QVERIFY(staged.reserve("Mosalune.exe", &error).isEmpty());
-    QVERIFY(error.startsWith(QStringLiteral("无法在")));
+    QVERIFY(!staged.adopt("Mosalune.exe", QString(), &error));
+    QVERIFY(!staged.adopt("Mosalune.exe", dir.filePath("mosalune-gone00.part"), &error));
+    // A body outside the folder could not go in by a rename; it is dropped.
+    const QString outside = elsewhere.filePath("mosalune-abcdef.part");
+    writeFile(outside, "body");
+    QVERIFY(!staged.adopt("Mosalune.exe", outside, &error));
+    QVERIFY(!QFile::exists(outside));
     QCOMPARE(staged.count(), 0);
+    QVERIFY(staged.commit(&error));
+    QVERIFY(entries(dir.path()).isEmpty());
+}
+
+void TstStagedFiles::leftoversOfAKilledUpdaterGo()
+{
+    QTemporaryDir dir;
+    const QStringList kept{"Mosalune.exe", "notes.part", ".hidden", "mosalune-1.part",
+                           "a-123456.part", "mosalune-1234567.part"};
+    for (const QString &name : kept)
+        writeFile(dir.filePath(name), "keep");
+    writeFile(dir.filePath("mosalune-x9Y8z7.part"), "left");
+    writeFile(dir.filePath("mosalune-000000.part"), "left");
+    mslupdate::StagedFiles::removeLeftovers(dir.path());
+    QStringList expected = kept;
+    expected.sort();
+    QCOMPARE(entries(dir.path()), expected);
 }
 
 void TstStagedFiles::barSettings_data()

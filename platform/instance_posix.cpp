@@ -10,7 +10,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-namespace platform {
+namespace platform
+{
 
 LockFileInstance::LockFileInstance(const QString &key, const QString &folder)
 {
@@ -22,9 +23,8 @@ LockFileInstance::LockFileInstance(const QString &key, const QString &folder)
     if (where.isEmpty())
         return;
     // Hashed so that any key (a folder path, say) makes a valid file name.
-    const QByteArray name = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(32);
+    const QByteArray name =
+        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
     const QByteArray path = QFile::encodeName(where) + "/instance-" + name + ".lock";
     // The file itself stays: removing it would let two starts lock two
     // different files of the same name. Only the lock counts.

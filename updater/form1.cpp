@@ -17,10 +17,10 @@
 #include "updater/ud.h"
 
 #include <QCloseEvent>
-#include <QPlainTextEdit>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QScreen>
 
 static void initResources()
@@ -28,9 +28,11 @@ static void initResources()
     Q_INIT_RESOURCE(updater);
 }
 
-namespace mslupdate {
+namespace mslupdate
+{
 
-namespace {
+namespace
+{
 const QString kLineBreak = QStringLiteral("\r\n");
 const QString kNoVersion = QStringLiteral("无法获取版本号");
 
@@ -47,8 +49,8 @@ form1::form1(Services &services, QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(257, 337);
     setText(ui->Text1, QStringLiteral("正在获取更新信息") + kLineBreak);
 
@@ -61,8 +63,8 @@ form1::form1(Services &services, QWidget *parent)
     Inet1->setRequestTimeout(m_services.requestTimeout);
     // The main program leaves the updater's file alone while this window
     // can be found.
-    m_registration = m_services.publisher.publish(this, common::formWindowClass,
-                                                  common::updaterWindowTitle);
+    m_registration =
+        m_services.publisher.publish(this, common::formWindowClass, common::updaterWindowTitle);
 }
 
 form1::~form1() = default;
@@ -122,8 +124,9 @@ bool form1::load()
         ui->Label3->show();
         ui->Label2->setText(kNoVersion);
         ui->Label1->setText(QStringLiteral("在线升级失败"));
-        setText(ui->Text1, kLineBreak + kLineBreak
-                                + QStringLiteral("对不起，在线升级失败，您可以进入官网手动下载最新版本"));
+        setText(ui->Text1,
+                kLineBreak + kLineBreak +
+                    QStringLiteral("对不起，在线升级失败，您可以进入官网手动下载最新版本"));
         ui->Command1->setEnabled(false);
     }
     return true;

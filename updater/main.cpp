@@ -36,8 +36,9 @@ int main(int argc, char **argv)
     platform::LockFileInstance instance(
         QDir(info.folder).absoluteFilePath(common::updaterFileName));
     platform::SharedSkinLibrary skin;
-    mslupdate::Services services{dialogs,  shell, *network, windows, windows,
-                                 instance, skin,  info,     [] { QCoreApplication::exit(0); }};
+    mslupdate::Services services{dialogs, shell,   *network,
+                                 windows, windows, instance,
+                                 skin,    info,    [] { QCoreApplication::exit(0); }};
 
     mslupdate::form1 form(services);
     if (!form.load())

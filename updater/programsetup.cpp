@@ -3,7 +3,8 @@
 #include "platform/appinfo.h"
 #include "platform/netstate.h"
 
-namespace mslupdate {
+namespace mslupdate
+{
 
 platform::AppInfo programInfo()
 {

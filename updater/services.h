@@ -2,7 +2,8 @@
 
 #include <functional>
 
-namespace platform {
+namespace platform
+{
 class DialogService;
 class Shell;
 class NetworkState;
@@ -13,7 +14,8 @@ class SkinLibrary;
 struct AppInfo;
 } // namespace platform
 
-namespace mslupdate {
+namespace mslupdate
+{
 
 // What the updater's forms are given when they are made: main() passes the
 // real services, tests pass doubles.

@@ -12,9 +12,11 @@
 
 namespace fs = std::filesystem;
 
-namespace mslupdate {
+namespace mslupdate
+{
 
-namespace {
+namespace
+{
 
 bool failWith(QString *error, const QString &message)
 {
@@ -32,8 +34,8 @@ QString reason(const std::error_code &code)
 // data file is normally given.
 fs::perms freshPermissions(const QString &target)
 {
-    const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write
-                               | fs::perms::group_read | fs::perms::others_read;
+    const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write |
+                               fs::perms::group_read | fs::perms::others_read;
     if (target.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive))
         return readable | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
     return readable;
@@ -60,7 +62,8 @@ bool StagedFiles::adopt(const QString &fileName, const QString &contentPath, QSt
         return failWith(error, QStringLiteral("下载的文件已不存在：%1").arg(fileName));
     if (content.absoluteDir() != QDir(m_folder)) {
         QFile::remove(contentPath);
-        return failWith(error, QStringLiteral("下载的文件不在 %1 中").arg(QDir::toNativeSeparators(m_folder)));
+        return failWith(
+            error, QStringLiteral("下载的文件不在 %1 中").arg(QDir::toNativeSeparators(m_folder)));
     }
     m_entries.append({QDir(m_folder).filePath(fileName), content.absoluteFilePath()});
     return true;

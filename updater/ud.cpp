@@ -19,9 +19,11 @@
 
 #include <limits>
 
-namespace mslupdate {
+namespace mslupdate
+{
 
-namespace {
+namespace
+{
 const QString kDownloading = QStringLiteral("正在下载 ");
 } // namespace
 
@@ -91,7 +93,8 @@ void UD::load()
     // The main program's file is about to be replaced; while it runs, its
     // window is there under the program's name whatever its version.
     if (m_services.windows.findWindow(common::formWindowClass, common::mainWindowKey)) {
-        m_services.dialogs.msgBox(this, QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
+        m_services.dialogs.msgBox(this,
+                                  QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
                                   platform::MbOkOnly, QStringLiteral("Mosalune 更新提示:"));
         end();
         return;
@@ -99,8 +102,7 @@ void UD::load()
 
     StagedFiles::removeLeftovers(m_services.app.folder);
     try {
-        const QString page
-            = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+        const QString page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
         QStringList shareLinks;
         for (const common::FileEntry &entry : common::FileEntries(page)) {
             ui->List1->addItem(entry.displayEntry);
@@ -109,7 +111,8 @@ void UD::load()
         if (shareLinks.isEmpty())
             throw common::RunError(QStringLiteral("更新文件列表是空的"));
         for (const QString &link : std::as_const(shareLinks))
-            ui->List2->addItem(common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
+            ui->List2->addItem(
+                common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
     } catch (const common::RunError &) {
         failed();
         return;
@@ -184,7 +187,8 @@ void UD::Timer1_Timer()
         m_services.dialogs.msgBox(nullptr,
                                   QStringLiteral("更新已完成，但无法启动 %1，请手动启动。")
                                       .arg(QDir::toNativeSeparators(program)),
-                                  platform::MbOkOnly | platform::MbCritical, QStringLiteral("提示"));
+                                  platform::MbOkOnly | platform::MbCritical,
+                                  QStringLiteral("提示"));
     }
     end();
 }
@@ -194,8 +198,9 @@ void UD::Timer1_Timer()
 void UD::failed()
 {
     m_staged.discard();
-    const int answer = m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
-                                                 platform::MbYesNo, QStringLiteral("提示"));
+    const int answer =
+        m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
+                                  platform::MbYesNo, QStringLiteral("提示"));
     if (answer == platform::IdYes)
         m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
     end();

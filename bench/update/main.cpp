@@ -26,7 +26,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 // Nobody is there to answer: a message is printed and answered "No".
 class PrintedDialogs : public platform::DialogService
@@ -76,7 +77,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 3) {
-        std::fprintf(stderr, "usage: mslupdate-bench-update <release page address> <program folder>\n");
+        std::fprintf(stderr,
+                     "usage: mslupdate-bench-update <release page address> <program folder>\n");
         return 2;
     }
     platform::AppInfo info;
@@ -94,11 +96,11 @@ int main(int argc, char **argv)
     platform::SharedSkinLibrary skin;
     int code = 1;
     bool ended = false;
-    mslupdate::Services services{dialogs, shell, network, windows, windows, instance, skin, info,
-                                 [&] {
-                                     ended = true;
-                                     app.exit(code);
-                                 }};
+    mslupdate::Services services{
+        dialogs, shell, network, windows, windows, instance, skin, info, [&] {
+            ended = true;
+            app.exit(code);
+        }};
 
     QElapsedTimer clock;
     clock.start();
@@ -106,7 +108,8 @@ int main(int argc, char **argv)
     QObject::connect(ud.Inet1, &common::Inet::StateChanged, &app, [&] {
         if (ud.Timer1->interval() == 1000) {
             code = 0;
-            std::printf("%d files in %.3f s\n", ud.List1()->count(), double(clock.nsecsElapsed()) / 1e9);
+            std::printf("%d files in %.3f s\n", ud.List1()->count(),
+                        double(clock.nsecsElapsed()) / 1e9);
             app.exit(0);
         }
     });

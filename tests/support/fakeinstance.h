@@ -2,7 +2,8 @@
 
 #include "platform/instance.h"
 
-namespace fakes {
+namespace fakes
+{
 
 // Answers what the test sets.
 class FakeInstance : public platform::InstanceCheck

@@ -8,7 +8,8 @@
 #include "platform/appinfo.h"
 #include "platform/netstate.h"
 
-namespace {
+namespace
+{
 
 class FixedNetworkState : public platform::NetworkState
 {
@@ -22,7 +23,8 @@ private:
 
 } // namespace
 
-namespace mslupdate {
+namespace mslupdate
+{
 
 platform::AppInfo programInfo()
 {
@@ -35,8 +37,8 @@ platform::AppInfo programInfo()
 
 std::unique_ptr<platform::NetworkState> programNetworkState()
 {
-    return std::make_unique<FixedNetworkState>(qEnvironmentVariable("MOSALUNE_TEST_NETWORK")
-                                               != QStringLiteral("offline"));
+    return std::make_unique<FixedNetworkState>(qEnvironmentVariable("MOSALUNE_TEST_NETWORK") !=
+                                               QStringLiteral("offline"));
 }
 
 } // namespace mslupdate

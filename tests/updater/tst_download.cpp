@@ -24,7 +24,8 @@
 using files::readAll;
 using Files = QList<QPair<QString, QString>>;
 
-namespace {
+namespace
+{
 
 const QString kFailed = QStringLiteral("更新失败，是否去官网下载最新版本");
 
@@ -45,7 +46,8 @@ mode_t modeOf(const QString &path)
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
 }
 
 // The program folder as an installation leaves it.
@@ -99,8 +101,9 @@ void TstDownload::initTestCase()
     m_server.writeFile("files/updater.bin", "new updater");
     m_server.writeFile("files/notes.txt", "new notes");
     m_server.writeFile("files/empty.bin", QByteArray());
-    m_server.writeFile("bad-share.html",
-                       "<html><body>保存至网盘<a class=\"btn\" href='x' id=\"b\">下载</a></body></html>");
+    m_server.writeFile(
+        "bad-share.html",
+        "<html><body>保存至网盘<a class=\"btn\" href='x' id=\"b\">下载</a></body></html>");
 }
 
 void TstDownload::runToEnd(UpdaterHarness &h, mslupdate::UD &ud, int timeoutMs)
@@ -138,9 +141,10 @@ void TstDownload::threeFilesThenCountdown()
     QCOMPARE(ud.List1()->count(), 3);
     QCOMPARE(ud.List2()->count(), 3);
     const QString second = ud.List1()->item(1)->text();
-    QVERIFY2(second.startsWith(QStringLiteral("2、MSLUpdate.exe\"") + m_server.address("/share/"))
-                 && second.endsWith(QStringLiteral(".html?from=page&x=1\"")),
-             qPrintable(second));
+    QVERIFY2(
+        second.startsWith(QStringLiteral("2、MSLUpdate.exe\"") + m_server.address("/share/")) &&
+            second.endsWith(QStringLiteral(".html?from=page&x=1\"")),
+        qPrintable(second));
     QCOMPARE(ud.List2()->item(2)->text(),
              m_server.address("/files/notes.txt") + QStringLiteral("?dl=1&n=3"));
     QCOMPARE(ud.FileIndex, 0);
@@ -188,8 +192,8 @@ void TstDownload::bodiesArriveExactly_data()
     QTest::newRow("redirected") << "/redirect/2/bytes/1000" << FixtureServer::patternBytes(1000);
     QTest::newRow("trickling") << "/trickle/20/20000/bytes/100000"
                                << FixtureServer::patternBytes(100000);
-    QTest::newRow("20 MB, past single precision") << "/bytes/20000001"
-                                                  << FixtureServer::patternBytes(20000001);
+    QTest::newRow("20 MB, past single precision")
+        << "/bytes/20000001" << FixtureServer::patternBytes(20000001);
 }
 
 void TstDownload::bodiesArriveExactly()
@@ -222,15 +226,16 @@ void TstDownload::failuresLeaveEverythingAsItWas_data()
                                          {"MSLUpdate.exe", second},
                                          {"ReadMe.txt", "/files/notes.txt"}});
     };
-    QTest::newRow("404 on the second of three") << files("/status/404") << 3
-                                                << "正在下载 NewMSLUpdate.exe";
-    QTest::newRow("500 with a body") << files("/status/500/oops") << 3 << "正在下载 NewMSLUpdate.exe";
-    QTest::newRow("connection cut mid-file") << files("/drop/bytes/300000") << 3
-                                             << "正在下载 NewMSLUpdate.exe";
-    QTest::newRow("body shorter than announced") << files("/short/bytes/300000") << 3
-                                                 << "正在下载 NewMSLUpdate.exe";
-    QTest::newRow("stalls past the time-out") << files("/delay/3000/files/updater.bin") << 3
-                                              << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("404 on the second of three")
+        << files("/status/404") << 3 << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("500 with a body")
+        << files("/status/500/oops") << 3 << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("connection cut mid-file")
+        << files("/drop/bytes/300000") << 3 << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("body shorter than announced")
+        << files("/short/bytes/300000") << 3 << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("stalls past the time-out")
+        << files("/delay/3000/files/updater.bin") << 3 << "正在下载 NewMSLUpdate.exe";
 
     pagebuilder::ReleasePage empty;
     empty.files.clear();
@@ -308,7 +313,8 @@ void TstDownload::refusedWhileTheMainProgramIsOpen()
     mslupdate::UD &ud = h.openDownload();
     QCOMPARE(h.ends, 1);
     QCOMPARE(h.dialogs.messages.size(), 1);
-    QCOMPARE(h.dialogs.messages.at(0).text, QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."));
+    QCOMPARE(h.dialogs.messages.at(0).text,
+             QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."));
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("Mosalune 更新提示:"));
     QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbOkOnly));
     // Nothing was fetched.
@@ -339,9 +345,10 @@ void TstDownload::mainProgramThatCannotBeStartedIsNamed()
 void TstDownload::progressWithoutLengthIsBusy()
 {
     Installation inst;
-    m_server.writeFile("busy.html",
-                       releasePageFor(m_server, {{"ReadMe.txt", "/nolength/trickle/30/4000/bytes/40000"}})
-                           .toUtf8());
+    m_server.writeFile(
+        "busy.html",
+        releasePageFor(m_server, {{"ReadMe.txt", "/nolength/trickle/30/4000/bytes/40000"}})
+            .toUtf8());
     UpdaterHarness h(m_server.address("/busy.html"), inst.path());
     h.ud = std::make_unique<mslupdate::UD>(h.makeServices());
     QList<int> maxima;

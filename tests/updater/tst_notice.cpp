@@ -14,20 +14,22 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QString kInvite = QStringLiteral("单击确定来进行如下版本的更新:");
-const QString kFailedText
-    = QStringLiteral("\n\n对不起，在线升级失败，您可以进入官网手动下载最新版本");
+const QString kFailedText =
+    QStringLiteral("\n\n对不起，在线升级失败，您可以进入官网手动下载最新版本");
 
 // A page written by hand: version, then the change log section as given,
 // then a file list and the push.
 QString handPage(const QString &version, const QString &logSection)
 {
-    return QStringLiteral("<html><body><p>Ver") + version + QStringLiteral("</p>") + logSection
-           + QStringLiteral("更新文件及地址：</strong></p><p>1、Mosalune.exe(<a href=\"http://127.0.0.1:9/s\" "
-                            "target=\"_blank\">x</a>)</p><p><strong>消息推送：关</strong></p>"
-                            "<p>最新完整版</p></body></html>");
+    return QStringLiteral("<html><body><p>Ver") + version + QStringLiteral("</p>") + logSection +
+           QStringLiteral(
+               "更新文件及地址：</strong></p><p>1、Mosalune.exe(<a href=\"http://127.0.0.1:9/s\" "
+               "target=\"_blank\">x</a>)</p><p><strong>消息推送：关</strong></p>"
+               "<p>最新完整版</p></body></html>");
 }
 
 } // namespace
@@ -71,50 +73,59 @@ void TstNotice::shownStates_data()
 
     pagebuilder::ReleasePage newer;
     const QString log = QStringLiteral("更新日志\n修复了GIF 图片无法载入的问题\n切图速度提高一倍");
-    QTest::newRow("newer version") << true << newer.build() << kInvite << "Ver:13.04.21" << log
-                                   << true << false;
+    QTest::newRow("newer version")
+        << true << newer.build() << kInvite << "Ver:13.04.21" << log << true << false;
     pagebuilder::ReleasePage same;
     same.version = QStringLiteral("13.04.20");
     QTest::newRow("same version") << true << same.build() << "您的软件已经是最新版:"
                                   << "Ver:13.04.20" << log << false << false;
     pagebuilder::ReleasePage older;
     older.version = QStringLiteral("13.04.19");
-    QTest::newRow("older version") << true << older.build() << kInvite << "Ver:13.04.19" << log
-                                   << true << false;
-    QTest::newRow("offline") << false << newer.build() << "网络连接失败" << "无法获取版本号"
+    QTest::newRow("older version")
+        << true << older.build() << kInvite << "Ver:13.04.19" << log << true << false;
+    QTest::newRow("offline") << false << newer.build() << "网络连接失败"
+                             << "无法获取版本号"
                              << "\n\n无法获取更新内容" << false << false;
-    QTest::newRow("page missing") << true << QString() << "在线升级失败" << "无法获取版本号"
-                                  << kFailedText << false << true;
+    QTest::newRow("page missing") << true << QString() << "在线升级失败"
+                                  << "无法获取版本号" << kFailedText << false << true;
     QString noLog = newer.build();
     noLog.replace(QStringLiteral("更新日志"), QStringLiteral("日志"));
-    QTest::newRow("no change log heading") << true << noLog << "在线升级失败" << "无法获取版本号"
-                                           << kFailedText << false << true;
+    QTest::newRow("no change log heading") << true << noLog << "在线升级失败"
+                                           << "无法获取版本号" << kFailedText << false << true;
     QString noVer = newer.build();
     noVer.replace(QStringLiteral("Ver"), QStringLiteral("V."));
-    QTest::newRow("no version") << true << noVer << "在线升级失败" << "无法获取版本号"
-                                << kFailedText << false << true;
+    QTest::newRow("no version") << true << noVer << "在线升级失败"
+                                << "无法获取版本号" << kFailedText << false << true;
 
     // The change-log layouts.
     QTest::newRow("log: heading, A, B, final paragraph")
-        << true << handPage("13.04.21", "<p><strong>更新日志</strong></p><p>Alpha</p><p>Beta</p><p><strong>")
-        << kInvite << "Ver:13.04.21" << "更新日志\nAlpha\nBeta" << true << false;
+        << true
+        << handPage("13.04.21",
+                    "<p><strong>更新日志</strong></p><p>Alpha</p><p>Beta</p><p><strong>")
+        << kInvite << "Ver:13.04.21"
+        << "更新日志\nAlpha\nBeta" << true << false;
     QTest::newRow("log: without the final paragraph")
-        << true << handPage("13.04.21", "<p><strong>更新日志</strong></p><p>Alpha</p><p>Beta<strong>")
-        << kInvite << "Ver:13.04.21" << "更新日志\nAlpha\nBe" << true << false;
+        << true
+        << handPage("13.04.21", "<p><strong>更新日志</strong></p><p>Alpha</p><p>Beta<strong>")
+        << kInvite << "Ver:13.04.21"
+        << "更新日志\nAlpha\nBe" << true << false;
     QTest::newRow("log: coloured and spaced")
         << true
-        << handPage("13.04.21", "<p><strong>更新日志</strong></p><p><span style=\"color: #ff0000;\">"
-                                "红&nbsp;字</span></p><p><span style=\"color: #000000;\">黑字</span></p><p><strong>")
-        << kInvite << "Ver:13.04.21" << "更新日志\n红字\n黑字" << true << false;
+        << handPage(
+               "13.04.21",
+               "<p><strong>更新日志</strong></p><p><span style=\"color: #ff0000;\">"
+               "红&nbsp;字</span></p><p><span style=\"color: #000000;\">黑字</span></p><p><strong>")
+        << kInvite << "Ver:13.04.21"
+        << "更新日志\n红字\n黑字" << true << false;
     QTest::newRow("log: no paragraph at all")
         << true << handPage("13.04.21", "<strong>更新日志</strong>") << "在线升级失败"
         << "无法获取版本号" << kFailedText << false << true;
     QTest::newRow("log: one short line only")
-        << true << handPage("13.04.21", "<p>更新日志</p><p>A") << "在线升级失败" << "无法获取版本号"
-        << kFailedText << false << true;
-    QTest::newRow("short version text") << true << handPage("13.4", "<p>更新日志</p><p>Alpha</p><p>")
-                                        << kInvite << "Ver:13.4</p>" << "更新日志\nAlpha" << true
-                                        << false;
+        << true << handPage("13.04.21", "<p>更新日志</p><p>A") << "在线升级失败"
+        << "无法获取版本号" << kFailedText << false << true;
+    QTest::newRow("short version text")
+        << true << handPage("13.4", "<p>更新日志</p><p>Alpha</p><p>") << kInvite << "Ver:13.4</p>"
+        << "更新日志\nAlpha" << true << false;
 }
 
 void TstNotice::shownStates()
@@ -289,7 +300,8 @@ void TstNotice::confirmHandsOverToTheDownloadWindow()
     QVERIFY(ud->isVisible());
     QCOMPARE(ud->size(), QSize(313, 75));
     QVERIFY(ud->windowFlags().testFlag(Qt::FramelessWindowHint));
-    QTRY_COMPARE_WITH_TIMEOUT(ud->Label1()->text(), QStringLiteral("更新完成，5秒钟后自动关闭本窗口"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(ud->Label1()->text(),
+                              QStringLiteral("更新完成，5秒钟后自动关闭本窗口"), 10000);
     QCOMPARE(h.ends, 0);
 }
 

@@ -14,7 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QString program = QStringLiteral(MSLUPDATE_TEST_PROGRAM);
 const QString noticeTitle = QStringLiteral("Mosalune 更新程序");
@@ -32,10 +33,11 @@ class XServer
 public:
     bool start()
     {
-        m_process.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                 QStringLiteral("-screen"), QStringLiteral("0"),
-                                                 QStringLiteral("1024x768x24"),
-                                                 QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        m_process.start(QStringLiteral("Xvfb"),
+                        {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                         QStringLiteral("-screen"), QStringLiteral("0"),
+                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
         if (!m_process.waitForStarted(10000))
             return false;
         QDeadlineTimer deadline(20000);
@@ -82,8 +84,8 @@ public:
         QByteArray out;
         run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}, &out);
         QList<Window> found;
-        static const QRegularExpression line(
-            QStringLiteral("0x[0-9a-f]+ \"(.*)\": .* (\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
+        static const QRegularExpression line(QStringLiteral(
+            "0x[0-9a-f]+ \"(.*)\": .* (\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
         for (const QString &l : QString::fromUtf8(out).split(QLatin1Char('\n'))) {
             const QRegularExpressionMatch m = line.match(l);
             if (m.hasMatch())
@@ -106,9 +108,9 @@ public:
     bool visible(const QString &title) const
     {
         return run(QStringLiteral("xdotool"),
-                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                    QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
-               == 0;
+                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--name"),
+                    QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')}) == 0;
     }
 
     // For a person to look at; not every machine has the tool.
@@ -122,8 +124,7 @@ public:
     {
         return run(QStringLiteral("xdotool"),
                    {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                    QStringLiteral("click"), QStringLiteral("1")})
-               == 0;
+                    QStringLiteral("click"), QStringLiteral("1")}) == 0;
     }
 
 private:
@@ -166,8 +167,9 @@ void TstRealUpdater::initTestCase()
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
     // The window registry and the single-instance lock live here, away from
     // any real updater of the user.
-    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                        | QFileDevice::ExeOwner));
+    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::ReadOwner |
+                                                        QFileDevice::WriteOwner |
+                                                        QFileDevice::ExeOwner));
     m_server.writeFile("files/main.sh", standIn);
     m_server.writeFile("files/updater.bin", "new updater");
     m_server.writeFile("files/notes.txt", "new notes");
@@ -191,13 +193,14 @@ bool TstRealUpdater::makeProgramFolder(QTemporaryDir &folder)
     const QString copy = folder.filePath(QStringLiteral("MSLUpdate.exe"));
     QFile readMe(folder.filePath(QStringLiteral("ReadMe.txt")));
     // The skin as the main program leaves it beside itself.
-    return QFile::copy(program, copy) && QFile::setPermissions(copy, QFile::permissions(program))
-           && QFile::copy(QStringLiteral(MOSALUNE_SKIN_LIBRARY), folder.filePath("BrontelSkin.dll"))
-           && QFile::copy(QStringLiteral(MOSALUNE_SKIN_THEME), folder.filePath("Brontel.Skin"))
-           && readMe.open(QIODevice::WriteOnly) && readMe.write("old notes") == 9;
+    return QFile::copy(program, copy) && QFile::setPermissions(copy, QFile::permissions(program)) &&
+           QFile::copy(QStringLiteral(MOSALUNE_SKIN_LIBRARY), folder.filePath("BrontelSkin.dll")) &&
+           QFile::copy(QStringLiteral(MOSALUNE_SKIN_THEME), folder.filePath("Brontel.Skin")) &&
+           readMe.open(QIODevice::WriteOnly) && readMe.write("old notes") == 9;
 }
 
-void TstRealUpdater::startUpdater(QProcess &updater, const QTemporaryDir &folder, const QString &page)
+void TstRealUpdater::startUpdater(QProcess &updater, const QTemporaryDir &folder,
+                                  const QString &page)
 {
     QProcessEnvironment env = m_x.environment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
@@ -218,7 +221,8 @@ void TstRealUpdater::noticeThenDownloadThenRestart()
     startUpdater(updater, folder, "/release.html");
 
     std::optional<Window> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.window(noticeTitle, QSize(257, 337))).has_value(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.window(noticeTitle, QSize(257, 337))).has_value(),
+                             20000);
     QTest::qWait(500); // drawn before the picture is taken
     m_x.screenshot(QStringLiteral("realupdater-notice.png"));
 

@@ -16,7 +16,8 @@
 
 using files::readAll;
 
-namespace {
+namespace
+{
 
 void writeFile(const QString &path, const QByteArray &data, mode_t mode = 0644)
 {
@@ -37,7 +38,8 @@ mode_t modeOf(const QString &path)
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
 }
 
 // Stages name with content the way the download window does: the body lies
@@ -73,10 +75,14 @@ void TstStagedFiles::targetNames_data()
 {
     QTest::addColumn<QString>("listed");
     QTest::addColumn<QString>("written");
-    QTest::newRow("the updater") << "MSLUpdate.exe" << "NewMSLUpdate.exe";
-    QTest::newRow("main program") << "Mosalune.exe" << "Mosalune.exe";
-    QTest::newRow("other case is another file") << "msLUpdate.exe" << "msLUpdate.exe";
-    QTest::newRow("data file") << "BrontelSkin.dll" << "BrontelSkin.dll";
+    QTest::newRow("the updater") << "MSLUpdate.exe"
+                                 << "NewMSLUpdate.exe";
+    QTest::newRow("main program") << "Mosalune.exe"
+                                  << "Mosalune.exe";
+    QTest::newRow("other case is another file") << "msLUpdate.exe"
+                                                << "msLUpdate.exe";
+    QTest::newRow("data file") << "BrontelSkin.dll"
+                               << "BrontelSkin.dll";
 }
 
 void TstStagedFiles::targetNames()
@@ -172,8 +178,8 @@ void TstStagedFiles::onlyBodiesInTheFolderAreAdopted()
 void TstStagedFiles::leftoversOfAKilledUpdaterGo()
 {
     QTemporaryDir dir;
-    const QStringList kept{"Mosalune.exe", "notes.part", ".hidden", "mosalune-1.part",
-                           "a-123456.part", "mosalune-1234567.part"};
+    const QStringList kept{"Mosalune.exe",    "notes.part",    ".hidden",
+                           "mosalune-1.part", "a-123456.part", "mosalune-1234567.part"};
     for (const QString &name : kept)
         writeFile(dir.filePath(name), "keep");
     writeFile(dir.filePath("mosalune-x9Y8z7.part"), "left");
@@ -194,8 +200,8 @@ void TstStagedFiles::barSettings_data()
     QTest::newRow("empty body: full") << qint64(0) << qint64(0) << 1 << 1;
     QTest::newRow("small") << qint64(3) << qint64(10) << 10 << 3;
     // Where single precision would lose the last byte.
-    QTest::newRow("2^24 + 1, one short") << qint64(16777216) << qint64(16777217) << 16777217
-                                         << 16777216;
+    QTest::newRow("2^24 + 1, one short")
+        << qint64(16777216) << qint64(16777217) << 16777217 << 16777216;
     QTest::newRow("2^24 + 1, done") << qint64(16777217) << qint64(16777217) << 16777217 << 16777217;
     QTest::newRow("largest int") << qint64(2147483646) << qint64(2147483647) << 2147483647
                                  << 2147483646;

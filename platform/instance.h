@@ -2,8 +2,7 @@
 
 #include <QString>
 
-namespace platform
-{
+namespace platform {
 
 // Whether another copy of this program was already running when this one
 // started.

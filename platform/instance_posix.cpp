@@ -10,8 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-namespace platform
-{
+namespace platform {
 
 LockFileInstance::LockFileInstance(const QString &key, const QString &folder)
 {

@@ -28,11 +28,9 @@ static void initResources()
     Q_INIT_RESOURCE(updater);
 }
 
-namespace mslupdate
-{
+namespace mslupdate {
 
-namespace
-{
+namespace {
 const QString kLineBreak = QStringLiteral("\r\n");
 const QString kNoVersion = QStringLiteral("无法获取版本号");
 

@@ -10,22 +10,18 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace Ui
-{
+namespace Ui {
 class form1;
 }
-namespace common
-{
+namespace common {
 class Inet;
 }
-namespace platform
-{
+namespace platform {
 class ClickLabel;
 class WindowRegistration;
 } // namespace platform
 
-namespace mslupdate
-{
+namespace mslupdate {
 
 class UD;
 

@@ -3,8 +3,7 @@
 #include "platform/appinfo.h"
 #include "platform/netstate.h"
 
-namespace mslupdate
-{
+namespace mslupdate {
 
 platform::AppInfo programInfo()
 {

@@ -2,8 +2,7 @@
 
 #include <functional>
 
-namespace platform
-{
+namespace platform {
 class DialogService;
 class Shell;
 class NetworkState;
@@ -14,8 +13,7 @@ class SkinLibrary;
 struct AppInfo;
 } // namespace platform
 
-namespace mslupdate
-{
+namespace mslupdate {
 
 // What the updater's forms are given when they are made: main() passes the
 // real services, tests pass doubles.

@@ -12,11 +12,9 @@
 
 namespace fs = std::filesystem;
 
-namespace mslupdate
-{
+namespace mslupdate {
 
-namespace
-{
+namespace {
 
 bool failWith(QString *error, const QString &message)
 {

@@ -3,8 +3,7 @@
 #include <QList>
 #include <QString>
 
-namespace mslupdate
-{
+namespace mslupdate {
 
 // The name a listed file is written under in the program folder: the
 // updater's own file cannot be replaced while it runs, so its new copy waits

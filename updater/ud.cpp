@@ -19,11 +19,9 @@
 
 #include <limits>
 
-namespace mslupdate
-{
+namespace mslupdate {
 
-namespace
-{
+namespace {
 const QString kDownloading = QStringLiteral("正在下载 ");
 } // namespace
 

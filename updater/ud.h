@@ -11,21 +11,17 @@ class QLabel;
 class QListWidget;
 class QProgressBar;
 
-namespace Ui
-{
+namespace Ui {
 class UD;
 }
-namespace common
-{
+namespace common {
 class Inet;
 }
-namespace platform
-{
+namespace platform {
 class Timer;
 }
 
-namespace mslupdate
-{
+namespace mslupdate {
 
 // What a progress bar with whole-number limits shows for done of total
 // bytes: the limits are scaled down together only when total does not fit,

@@ -26,8 +26,7 @@
 
 #include <cstdio>
 
-namespace
-{
+namespace {
 
 // Nobody is there to answer: a message is printed and answered "No".
 class PrintedDialogs : public platform::DialogService

@@ -2,8 +2,7 @@
 
 #include "platform/instance.h"
 
-namespace fakes
-{
+namespace fakes {
 
 // Answers what the test sets.
 class FakeInstance : public platform::InstanceCheck

@@ -8,8 +8,7 @@
 #include "platform/appinfo.h"
 #include "platform/netstate.h"
 
-namespace
-{
+namespace {
 
 class FixedNetworkState : public platform::NetworkState
 {
@@ -23,8 +22,7 @@ private:
 
 } // namespace
 
-namespace mslupdate
-{
+namespace mslupdate {
 
 platform::AppInfo programInfo()
 {

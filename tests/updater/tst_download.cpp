@@ -24,8 +24,7 @@
 using files::readAll;
 using Files = QList<QPair<QString, QString>>;
 
-namespace
-{
+namespace {
 
 const QString kFailed = QStringLiteral("更新失败，是否去官网下载最新版本");
 

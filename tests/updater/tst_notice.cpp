@@ -14,8 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace
-{
+namespace {
 
 const QString kInvite = QStringLiteral("单击确定来进行如下版本的更新:");
 const QString kFailedText =

@@ -15,8 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace
-{
+namespace {
 
 const QString program = QStringLiteral(MSLUPDATE_TEST_PROGRAM);
 const QString noticeTitle = QStringLiteral("Mosalune 更新程序");

@@ -16,8 +16,7 @@
 
 using files::readAll;
 
-namespace
-{
+namespace {
 
 void writeFile(const QString &path, const QByteArray &data, mode_t mode = 0644)
 {

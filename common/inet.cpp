@@ -245,9 +245,12 @@ QString Transfer::failureOf() const
     bool known = false;
     const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&known);
     const bool chunked = m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    // A chunked body that stops between two chunks passes here as whole: Qt's
-    // HTTP stack takes the closed connection for its end and does not tell us
-    // whether the closing empty chunk came.
+    // A chunked body announces no length to hold it against. When its
+    // connection ends before the closing empty chunk (closed in order or
+    // reset), Qt sometimes reports an error, which has failed above, and
+    // sometimes takes the end of the connection for the end of the body; it
+    // does not tell us whether the closing chunk came, so such a body can
+    // pass here as whole.
     if (known && !chunked && m_received < length)
         return QStringLiteral("数据不完整");
     return QString();
@@ -579,6 +582,15 @@ void Inet::setDownloadFolder(const QString &folder)
 QString Inet::downloadFolder() const
 {
     return d->folder;
+}
+
+QString Inet::releaseBodyFile()
+{
+    d->body.reset();
+    const QString path = d->bodyPath;
+    d->bodyPath.clear();
+    d->bodyOffset = 0;
+    return path;
 }
 
 bool Inet::takeBodyFile(const QString &targetPath, QString *error)

@@ -87,6 +87,11 @@ public:
     // After a successful move GetChunk has nothing more to give.
     bool takeBodyFile(const QString &targetPath, QString *error = nullptr);
 
+    // Hands the completed body's temporary file (in downloadFolder()) over to
+    // the caller, who owns it from then on; returns its path, empty when there
+    // is none. GetChunk has nothing more to give afterwards.
+    QString releaseBodyFile();
+
 signals:
     void StateChanged(int state);
     // Delivered on this object's thread while an Execute download runs, at

@@ -1,23 +1,36 @@
 // Mosalune.exe: the tile maker.
 
 #include "main/programsetup.h"
+#include "main/startup/pre.h"
 #include "main/startup/services.h"
+#include "main/startup/startupservices.h"
 #include "main/tiles/form1.h"
+#include "main/versioncheck/preud.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/fonts.h"
 #include "platform/netstate.h"
+#include "platform/resources.h"
 #include "platform/shell.h"
+#include "platform/skinlibrary.h"
 #include "platform/translations.h"
 #include "platform/windowfinder.h"
 
 #include <QApplication>
+
+// The support files live in a static library's resources, which the linker
+// keeps only when something asks for them.
+static void initSupportFiles()
+{
+    Q_INIT_RESOURCE(supportfiles);
+}
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     platform::installFontFallbacks();
     platform::installChineseTranslations(app);
+    initSupportFiles();
 
     const platform::AppInfo info = mosalune::programInfo();
     const std::unique_ptr<platform::NetworkState> network = mosalune::programNetworkState();
@@ -26,10 +39,29 @@ int main(int argc, char **argv)
     platform::RuntimeDirWindows windows;
     mosalune::ProgramState state;
     mosalune::Services services{dialogs, shell, *network, windows, info, state};
+    platform::QtResourceStore resources;
+    platform::SharedSkinLibrary skin;
+    mosalune::StartupServices startup{services, resources, skin};
 
-    mosalune::Form1 form(services);
-    if (!form.load())
-        return 0;
-    form.show();
+    {
+        mosalune::Pre pre(startup);
+        if (!pre.load())
+            return 1;
+    }
+
+    // The start-up hands over to the main window or ends the program; the
+    // end is queued so that it is seen by the running event loop.
+    std::unique_ptr<mosalune::Form1> form;
+    auto end = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
+    mosalune::PreUD preud(startup);
+    QObject::connect(&preud, &mosalune::PreUD::showForm1, [&] {
+        form = std::make_unique<mosalune::Form1>(services);
+        if (form->load())
+            form->show();
+        else
+            end();
+    });
+    QObject::connect(&preud, &mosalune::PreUD::programEnds, end);
+    preud.load();
     return app.exec();
 }

@@ -22,10 +22,19 @@ int QtDialogService::msgBox(QWidget *parent, const QString &text, int style, con
         box.setIcon(QMessageBox::Warning);
 
     if ((style & 0x0f) == MbYesNo) {
-        QAbstractButton *yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+        QPushButton *yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
         box.exec();
         return box.clickedButton() == yes ? IdYes : IdNo;
+    }
+    if ((style & 0x0f) == MbOkCancel) {
+        QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        QPushButton *cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == ok ? IdOk : IdCancel;
     }
     box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     box.exec();

@@ -9,12 +9,14 @@ namespace platform {
 // Message box styles and answers, numbered as the forms use them.
 enum MsgBoxStyle : int {
     MbOkOnly = 0,
+    MbOkCancel = 1,
     MbYesNo = 4,
     MbCritical = 16,
     MbInformation = 64,
 };
 enum MsgBoxResult : int {
     IdOk = 1,
+    IdCancel = 2,
     IdYes = 6,
     IdNo = 7,
 };

@@ -13,6 +13,7 @@ packages=(
   libpng-dev libheif-dev libwebp-dev qt6-image-formats-plugins
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
   desktop-file-utils
+  libxcb1-dev xdotool xcompmgr
 )
 
 # The fuzzers (scripts/fuzz.sh) are built with clang and its sanitizer runtime.

@@ -9,6 +9,13 @@
 
 namespace mosalune {
 
+bool hasNewUpdater(const QString &folder)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(
+        common::toFsPath(QDir(folder).filePath(newUpdaterFileName)), ec);
+}
+
 SwapResult replaceUpdater(const QString &folder, QString *error)
 {
     const std::filesystem::path oldFile = common::toFsPath(QDir(folder).filePath(updaterFileName));
@@ -21,24 +28,18 @@ SwapResult replaceUpdater(const QString &folder, QString *error)
     if (ec || !std::filesystem::is_regular_file(newStatus))
         return SwapResult::NotPossible;
 
-    std::filesystem::permissions(newFile, oldStatus.permissions(),
-                                 std::filesystem::perm_options::replace, ec);
-    if (ec) {
-        if (error)
-            *error = QString::fromStdString(ec.message());
-        return SwapResult::Failed;
-    }
     // rename() replaces the target in one step (MoveFileEx with
-    // replace-existing on Windows).
+    // replace-existing on Windows). It needs only the folder to be writable,
+    // so it comes first: a permission copy that is refused (the file belongs
+    // to another user) must not keep the new updater out.
     std::filesystem::rename(newFile, oldFile, ec);
     if (ec) {
-        std::error_code ignored;
-        std::filesystem::permissions(newFile, newStatus.permissions(),
-                                     std::filesystem::perm_options::replace, ignored);
         if (error)
             *error = QString::fromStdString(ec.message());
         return SwapResult::Failed;
     }
+    std::filesystem::permissions(oldFile, oldStatus.permissions(),
+                                 std::filesystem::perm_options::replace, ec);
     return SwapResult::Swapped;
 }
 

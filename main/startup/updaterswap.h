@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/programfiles.h"
+
 #include <QString>
 
 // The second half of the updater hand-off: the updater leaves a new copy of
@@ -7,20 +9,24 @@
 // updater's window is gone.
 namespace mosalune {
 
-inline const QString updaterFileName = QStringLiteral("MSLUpdate.exe");
-inline const QString newUpdaterFileName = QStringLiteral("NewMSLUpdate.exe");
-inline const QString updaterWindowClass = QStringLiteral("ThunderRT6FormDC");
-inline const QString updaterWindowTitle = QStringLiteral("Mosalune 更新程序");
+inline const QString &updaterFileName = common::updaterFileName;
+inline const QString &newUpdaterFileName = common::newUpdaterFileName;
+inline const QString &updaterWindowClass = common::formWindowClass;
+inline const QString &updaterWindowTitle = common::updaterWindowTitle;
 
 enum class SwapResult {
     Swapped,     // the new updater is now "MSLUpdate.exe"
-    NotPossible, // one of the two files is missing: nothing was touched
+    NotPossible, // one of the two is missing or not a plain file: nothing was touched
     Failed,      // the rename failed: both files are as they were
 };
 
 // Moves folder/NewMSLUpdate.exe over folder/MSLUpdate.exe in one rename, so
-// the folder is never without an updater. The new file takes the old one's
-// permissions first (it must stay executable).
+// the folder is never without an updater. The moved file then takes the old
+// one's permissions (it must stay executable); when that is not allowed (a
+// file of another user) the swap still counts as done.
 SwapResult replaceUpdater(const QString &folder, QString *error = nullptr);
+
+// Whether folder holds a new updater file that a swap could move in.
+bool hasNewUpdater(const QString &folder);
 
 } // namespace mosalune

@@ -110,6 +110,13 @@ Form1::Form1(Services &services, QWidget *parent)
     connect(Timer2, &platform::Timer::tick, this, &Form1::Timer2_Timer);
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_services.requestTimeout);
+
+    // The updater will not replace the program's files while this window can
+    // be found. It is published under the program's bare name: the shown
+    // title carries the version, which an updater of another version cannot
+    // know. The window registry is the one place that publishes too.
+    if (auto *publisher = dynamic_cast<platform::WindowPublisher *>(&m_services.windows))
+        m_registration = publisher->publish(this, common::formWindowClass, common::mainWindowKey);
 }
 
 Form1::~Form1() = default;
@@ -172,8 +179,12 @@ void Form1::Timer1_Timer()
     // A tick that arrives while killUD yields must not start a second swap.
     if (m_inKillUD)
         return;
+    // After a swap that could not be done, the folder is looked at again
+    // only now and then: every failed try would have cost a blocked second.
+    if (!m_swapRetry.hasExpired())
+        return;
     if (!m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle)
-        && QFileInfo::exists(QDir(m_services.app.folder).filePath(newUpdaterFileName)))
+        && hasNewUpdater(m_services.app.folder))
         killUD();
 }
 
@@ -184,14 +195,19 @@ void Form1::killUD()
     m_inKillUD = true;
     const QDir folder(m_services.app.folder);
     const bool updaterOpen = m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle);
-    const bool hasNew = QFileInfo::exists(folder.filePath(newUpdaterFileName));
-    const bool hasOld = QFileInfo::exists(folder.filePath(updaterFileName));
+    const bool hasNew = hasNewUpdater(m_services.app.folder);
+    const bool hasOld = QFileInfo(folder.filePath(updaterFileName)).isFile();
     if (!updaterOpen && hasNew && hasOld) {
         // Give the updater's process time to end after its window closed.
-        QThread::msleep(1000);
-        QCoreApplication::processEvents();
-        // A failed rename leaves both files; a later tick tries again.
-        replaceUpdater(m_services.app.folder);
+        // A retry comes long after that and does not wait again.
+        if (!m_swapFailed) {
+            QThread::msleep(1000);
+            QCoreApplication::processEvents();
+        }
+        if (replaceUpdater(m_services.app.folder) == SwapResult::Failed) {
+            m_swapFailed = true;
+            m_swapRetry.setRemainingTime(kSwapRetryMsecs);
+        }
     }
     m_inKillUD = false;
 }

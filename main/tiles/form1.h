@@ -2,6 +2,7 @@
 
 #include "main/startup/services.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QWidget>
 
@@ -19,6 +20,7 @@ namespace platform {
 class LineControl;
 class PictureBox;
 class Timer;
+class WindowRegistration;
 } // namespace platform
 
 namespace mosalune {
@@ -79,6 +81,11 @@ private:
 
     Services &m_services;
     bool m_inKillUD = false;
+    // A swap that failed is tried again after this long, without the wait.
+    static constexpr qint64 kSwapRetryMsecs = 60000;
+    bool m_swapFailed = false;
+    QDeadlineTimer m_swapRetry;
+    std::unique_ptr<platform::WindowRegistration> m_registration;
     std::unique_ptr<Ui::Form1> ui;
 };
 

@@ -83,6 +83,7 @@ private slots:
     void progressCountsTheBody();
     void takeBodyFileReplacesTarget();
     void takeBodyFileFailureKeepsChunks();
+    void releasedBodyFileOutlivesTheControl();
     void temporaryFilesDoNotOutliveTheirUse();
 
 private:
@@ -397,6 +398,31 @@ void TestInet::takeBodyFileReplacesTarget()
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"Mosalune.exe"});
     QVERIFY(inet.GetChunk(100).isEmpty());
     QVERIFY(!inet.takeBodyFile(target, &error));
+}
+
+// A released body belongs to the caller: neither the next download nor the
+// control's end removes it.
+void TestInet::releasedBodyFileOutlivesTheControl()
+{
+    QTemporaryDir folder;
+    QString released;
+    {
+        Inet inet;
+        inet.setDownloadFolder(folder.path());
+        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/5000")),
+                 QList<int>{Inet::icResponseCompleted});
+        QCOMPARE(inet.GetChunk(10), FixtureServer::patternBytes(10));
+        released = inet.releaseBodyFile();
+        QCOMPARE(QFileInfo(released).absolutePath(), QFileInfo(folder.path()).absoluteFilePath());
+        QVERIFY(inet.GetChunk(100).isEmpty());
+        QVERIFY(inet.releaseBodyFile().isEmpty());
+        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/10")),
+                 QList<int>{Inet::icResponseCompleted});
+    }
+    QFile body(released);
+    QVERIFY(body.open(QIODevice::ReadOnly));
+    QCOMPARE(body.readAll(), FixtureServer::patternBytes(5000));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QFileInfo(released).fileName()});
 }
 
 void TestInet::takeBodyFileFailureKeepsChunks()

@@ -10,7 +10,10 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 #include <QtTest>
 
 using files::readAll;
@@ -54,7 +57,25 @@ private slots:
     void swapWaitsForTheUpdatersWindow();
     void newUpdaterWithoutAnOldOneIsLeftAlone();
     void replaceUpdaterResults();
+    void aFolderInTheNewUpdatersPlaceCostsNoWait();
+    void aFailedSwapIsNotRetriedOnEveryTick();
+    void aRefusedPermissionCopyDoesNotStopTheSwap();
+    void mainWindowIsFoundByItsProgramName();
 };
+
+namespace {
+
+// How long ten ticks of Timer1 take, driven by hand.
+qint64 tenTicks(mosalune::Form1 &form)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 10; ++i)
+        form.Timer1_Timer();
+    return clock.elapsed();
+}
+
+} // namespace
 
 void TstUpdaterSwap::swapWaitsForTheUpdatersWindow()
 {
@@ -129,6 +150,93 @@ void TstUpdaterSwap::replaceUpdaterResults()
     QCOMPARE(mosalune::replaceUpdater(program.path()), mosalune::SwapResult::Swapped);
     QCOMPARE(readAll(oldPath), QByteArray("new"));
     QCOMPARE(modeOf(oldPath), executable);
+}
+
+// A folder by the new updater's name is not a new updater: no tick waits
+// for it (each wait would freeze the window for a second).
+void TstUpdaterSwap::aFolderInTheNewUpdatersPlaceCostsNoWait()
+{
+    QTemporaryDir program;
+    const QString oldPath = program.filePath(mosalune::updaterFileName);
+    writeFile(oldPath, "old", executable);
+    QVERIFY(QDir(program.path()).mkdir(mosalune::newUpdaterFileName));
+    FormHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
+    h.network.result = false;
+    QVERIFY(h.open());
+    h.form->Timer1->setEnabled(false);
+    const qint64 took = tenTicks(*h.form);
+    QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+    QCOMPARE(readAll(oldPath), QByteArray("old"));
+    QVERIFY(QFileInfo(program.filePath(mosalune::newUpdaterFileName)).isDir());
+}
+
+// A swap that cannot be done (here: the old updater is immutable) waits its
+// one second once; later ticks do not wait again.
+void TstUpdaterSwap::aFailedSwapIsNotRetriedOnEveryTick()
+{
+    QTemporaryDir program;
+    const QString oldPath = program.filePath(mosalune::updaterFileName);
+    const QString newPath = program.filePath(mosalune::newUpdaterFileName);
+    writeFile(oldPath, "old", executable);
+    writeFile(newPath, "new", plain);
+    if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), oldPath}) != 0)
+        QSKIP("chattr +i needs root and a file system that supports it");
+    const auto undo = qScopeGuard(
+        [&] { QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), oldPath}); });
+
+    FormHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
+    h.network.result = false;
+    QVERIFY(h.open());
+    h.form->Timer1->setEnabled(false);
+    QElapsedTimer clock;
+    clock.start();
+    h.form->Timer1_Timer();
+    QVERIFY(clock.elapsed() >= 1000);
+    QCOMPARE(readAll(oldPath), QByteArray("old"));
+    QCOMPARE(readAll(newPath), QByteArray("new"));
+
+    const qint64 took = tenTicks(*h.form);
+    QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+    QCOMPARE(readAll(oldPath), QByteArray("old"));
+    QCOMPARE(readAll(newPath), QByteArray("new"));
+}
+
+// The new updater belongs to another user in a folder the main program may
+// write to: its permissions cannot be changed, but the rename works and is
+// done.
+void TstUpdaterSwap::aRefusedPermissionCopyDoesNotStopTheSwap()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to make files of another user");
+    QTemporaryDir program;
+    const QString oldPath = program.filePath(mosalune::updaterFileName);
+    const QString newPath = program.filePath(mosalune::newUpdaterFileName);
+    writeFile(oldPath, "old", executable);
+    writeFile(newPath, "new updater", plain);
+    QVERIFY(QFile::setPermissions(program.path(), QFileDevice::Permissions(0x7777)));
+
+    // The swap as the user nobody: the files are root's.
+    QProcess swap;
+    swap.start(QStringLiteral("setpriv"),
+               {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                QStringLiteral("--clear-groups"),
+                QStringLiteral(MOSALUNE_TOOLS_DIR "/mosalune-test-swap"), program.path()});
+    QVERIFY(swap.waitForFinished(10000));
+    const QByteArray said = swap.readAllStandardOutput() + swap.readAllStandardError();
+    QCOMPARE(said.trimmed(), QByteArray("swapped"));
+    QCOMPARE(readAll(oldPath), QByteArray("new updater"));
+    QVERIFY(!QFile::exists(newPath));
+}
+
+void TstUpdaterSwap::mainWindowIsFoundByItsProgramName()
+{
+    QTemporaryDir program;
+    FormHarness h(QStringLiteral("http://127.0.0.1:9/"), program.path());
+    h.network.result = false;
+    QVERIFY(h.open());
+    QVERIFY(h.fakeWindows.findWindow(common::formWindowClass, common::mainWindowKey));
+    h.form->hide();
+    QVERIFY(!h.fakeWindows.findWindow(common::formWindowClass, common::mainWindowKey));
 }
 
 QTEST_MAIN(TstUpdaterSwap)

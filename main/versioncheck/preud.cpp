@@ -1,0 +1,204 @@
+#include "main/versioncheck/preud.h"
+
+#include "ui_preud.h"
+
+#include "common/inet.h"
+#include "common/releasepage.h"
+#include "main/startup/pre.h"
+#include "main/startup/supportfiles.h"
+#include "platform/appinfo.h"
+#include "platform/dialogs.h"
+#include "platform/netstate.h"
+#include "platform/resources.h"
+#include "platform/seethrough.h"
+#include "platform/shell.h"
+#include "platform/skinlibrary.h"
+#include "platform/timer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <exception>
+
+namespace mosalune {
+
+namespace {
+const QString kUpdaterFileName = QStringLiteral("MSLUpdate.exe");
+} // namespace
+
+PreUD::PreUD(StartupServices &startup, QWidget *parent)
+    : QWidget(parent), m_startup(startup), ui(std::make_unique<Ui::PreUD>())
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setFixedSize(312, 46);
+    // Tahoma 10.5 pt in green.
+    QFont font = ui->Label1->font();
+    font.setPointSizeF(10.5);
+    ui->Label1->setFont(font);
+    QPalette palette = ui->Label1->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x00, 0xC0, 0x00));
+    ui->Label1->setPalette(palette);
+
+    Timer1 = new platform::Timer(0, this);
+    connect(Timer1, &platform::Timer::tick, this, &PreUD::Timer1_Timer);
+    Inet1 = new common::Inet(this);
+    Inet1->setRequestTimeout(m_startup.services.requestTimeout);
+}
+
+PreUD::~PreUD() = default;
+
+QProgressBar *PreUD::ProgressBar1() const
+{
+    return ui->ProgressBar1;
+}
+
+QLabel *PreUD::Label1() const
+{
+    return ui->Label1;
+}
+
+QLineEdit *PreUD::Text1() const
+{
+    return ui->Text1;
+}
+
+QLineEdit *PreUD::Text2() const
+{
+    return ui->Text2;
+}
+
+void PreUD::load()
+{
+    try {
+        loadStep();
+    } catch (const std::exception &) {
+        // Whatever failed (the skin, a text file, the page), the tile maker
+        // itself still works: it opens without the check, and says nothing.
+        unload();
+        emit showForm1();
+    }
+}
+
+void PreUD::loadStep()
+{
+    Services &services = m_startup.services;
+    const platform::AppInfo &app = services.app;
+    if (services.state.AppDir.isEmpty())
+        services.state.AppDir = appDirFor(app.folder);
+    const QString &appDir = services.state.AppDir;
+
+    platform::SkinLibrary &skin = m_startup.skin;
+    skin.load(appDir + fileName(skinLibraryFile));
+    skin.SkinH_AttachEx(app.folder + QLatin1Char('/') + fileName(skinThemeFile), QString());
+    // A transparent background has to be chosen before the native window
+    // exists, and asking for the window's handle creates it.
+    platform::makeSeeThrough(*this);
+    skin.SkinH_SetAero(platform::skinWindowHandle(*this));
+    centreOnScreen(*this);
+    show();
+
+    Timer1->setEnabled(true);
+    Timer1->setInterval(10);
+    ui->Text1->setText(common::OwnVersion(app.major, app.minor, app.revision));
+    ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
+
+    for (const SupportFile &file : textFiles) {
+        const QString name = fileName(file);
+        if (!supportFileExists(appDir, name))
+            writeSupportFile(appDir, name, m_startup.resources.customResource(file.resourceId));
+    }
+
+    if (!services.network.connected()) {
+        ui->Text2->setText(QString());
+        services.state.NetConnected = false;
+        m_loaded = true;
+        return;
+    }
+    const QString page = Inet1->OpenURL(app.releasePageUrl);
+    if (Inet1->StillExecuting())
+        QCoreApplication::processEvents();
+    ui->Text2->setText(common::PageVersion(page));
+    services.state.NetConnected = true;
+    m_loaded = true;
+}
+
+void PreUD::Timer1_Timer()
+{
+    if (!m_loaded || m_asking || m_unloaded)
+        return;
+    QProgressBar *bar = ui->ProgressBar1;
+    bar->setValue(qMin(bar->value() + 1, bar->maximum()));
+    if (bar->value() >= 10)
+        ui->Label1->setText(QStringLiteral("载入系统文件..."));
+    if (bar->value() >= 30)
+        ui->Label1->setText(QStringLiteral("加载程序配置..."));
+    if (bar->value() >= 60)
+        ui->Label1->setText(QStringLiteral("检测版本信息..."));
+    if (bar->value() >= 90)
+        checkStep(bar->value());
+}
+
+void PreUD::checkStep(int n)
+{
+    Services &services = m_startup.services;
+    if (!services.state.NetConnected) {
+        ui->Label1->setText(QStringLiteral("网络连接失败！"));
+        if (n >= 100) {
+            emit showForm1();
+            unload();
+        }
+        return;
+    }
+    if (ui->Text1->text() == ui->Text2->text()) {
+        ui->Label1->setText(QStringLiteral(" 载入成功！"));
+        if (n >= 100) {
+            emit showForm1();
+            unload();
+        }
+        return;
+    }
+
+    // One question per run: the timer is held while it is open.
+    m_asking = true;
+    Timer1->setEnabled(false);
+    const int answer = services.dialogs.msgBox(
+        this, QStringLiteral("发现新版本 Ver：") + ui->Text2->text() + QStringLiteral(" 是否需要更新？"),
+        platform::MbOkCancel, QStringLiteral("更新提示："));
+    if (answer != platform::IdOk) {
+        emit showForm1();
+        unload();
+        return;
+    }
+    const QString updater = services.app.folder + QLatin1Char('/') + kUpdaterFileName;
+    // A file that cannot be started is as useless as a missing one: ask the
+    // same question instead of ending with nothing on the screen.
+    if (QFileInfo::exists(updater)
+        && services.shell.run(QLatin1Char('"') + QDir::toNativeSeparators(updater) + QLatin1Char('"'))) {
+        unload();
+        emit programEnds();
+        return;
+    }
+    const int download = services.dialogs.msgBox(
+        this, QStringLiteral("更新文件已损坏,是否去官网重新下载最新完整版程序？"), platform::MbYesNo,
+        QStringLiteral("提示:"));
+    if (download == platform::IdYes) {
+        services.shell.run(QStringLiteral("explorer.exe ") + services.app.releasePageUrl);
+        unload();
+        emit programEnds();
+        return;
+    }
+    emit showForm1();
+    unload();
+}
+
+void PreUD::unload()
+{
+    m_unloaded = true;
+    m_asking = false;
+    Timer1->setEnabled(false);
+    hide();
+}
+
+} // namespace mosalune

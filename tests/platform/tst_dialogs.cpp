@@ -1,0 +1,73 @@
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+// The real message boxes, answered with the keyboard as a person would: the
+// default button takes Return, Escape takes the cancelling one.
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keysAnswerTheBox_data();
+    void keysAnswerTheBox();
+};
+
+void TestDialogs::keysAnswerTheBox_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<int>("answer");
+    const QStringList okCancel{QStringLiteral("确定"), QStringLiteral("取消")};
+    const QStringList yesNo{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")};
+    QTest::newRow("OK/Cancel, Return") << int(platform::MbOkCancel) << int(Qt::Key_Return) << okCancel
+                                       << int(platform::IdOk);
+    QTest::newRow("OK/Cancel, Escape") << int(platform::MbOkCancel) << int(Qt::Key_Escape) << okCancel
+                                       << int(platform::IdCancel);
+    QTest::newRow("Yes/No, Return") << int(platform::MbYesNo) << int(Qt::Key_Return) << yesNo
+                                    << int(platform::IdYes);
+    QTest::newRow("OK only, Return") << int(platform::MbOkOnly + platform::MbCritical) << int(Qt::Key_Return)
+                                     << QStringList{QStringLiteral("确定")} << int(platform::IdOk);
+}
+
+void TestDialogs::keysAnswerTheBox()
+{
+    QFETCH(int, style);
+    QFETCH(int, key);
+    QFETCH(QStringList, buttons);
+    QFETCH(int, answer);
+    platform::QtDialogService dialogs;
+    QStringList seen;
+    QString title;
+    bool pressed = false;
+    // Twice in a row: nothing of the first box carries over to the second.
+    for (int round = 0; round < 2; ++round) {
+        seen.clear();
+        pressed = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            for (QAbstractButton *button : box->buttons())
+                seen << button->text();
+            QTest::keyClick(box, Qt::Key(key));
+            pressed = true;
+        });
+        QCOMPARE(dialogs.msgBox(nullptr, QStringLiteral("发现新版本"), style, QStringLiteral("更新提示：")), answer);
+        QVERIFY(pressed);
+        seen.sort();
+        QStringList expected = buttons;
+        expected.sort();
+        QCOMPARE(seen, expected);
+        QCOMPARE(title, QStringLiteral("更新提示："));
+    }
+}
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"

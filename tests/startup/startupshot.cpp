@@ -1,0 +1,120 @@
+// Shows one start-up form on the current display and takes a picture of the
+// whole screen while the form is at work, the way a person sees it:
+//
+//     mosalune-startup-shot pre|preud <picture.png> <skin folder>
+//     mosalune-startup-shot screen <picture.png> -
+//
+// ("screen" only takes the picture, of whatever other programs show.)
+// Prints "WINDOW x y width height" (the form's client area on the screen)
+// and, for each visible control, "CONTROL name x y width height" in screen
+// coordinates, then "COMPOSITED 0|1".
+
+#include "support/fakedialogs.h"
+#include "support/fakeplatform.h"
+#include "support/fakeresources.h"
+
+#include "main/startup/pre.h"
+#include "main/versioncheck/preud.h"
+#include "platform/appinfo.h"
+#include "platform/fonts.h"
+#include "platform/seethrough.h"
+#include "platform/skinlibrary.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+void settle(int msecs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < msecs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+}
+
+bool shoot(QWidget &form, const QString &picture)
+{
+    settle(400);
+    const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    if (!screen.save(picture, "PNG"))
+        return false;
+    QTextStream out(stdout);
+    const QPoint origin = form.mapToGlobal(QPoint(0, 0));
+    out << "WINDOW " << origin.x() << ' ' << origin.y() << ' ' << form.width() << ' ' << form.height() << '\n';
+    for (QObject *child : form.children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (!widget || !widget->isVisible())
+            continue;
+        const QRect r(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+        out << "CONTROL " << widget->objectName() << ' ' << r.x() << ' ' << r.y() << ' ' << r.width() << ' '
+            << r.height() << '\n';
+    }
+    out << "COMPOSITED " << (platform::desktopComposites() ? 1 : 0) << '\n';
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    platform::installFontFallbacks();
+    if (argc != 4)
+        return 2;
+    const QString which = QString::fromLocal8Bit(argv[1]);
+    const QString picture = QString::fromLocal8Bit(argv[2]);
+    const QString skinFolder = QString::fromLocal8Bit(argv[3]);
+
+    QTemporaryDir folder;
+    fakes::FakeDialogs dialogs;
+    fakes::FakeShell shell;
+    fakes::FakeNetworkState network{false};
+    fakes::FakeWindowFinder windows;
+    platform::AppInfo info;
+    info.folder = folder.path();
+    info.major = 13;
+    info.minor = 4;
+    info.revision = 20;
+    mosalune::ProgramState state;
+    mosalune::Services services{dialogs, shell, network, windows, info, state};
+    fakes::FakeResources resources = fakes::FakeResources::supportFiles();
+    platform::SharedSkinLibrary skin;
+    mosalune::StartupServices startup{services, resources, skin};
+
+    bool taken = false;
+    if (which == QLatin1String("screen")) {
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(picture, "PNG") ? 0 : 1;
+    } else if (which == QLatin1String("pre")) {
+        mosalune::Pre pre(startup);
+        resources.onRequest = [&](int id) {
+            if (id == 101)
+                taken = shoot(pre, picture);
+        };
+        pre.load();
+    } else {
+        for (const char *name : {"BrontelSkin.dll", "Brontel.Skin"})
+            QFile::copy(skinFolder + QLatin1Char('/') + QLatin1String(name), folder.filePath(QLatin1String(name)));
+        mosalune::PreUD preud(startup);
+        // Part way through: the bar at 40 and its caption, as the ticks leave it.
+        resources.onRequest = [&](int id) {
+            if (id != 103)
+                return;
+            for (int i = 0; i < 40; ++i)
+                preud.ProgressBar1()->setValue(i);
+            taken = shoot(preud, picture);
+        };
+        preud.load();
+    }
+    return taken ? 0 : 1;
+}

@@ -1,0 +1,391 @@
+// The real Mosalune.exe starting in a program folder of its own on a real X
+// server: the six support files of a first start, later starts that leave
+// them alone, a damaged skin library, a folder that cannot be written, starts
+// killed while writing, the update question, and what the see-through
+// start-up windows look like on the desktop.
+
+#include "common/pagebuilder.h"
+#include "fixtureserver.h"
+#include "support/files.h"
+#include "support/xserver.h"
+
+#include <QDir>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString program = QStringLiteral(MOSALUNE_TEST_PROGRAM);
+const QString supportDir = QStringLiteral(MOSALUNE_SUPPORT_DIR);
+const QString mainWindow = QStringLiteral(" Mosalune   Ver13.04.20|400x322");
+
+const QList<QPair<int, QString>> supportFiles{
+    {101, QStringLiteral("BrontelSkin.dll")}, {102, QStringLiteral("Brontel.Skin")},
+    {103, QStringLiteral("License.txt")},     {104, QStringLiteral("ReadMe.txt")},
+    {105, QStringLiteral("WhatsNew.txt")},    {106, QStringLiteral("广告合作及其协议.txt")},
+};
+
+QByteArray resource(int id)
+{
+    return files::readAll(supportDir + QLatin1Char('/') + QString::number(id));
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+QStringList allNames()
+{
+    QStringList names{QStringLiteral("Mosalune.exe")};
+    for (const auto &file : supportFiles)
+        names << file.second;
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class TstFirstStart : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void firstAndLaterStarts();
+    void damagedSkinLibrary();
+    void folderThatCannotBeWritten();
+    void killedStartsLeaveNoPartialFile();
+    void sameVersionOpensTheMainWindow();
+    void newVersionStartsTheUpdater();
+    void startupWindowsShowOnlyTheirControls_data();
+    void startupWindowsShowOnlyTheirControls();
+
+private:
+    // A fresh program folder holding only Mosalune.exe.
+    QString newFolder()
+    {
+        m_folders.push_back(std::make_unique<QTemporaryDir>());
+        const QString folder = m_folders.back()->path();
+        if (!QFile::copy(program, folder + QStringLiteral("/Mosalune.exe")))
+            qFatal("cannot copy the program");
+        return folder;
+    }
+    std::unique_ptr<QProcess> start(const QString &folder, const QString &network = QStringLiteral("offline"),
+                                    const QString &page = QString())
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = m_x.environment();
+        env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), network);
+        env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"),
+                   page.isEmpty() ? m_server.url(QStringLiteral("/status/500")).toString() : page);
+        process->setProcessEnvironment(env);
+        process->setWorkingDirectory(QDir::tempPath());
+        process->start(folder + QStringLiteral("/Mosalune.exe"), {});
+        if (!process->waitForStarted(10000))
+            return nullptr;
+        return process;
+    }
+    static void stop(QProcess &process)
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    XServer m_x;
+    FixtureServer m_server;
+    std::vector<std::unique_ptr<QTemporaryDir>> m_folders;
+};
+
+void TstFirstStart::initTestCase()
+{
+    // A white desktop: whatever a window paints around its controls shows.
+    QVERIFY2(m_x.start({QStringLiteral("-wr")}), "Xvfb did not start");
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    for (const auto &file : supportFiles)
+        QVERIFY2(!resource(file.first).isEmpty(), qPrintable(file.second));
+}
+
+void TstFirstStart::cleanup()
+{
+    m_folders.clear();
+}
+
+void TstFirstStart::firstAndLaterStarts()
+{
+    const QString folder = newFolder();
+    auto first = start(folder);
+    QVERIFY(first);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(mainWindow), 20000);
+    QCOMPARE(entries(folder), allNames());
+    for (const auto &file : supportFiles)
+        QVERIFY2(files::readAll(folder + QLatin1Char('/') + file.second) == resource(file.first),
+                 qPrintable(file.second));
+    stop(*first);
+    QTRY_VERIFY(!m_x.hasWindow(mainWindow));
+
+    // Later starts leave every file as it is, down to its time stamp.
+    const QDateTime old = QDateTime::currentDateTime().addDays(-2);
+    QMap<QString, QDateTime> times;
+    for (const auto &file : supportFiles) {
+        QFile f(folder + QLatin1Char('/') + file.second);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        f.close();
+        times.insert(file.second, QFileInfo(f.fileName()).lastModified());
+    }
+    auto second = start(folder);
+    QVERIFY(second);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(mainWindow), 20000);
+    QCOMPARE(entries(folder), allNames());
+    for (const auto &file : supportFiles) {
+        const QString path = folder + QLatin1Char('/') + file.second;
+        QVERIFY2(files::readAll(path) == resource(file.first), qPrintable(file.second));
+        QCOMPARE(QFileInfo(path).lastModified(), times.value(file.second));
+    }
+    stop(*second);
+    QTRY_VERIFY(!m_x.hasWindow(mainWindow));
+
+    // The user's edit survives; a deleted file comes back.
+    {
+        QFile license(folder + QStringLiteral("/License.txt"));
+        QVERIFY(license.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        license.write("edited by the user\r\n");
+    }
+    QVERIFY(QFile::remove(folder + QStringLiteral("/WhatsNew.txt")));
+    QVERIFY(QFile::remove(folder + QStringLiteral("/Brontel.Skin")));
+    auto third = start(folder);
+    QVERIFY(third);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(mainWindow), 20000);
+    QCOMPARE(files::readAll(folder + QStringLiteral("/License.txt")), QByteArray("edited by the user\r\n"));
+    QCOMPARE(files::readAll(folder + QStringLiteral("/WhatsNew.txt")), resource(105));
+    QCOMPARE(files::readAll(folder + QStringLiteral("/Brontel.Skin")), resource(102));
+    QCOMPARE(entries(folder), allNames());
+    stop(*third);
+}
+
+void TstFirstStart::damagedSkinLibrary()
+{
+    const QString folder = newFolder();
+    const QByteArray library = resource(101);
+    const QByteArray truncated = library.left(library.size() * 2 / 3);
+    {
+        QFile file(folder + QStringLiteral("/BrontelSkin.dll"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(truncated);
+    }
+    // Online against a page of the same version: with a working library the
+    // text files would be written and the check would run.
+    m_server.writeFile(QStringLiteral("same.html"), pagebuilder::ReleasePage{.version = QStringLiteral("13.04.20")}
+                                                        .build()
+                                                        .toUtf8());
+    auto process = start(folder, QStringLiteral("online"), m_server.url(QStringLiteral("/same.html")).toString());
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(mainWindow), 20000);
+    QCOMPARE(process->state(), QProcess::Running);
+    // The damaged file stays as it was; the text files were skipped with the
+    // rest of the version check.
+    QCOMPARE(files::readAll(folder + QStringLiteral("/BrontelSkin.dll")), truncated);
+    QCOMPARE(entries(folder), QStringList({QStringLiteral("Brontel.Skin"), QStringLiteral("BrontelSkin.dll"),
+                                           QStringLiteral("Mosalune.exe")}));
+    stop(*process);
+}
+
+void TstFirstStart::folderThatCannotBeWritten()
+{
+    const QString folder = newFolder();
+    // The tests run as root, whom file modes do not stop: the program runs
+    // as the unprivileged user "nobody" in a folder it may only read.
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                              | QFileDevice::ExeOther | QFileDevice::ReadGroup
+                                              | QFileDevice::ExeGroup));
+    QProcess probe;
+    probe.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                            QStringLiteral("--clear-groups"), QStringLiteral("true")});
+    if (!probe.waitForFinished(5000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        QSKIP("this machine cannot run a program as another user");
+
+    QProcess process;
+    QProcessEnvironment env = m_x.environment();
+    env.insert(QStringLiteral("HOME"), QDir::tempPath());
+    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("offline"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(QDir::tempPath());
+    process.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                              QStringLiteral("--clear-groups"), folder + QStringLiteral("/Mosalune.exe")});
+    QVERIFY(process.waitForStarted(10000));
+    const QString report = QStringLiteral("Mosalune 启动失败|");
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(report), 20000);
+    QCOMPARE(m_x.shown(QStringLiteral(" Mosalune   Ver13.04.20")), 0);
+    QCOMPARE(m_x.shown(QStringLiteral("自动更新")), 0);
+    QCOMPARE(m_x.shown(QStringLiteral("Mosalune 启动失败")), 1);
+    QCOMPARE(entries(folder), QStringList{QStringLiteral("Mosalune.exe")});
+    // Acknowledging the report ends the program; nothing else starts.
+    QVERIFY(m_x.pressKey(QStringLiteral("Mosalune 启动失败"), QStringLiteral("Return")));
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(!m_x.hasWindow(mainWindow));
+    QCOMPARE(entries(folder), QStringList{QStringLiteral("Mosalune.exe")});
+}
+
+void TstFirstStart::killedStartsLeaveNoPartialFile()
+{
+    // Starts killed at random moments of their first start: every support
+    // file under its real name is whole, whenever the kill came.
+    QString folder;
+    int complete = 0;
+    for (int run = 0; run < 12; ++run) {
+        folder = newFolder();
+        auto process = start(folder);
+        QVERIFY(process);
+        QThread::msleep(QRandomGenerator::global()->bounded(20, 400));
+        process->kill();
+        process->waitForFinished(5000);
+        int written = 0;
+        for (const auto &file : supportFiles) {
+            const QString path = folder + QLatin1Char('/') + file.second;
+            if (!QFileInfo::exists(path))
+                continue;
+            ++written;
+            QVERIFY2(files::readAll(path) == resource(file.first), qPrintable(file.second));
+        }
+        complete += written == supportFiles.size();
+    }
+    qInfo("%d of 12 killed starts had written all six files", complete);
+    // The next start completes the folder and leaves no temporary file.
+    auto process = start(folder);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(mainWindow), 20000);
+    QCOMPARE(entries(folder), allNames());
+    stop(*process);
+}
+
+void TstFirstStart::sameVersionOpensTheMainWindow()
+{
+    m_server.writeFile(QStringLiteral("same.html"), pagebuilder::ReleasePage{.version = QStringLiteral("13.04.20")}
+                                                        .build()
+                                                        .toUtf8());
+    const QString folder = newFolder();
+    auto process = start(folder, QStringLiteral("online"), m_server.url(QStringLiteral("/same.html")).toString());
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(mainWindow), 20000);
+    QCOMPARE(m_x.shown(QStringLiteral("更新提示：")), 0);
+    QCOMPARE(m_x.shown(QStringLiteral("自动更新")), 0);
+    QCOMPARE(entries(folder), allNames());
+    stop(*process);
+}
+
+void TstFirstStart::newVersionStartsTheUpdater()
+{
+    m_server.writeFile(QStringLiteral("newer.html"), pagebuilder::ReleasePage{.version = QStringLiteral("13.04.21")}
+                                                         .build()
+                                                         .toUtf8());
+    const QString folder = newFolder();
+    // A stand-in updater that notes how it was started.
+    {
+        QFile updater(folder + QStringLiteral("/MSLUpdate.exe"));
+        QVERIFY(updater.open(QIODevice::WriteOnly));
+        updater.write("#!/bin/sh\necho \"$#\" > \"$(dirname \"$0\")/updater-started\"\n");
+    }
+    QVERIFY(QFile::setPermissions(folder + QStringLiteral("/MSLUpdate.exe"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    auto process = start(folder, QStringLiteral("online"), m_server.url(QStringLiteral("/newer.html")).toString());
+    QVERIFY(process);
+    const QString question = QStringLiteral("更新提示：");
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(question + QLatin1Char('|')), 20000);
+    QCOMPARE(m_x.shown(question), 1);
+    QCOMPARE(m_x.shown(QStringLiteral(" Mosalune   Ver13.04.20")), 0);
+    // OK is the default button.
+    QVERIFY(m_x.pressKey(question, QStringLiteral("Return")));
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    QTRY_COMPARE(files::readAll(folder + QStringLiteral("/updater-started")), QByteArray("0\n"));
+    QCOMPARE(m_x.shown(QStringLiteral(" Mosalune   Ver13.04.20")), 0);
+}
+
+void TstFirstStart::startupWindowsShowOnlyTheirControls_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("compositor");
+    QTest::newRow("splash, plain X") << "pre" << false;
+    QTest::newRow("version check, plain X") << "preud" << false;
+    QTest::newRow("splash, compositor") << "pre" << true;
+    QTest::newRow("version check, compositor") << "preud" << true;
+}
+
+void TstFirstStart::startupWindowsShowOnlyTheirControls()
+{
+    QFETCH(QString, form);
+    QFETCH(bool, compositor);
+    QProcess manager;
+    if (compositor) {
+        manager.setProcessEnvironment(m_x.environment());
+        manager.start(QStringLiteral("xcompmgr"), {});
+        if (!manager.waitForStarted(5000))
+            QSKIP("xcompmgr is not installed");
+        QThread::msleep(500);
+    }
+    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-%2.png")
+                                .arg(form, compositor ? QStringLiteral("composited") : QStringLiteral("plain"));
+    QProcess shot;
+    shot.setProcessEnvironment(m_x.environment());
+    shot.start(QStringLiteral(MOSALUNE_SHOT_TOOL), {form, picture, QStringLiteral(MOSALUNE_SKIN_DIR)});
+    QVERIFY(shot.waitForFinished(30000));
+    const QString report = QString::fromUtf8(shot.readAllStandardOutput());
+    if (compositor) {
+        manager.terminate();
+        manager.waitForFinished(5000);
+    }
+    QCOMPARE(shot.exitCode(), 0);
+    qInfo("%s: %s", qPrintable(picture), qPrintable(QString(report).replace(QLatin1Char('\n'), QLatin1String("; "))));
+
+    QRect window;
+    QList<QRect> controls;
+    for (const QString &line : report.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(QLatin1Char(' '));
+        if (f.first() == QLatin1String("WINDOW"))
+            window = QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt());
+        else if (f.first() == QLatin1String("CONTROL"))
+            controls << QRect(f[2].toInt(), f[3].toInt(), f[4].toInt(), f[5].toInt());
+        else if (f.first() == QLatin1String("COMPOSITED"))
+            QCOMPARE(f[1] == QLatin1String("1"), compositor);
+    }
+    QVERIFY(window.isValid());
+    QCOMPARE(controls.size(), 2);
+
+    const QImage image(picture);
+    QVERIFY(!image.isNull());
+    // The desktop's own colour, far from the window (white on a plain X
+    // server, the compositor's grey under xcompmgr).
+    const QColor desktop = image.pixelColor(2, 2);
+    auto white = [&](int x, int y) { return image.pixelColor(x, y) == desktop; };
+    // Around the controls, inside the window: the desktop, nothing else.
+    QVERIFY(desktop == QColor(Qt::white) || compositor);
+    int foreign = 0;
+    for (int y = window.top(); y <= window.bottom(); ++y)
+        for (int x = window.left(); x <= window.right(); ++x) {
+            bool onControl = false;
+            for (const QRect &r : controls)
+                onControl = onControl || r.contains(x, y);
+            foreign += !onControl && !white(x, y);
+        }
+    QCOMPARE(foreign, 0);
+    // The controls themselves are drawn: the bar and some text.
+    for (const QRect &r : controls) {
+        int drawn = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                drawn += !white(x, y);
+        QVERIFY2(drawn > 20, qPrintable(QStringLiteral("%1 drawn pixels").arg(drawn)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TstFirstStart)
+#include "tst_firststart.moc"

@@ -1,0 +1,118 @@
+#pragma once
+
+// An X server of the test's own (Xvfb), on a display number it picks itself,
+// with helpers to look at its windows and to act on them as a person would.
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+class XServer
+{
+public:
+    // extraArguments go to Xvfb ("-wr" gives a white desktop, so that
+    // anything a window paints around its controls shows up).
+    bool start(const QStringList &extraArguments = {})
+    {
+        m_process.start(QStringLiteral("Xvfb"),
+                        QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                    QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                    QStringLiteral("tcp")}
+                            + extraArguments);
+        if (!m_process.waitForStarted(10000))
+            return false;
+        QDeadlineTimer deadline(20000);
+        while (!m_process.canReadLine() && !deadline.hasExpired())
+            m_process.waitForReadyRead(200);
+        bool ok = false;
+        const int number = m_process.readLine().trimmed().toInt(&ok);
+        if (ok)
+            m_display = QStringLiteral(":%1").arg(number);
+        return ok;
+    }
+    ~XServer()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    QString display() const { return m_display; }
+
+    // The environment for a program shown on this server.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        return env;
+    }
+
+    // Runs a client program of the X server to its end; returns its output.
+    QString run(const QString &program, const QStringList &arguments) const
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        process.start(program, arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+    // The titles and sizes of the top-level windows, as xwininfo reports them
+    // ("title|WxH").
+    QStringList windows() const
+    {
+        QStringList found;
+        static const QRegularExpression line(QStringLiteral("0x[0-9a-f]+ \"(.*)\": .* (\\d+x\\d+)\\+"));
+        const QStringList lines = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                                      .split(QLatin1Char('\n'));
+        for (const QString &l : lines) {
+            const QRegularExpressionMatch m = line.match(l);
+            if (m.hasMatch())
+                found << m.captured(1) + QLatin1Char('|') + m.captured(2);
+        }
+        return found;
+    }
+
+    bool hasWindow(const QString &titleAndSize) const
+    {
+        for (const QString &w : windows())
+            if (w.startsWith(titleAndSize))
+                return true;
+        return false;
+    }
+
+    // How many windows with exactly this title are on the screen (mapped).
+    int shown(const QString &title) const
+    {
+        return int(run(QStringLiteral("xdotool"),
+                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                        QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
+                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                       .size());
+    }
+
+    // Gives the keyboard to the window with exactly this title and presses a
+    // key there. Returns false when no such window is shown.
+    bool pressKey(const QString &title, const QString &key) const
+    {
+        const QString id = run(QStringLiteral("xdotool"),
+                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
+                               .split(QLatin1Char('\n'))
+                               .value(0)
+                               .trimmed();
+        if (id.isEmpty())
+            return false;
+        run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
+        run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), id, key});
+        return true;
+    }
+
+private:
+    QProcess m_process;
+    QString m_display;
+};

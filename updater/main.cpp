@@ -1,0 +1,47 @@
+// MSLUpdate.exe: the updater, started by the main program when the release
+// page announces another version.
+
+#include "common/programfiles.h"
+#include "platform/appinfo.h"
+#include "platform/dialogs.h"
+#include "platform/fonts.h"
+#include "platform/instance.h"
+#include "platform/netstate.h"
+#include "platform/shell.h"
+#include "platform/skinlibrary.h"
+#include "platform/translations.h"
+#include "platform/windowfinder.h"
+#include "updater/form1.h"
+#include "updater/programsetup.h"
+#include "updater/services.h"
+
+#include <QApplication>
+#include <QDir>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // The forms end the updater themselves: between the notice window and
+    // the download window there is a moment without a shown window.
+    app.setQuitOnLastWindowClosed(false);
+    platform::installFontFallbacks();
+    platform::installChineseTranslations(app);
+
+    const platform::AppInfo info = mslupdate::programInfo();
+    const std::unique_ptr<platform::NetworkState> network = mslupdate::programNetworkState();
+    platform::QtDialogService dialogs;
+    platform::SystemShell shell;
+    platform::RuntimeDirWindows windows;
+    // One updater per program folder: two would write the same files.
+    platform::LockFileInstance instance(
+        QDir(info.folder).absoluteFilePath(common::updaterFileName));
+    platform::SharedSkinLibrary skin;
+    mslupdate::Services services{dialogs, shell,   *network,
+                                 windows, windows, instance,
+                                 skin,    info,    [] { QCoreApplication::exit(0); }};
+
+    mslupdate::form1 form(services);
+    if (!form.load())
+        return 0;
+    return app.exec();
+}

@@ -1,0 +1,130 @@
+#include "updater/stagedfiles.h"
+
+#include "common/fspath.h"
+#include "common/programfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace mslupdate {
+
+namespace {
+
+bool failWith(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+QString reason(const std::error_code &code)
+{
+    return QString::fromLocal8Bit(code.message().c_str());
+}
+
+// Permissions for a file that replaces nothing: what a program file or a
+// data file is normally given.
+fs::perms freshPermissions(const QString &target)
+{
+    const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write |
+                               fs::perms::group_read | fs::perms::others_read;
+    if (target.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive))
+        return readable | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    return readable;
+}
+
+} // namespace
+
+QString targetFileName(const QString &listedName)
+{
+    return listedName == common::updaterFileName ? common::newUpdaterFileName : listedName;
+}
+
+StagedFiles::StagedFiles(QString folder) : m_folder(std::move(folder)) {}
+
+StagedFiles::~StagedFiles()
+{
+    discard();
+}
+
+bool StagedFiles::adopt(const QString &fileName, const QString &contentPath, QString *error)
+{
+    const QFileInfo content(contentPath);
+    if (contentPath.isEmpty() || !content.isFile())
+        return failWith(error, QStringLiteral("下载的文件已不存在：%1").arg(fileName));
+    if (content.absoluteDir() != QDir(m_folder)) {
+        QFile::remove(contentPath);
+        return failWith(
+            error, QStringLiteral("下载的文件不在 %1 中").arg(QDir::toNativeSeparators(m_folder)));
+    }
+    m_entries.append({QDir(m_folder).filePath(fileName), content.absoluteFilePath()});
+    return true;
+}
+
+bool StagedFiles::commit(QString *error)
+{
+    // Everything that can be found out before the first rename is found out
+    // before it.
+    for (const Entry &entry : std::as_const(m_entries)) {
+        std::error_code code;
+        const fs::path target = common::toFsPath(entry.target);
+        const fs::file_status old = fs::symlink_status(target, code);
+        const bool exists = !code && fs::exists(old);
+        if (exists && !fs::is_regular_file(old))
+            return failWith(error, QStringLiteral("无法替换 %1：它不是一个普通文件")
+                                       .arg(QDir::toNativeSeparators(entry.target)));
+        if (!fs::is_regular_file(fs::status(common::toFsPath(entry.staged), code)))
+            return failWith(error, QStringLiteral("下载的文件已不存在：%1")
+                                       .arg(QDir::toNativeSeparators(entry.staged)));
+        const fs::perms mode = exists ? old.permissions() : freshPermissions(entry.target);
+        fs::permissions(common::toFsPath(entry.staged), mode, fs::perm_options::replace, code);
+        if (code)
+            return failWith(error, QStringLiteral("无法设置 %1 的权限：%2")
+                                       .arg(QDir::toNativeSeparators(entry.staged), reason(code)));
+    }
+    while (!m_entries.isEmpty()) {
+        const Entry entry = m_entries.first();
+        std::error_code code;
+        // rename() replaces the target in one step (MoveFileEx with
+        // replace-existing on Windows).
+        fs::rename(common::toFsPath(entry.staged), common::toFsPath(entry.target), code);
+        if (code)
+            return failWith(error, QStringLiteral("无法替换 %1：%2")
+                                       .arg(QDir::toNativeSeparators(entry.target), reason(code)));
+        m_entries.removeFirst();
+    }
+    return true;
+}
+
+void StagedFiles::discard()
+{
+    for (const Entry &entry : std::as_const(m_entries))
+        QFile::remove(entry.staged);
+    m_entries.clear();
+}
+
+void StagedFiles::removeLeftovers(const QString &folder)
+{
+    // The transfer control's bodies are named "mosalune-XXXXXX.part".
+    QDir dir(folder);
+    const QStringList leftovers = dir.entryList({QStringLiteral("mosalune-??????.part")},
+                                                QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : leftovers)
+        dir.remove(name);
+}
+
+QStringList StagedFiles::stagedPaths() const
+{
+    QStringList paths;
+    for (const Entry &entry : m_entries)
+        paths << entry.staged;
+    return paths;
+}
+
+} // namespace mslupdate

@@ -1,0 +1,221 @@
+#include "updater/ud.h"
+
+#include "ui_ud.h"
+
+#include "common/inet.h"
+#include "common/programfiles.h"
+#include "common/releasepage.h"
+#include "common/texthelpers.h"
+#include "platform/appinfo.h"
+#include "platform/dialogs.h"
+#include "platform/seethrough.h"
+#include "platform/shell.h"
+#include "platform/timer.h"
+#include "platform/windowfinder.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <limits>
+
+namespace mslupdate {
+
+namespace {
+const QString kDownloading = QStringLiteral("正在下载 ");
+} // namespace
+
+BarSetting barSetting(qint64 done, qint64 total)
+{
+    if (total < 0)
+        return {};
+    if (total == 0)
+        return {1, 1};
+    int shift = 0;
+    while ((total >> shift) > std::numeric_limits<int>::max())
+        ++shift;
+    const qint64 clamped = qBound<qint64>(0, done, total);
+    return {int(total >> shift), int(clamped >> shift)};
+}
+
+UD::UD(Services &services, QWidget *parent)
+    : QWidget(parent), m_services(services), ui(std::make_unique<Ui::UD>()),
+      m_staged(services.app.folder)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setFixedSize(313, 75);
+
+    Timer1 = new platform::Timer(0, this);
+    Timer1->setEnabled(true);
+    connect(Timer1, &platform::Timer::tick, this, &UD::Timer1_Timer);
+    Inet1 = new common::Inet(this);
+    Inet1->setRequestTimeout(m_services.requestTimeout);
+    // Bodies land beside their targets, so that putting them in place is a
+    // rename within one folder.
+    Inet1->setDownloadFolder(m_services.app.folder);
+    connect(Inet1, &common::Inet::StateChanged, this, &UD::Inet1_StateChanged);
+    connect(Inet1, &common::Inet::progress, this, &UD::showProgress);
+}
+
+UD::~UD() = default;
+
+QProgressBar *UD::ProgressBar1() const
+{
+    return ui->ProgressBar1;
+}
+
+QLabel *UD::Label1() const
+{
+    return ui->Label1;
+}
+
+QListWidget *UD::List1() const
+{
+    return ui->List1;
+}
+
+QListWidget *UD::List2() const
+{
+    return ui->List2;
+}
+
+void UD::load()
+{
+    // Only the bar, the status line and the lists float on the desktop.
+    platform::makeSeeThrough(*this);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+
+    // The main program's file is about to be replaced; while it runs, its
+    // window is there under the program's name whatever its version.
+    if (m_services.windows.findWindow(common::formWindowClass, common::mainWindowKey)) {
+        m_services.dialogs.msgBox(this,
+                                  QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
+                                  platform::MbOkOnly, QStringLiteral("Mosalune 更新提示:"));
+        end();
+        return;
+    }
+
+    StagedFiles::removeLeftovers(m_services.app.folder);
+    try {
+        const QString page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+        QStringList shareLinks;
+        for (const common::FileEntry &entry : common::FileEntries(page)) {
+            ui->List1->addItem(entry.displayEntry);
+            shareLinks << entry.shareAddress;
+        }
+        if (shareLinks.isEmpty())
+            throw common::RunError(QStringLiteral("更新文件列表是空的"));
+        for (const QString &link : std::as_const(shareLinks))
+            ui->List2->addItem(
+                common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
+    } catch (const common::RunError &) {
+        failed();
+        return;
+    }
+    if (Inet1->StillExecuting())
+        return;
+    StartFile(0);
+}
+
+void UD::StartFile(int i)
+{
+    const QString listed = common::EntryFileName(ui->List1->item(i)->text());
+    ui->Label1->setText(kDownloading + targetFileName(listed));
+    Inet1->Execute(ui->List2->item(i)->text(), QStringLiteral("get"));
+}
+
+void UD::showProgress(qint64 done, qint64 total)
+{
+    const BarSetting bar = barSetting(done, total);
+    ui->ProgressBar1->setRange(0, bar.maximum);
+    ui->ProgressBar1->setValue(bar.value);
+}
+
+void UD::Inet1_StateChanged(int state)
+{
+    ui->ProgressBar1->setValue(0);
+    if (m_ended)
+        return;
+    if (state == common::Inet::icError) {
+        failed();
+        return;
+    }
+    if (state != common::Inet::icResponseCompleted)
+        return;
+
+    // The status line names the file being written.
+    const QString name = ui->Label1->text().mid(kDownloading.size());
+    const qint64 size = Inet1->bytesReceived();
+    QString error;
+    // The body already lies beside its target under a temporary name; it
+    // stays there until every file has arrived.
+    if (!m_staged.adopt(name, Inet1->releaseBodyFile(), &error)) {
+        failed();
+        return;
+    }
+    showProgress(size, size);
+
+    if (FileIndex == ui->List2->count() - 1) {
+        // Every file is here: only now is anything replaced.
+        if (!m_staged.commit(&error)) {
+            failed();
+            return;
+        }
+        ui->Label1->setText(QStringLiteral("更新完成，5秒钟后自动关闭本窗口"));
+        Timer1->setInterval(1000);
+        return;
+    }
+    StartFile(FileIndex + 1);
+    ++FileIndex;
+}
+
+void UD::Timer1_Timer()
+{
+    ++CloseTicks;
+    if (CloseTicks != 5) {
+        ui->Label1->setText(QStringLiteral("更新完成，%1秒钟后自动关闭本窗口").arg(5 - CloseTicks));
+        return;
+    }
+    unload();
+    const QString program = QDir(m_services.app.folder).filePath(common::mainProgramFileName);
+    if (!m_services.shell.run(QLatin1Char('"') + program + QLatin1Char('"'))) {
+        m_services.dialogs.msgBox(nullptr,
+                                  QStringLiteral("更新已完成，但无法启动 %1，请手动启动。")
+                                      .arg(QDir::toNativeSeparators(program)),
+                                  platform::MbOkOnly | platform::MbCritical,
+                                  QStringLiteral("提示"));
+    }
+    end();
+}
+
+// Whatever failed, the installation stays as it was: nothing downloaded so
+// far is kept.
+void UD::failed()
+{
+    m_staged.discard();
+    const int answer =
+        m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
+                                  platform::MbYesNo, QStringLiteral("提示"));
+    if (answer == platform::IdYes)
+        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+    end();
+}
+
+void UD::unload()
+{
+    Timer1->setInterval(0);
+    hide();
+}
+
+void UD::end()
+{
+    m_ended = true;
+    Timer1->setInterval(0);
+    if (m_services.endProgram)
+        m_services.endProgram();
+}
+
+} // namespace mslupdate

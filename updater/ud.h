@@ -1,0 +1,87 @@
+#pragma once
+
+#include "updater/services.h"
+#include "updater/stagedfiles.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+
+namespace Ui {
+class UD;
+}
+namespace common {
+class Inet;
+}
+namespace platform {
+class Timer;
+}
+
+namespace mslupdate {
+
+// What a progress bar with whole-number limits shows for done of total
+// bytes: the limits are scaled down together only when total does not fit,
+// so files of any size fill the bar exactly at their end. total < 0 (no
+// length announced) gives the busy bar (maximum 0).
+struct BarSetting {
+    int maximum = 0;
+    int value = 0;
+};
+BarSetting barSetting(qint64 done, qint64 total);
+
+// The download window: reads the release page's file list, resolves each
+// share page, then downloads the files one at a time and puts them in place
+// together once all have arrived, counts down and restarts the main program.
+class UD : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit UD(Services &services, QWidget *parent = nullptr);
+    ~UD() override;
+
+    // The window's load: shown see-through, the refusal while the main
+    // program is open, the lists, the first download. Every way it fails
+    // asks whether to open the release page and ends the updater.
+    void load();
+
+    // Starts the download of the file with list index i.
+    void StartFile(int i);
+
+    // The transfer control's state-change and the countdown's tick (public
+    // so that tests can drive them).
+    void Inet1_StateChanged(int state);
+    void Timer1_Timer();
+
+    // Index into the lists of the file being downloaded.
+    qint32 FileIndex = 0;
+    // Countdown ticks after the last file.
+    qint16 CloseTicks = 0;
+
+    platform::Timer *Timer1 = nullptr;
+    common::Inet *Inet1 = nullptr;
+
+    QProgressBar *ProgressBar1() const;
+    QLabel *Label1() const;
+    QListWidget *List1() const;
+    QListWidget *List2() const;
+
+    // The files downloaded so far and not yet put in place.
+    const StagedFiles &staged() const { return m_staged; }
+
+private:
+    void showProgress(qint64 done, qint64 total);
+    void failed();
+    void unload();
+    void end();
+
+    Services &m_services;
+    std::unique_ptr<Ui::UD> ui;
+    StagedFiles m_staged;
+    bool m_ended = false;
+};
+
+} // namespace mslupdate

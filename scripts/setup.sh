@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-svg-dev
   libwmf-dev libemf2svg-dev libjpeg-dev
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
-  libxcb1-dev xdotool
+  libxcb1-dev xdotool nginx curl
 )
 
 missing=()

@@ -14,6 +14,8 @@ packages=(
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
   desktop-file-utils
   libxcb1-dev xdotool xcompmgr
+  # The end-to-end update test serves the release with nginx.
+  nginx curl
 )
 
 # The fuzzers (scripts/fuzz.sh) are built with clang and its sanitizer runtime.

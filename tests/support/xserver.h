@@ -19,7 +19,10 @@ public:
         m_process.start(QStringLiteral("Xvfb"),
                         QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                     QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                    QStringLiteral("tcp")}
+                                    QStringLiteral("tcp"),
+                                    // Without it the server resets whenever its last client
+                                    // leaves, and a program starting just then is refused.
+                                    QStringLiteral("-noreset")}
                             + extraArguments);
         if (!m_process.waitForStarted(10000))
             return false;
@@ -90,7 +93,7 @@ public:
     {
         return int(run(QStringLiteral("xdotool"),
                        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                        QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
+                        QLatin1Char('^') + escaped(title) + QLatin1Char('$')})
                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                        .size());
     }
@@ -101,18 +104,36 @@ public:
     {
         const QString id = run(QStringLiteral("xdotool"),
                                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')})
+                                QLatin1Char('^') + escaped(title) + QLatin1Char('$')})
                                .split(QLatin1Char('\n'))
                                .value(0)
                                .trimmed();
         if (id.isEmpty())
             return false;
         run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
-        run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), id, key});
+        // Down on the window, up on the keyboard as a whole: the press may
+        // close the window, and a release aimed at a window that is gone
+        // would be lost, leaving the key held (and repeating into the next
+        // program's windows).
+        run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("--window"), id, key});
+        run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key});
         return true;
     }
 
 private:
+    // The title as an extended regular expression for xdotool: only ASCII
+    // punctuation is special there (escaping a Chinese character is not).
+    static QString escaped(const QString &title)
+    {
+        QString pattern;
+        for (const QChar c : title) {
+            if (c.unicode() < 128 && !c.isLetterOrNumber() && c != QLatin1Char(' '))
+                pattern += QLatin1Char('\\');
+            pattern += c;
+        }
+        return pattern;
+    }
+
     QProcess m_process;
     QString m_display;
 };

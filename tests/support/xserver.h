@@ -4,10 +4,21 @@
 // with helpers to look at its windows and to act on them as a person would.
 
 #include <QDeadlineTimer>
+#include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSize>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+
+// A top-level window as xwininfo reports it.
+struct TopLevel {
+    QString title;
+    QSize size;
+    QPoint at;
+};
 
 class XServer
 {
@@ -78,6 +89,40 @@ public:
                 found << m.captured(1) + QLatin1Char('|') + m.captured(2);
         }
         return found;
+    }
+
+    // The first top-level window of exactly this title (and size, when one
+    // is given), mapped or not, with its position on the screen.
+    std::optional<TopLevel> topLevel(const QString &title, const QSize &size = QSize()) const
+    {
+        static const QRegularExpression line(QStringLiteral(
+            "0x[0-9a-f]+ \"(.*)\": .* (\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
+        const QStringList lines = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                                      .split(QLatin1Char('\n'));
+        for (const QString &l : lines) {
+            const QRegularExpressionMatch m = line.match(l);
+            if (!m.hasMatch() || m.captured(1) != title)
+                continue;
+            const TopLevel w{m.captured(1), QSize(m.captured(2).toInt(), m.captured(3).toInt()),
+                             QPoint(m.captured(4).toInt(), m.captured(5).toInt())};
+            if (!size.isValid() || w.size == size)
+                return w;
+        }
+        return std::nullopt;
+    }
+
+    // A left click at a point of the screen, with the real pointer.
+    void click(const QPoint &at) const
+    {
+        run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
+                                        QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+    }
+
+    // The whole screen into a PNG, for a person to look at; not every
+    // machine has the tool, and a test never depends on it.
+    void screenshot(const QString &path) const
+    {
+        run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
     }
 
     bool hasWindow(const QString &titleAndSize) const

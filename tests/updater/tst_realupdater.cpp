@@ -6,6 +6,7 @@
 
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
+#include "support/xserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,124 +20,6 @@ namespace {
 
 const QString program = QStringLiteral(MSLUPDATE_TEST_PROGRAM);
 const QString noticeTitle = QStringLiteral("Mosalune 更新程序");
-
-// A top-level window as xwininfo reports it.
-struct Window {
-    QString title;
-    QSize size;
-    QPoint at;
-};
-
-// An Xvfb of the test's own, on a display number it picks itself.
-class XServer
-{
-public:
-    bool start()
-    {
-        m_process.start(QStringLiteral("Xvfb"),
-                        {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                         QStringLiteral("-screen"), QStringLiteral("0"),
-                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                         QStringLiteral("tcp")});
-        if (!m_process.waitForStarted(10000))
-            return false;
-        QDeadlineTimer deadline(20000);
-        while (!m_process.canReadLine() && !deadline.hasExpired())
-            m_process.waitForReadyRead(200);
-        bool ok = false;
-        const int number = m_process.readLine().trimmed().toInt(&ok);
-        if (ok)
-            m_display = QStringLiteral(":%1").arg(number);
-        return ok;
-    }
-    ~XServer()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    QString display() const { return m_display; }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        return env;
-    }
-
-    int run(const QString &tool, const QStringList &arguments, QByteArray *output = nullptr) const
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.start(tool, arguments);
-        if (!process.waitForFinished(10000))
-            return -1;
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitCode();
-    }
-
-    QList<Window> windows() const
-    {
-        QByteArray out;
-        run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}, &out);
-        QList<Window> found;
-        static const QRegularExpression line(QStringLiteral(
-            "0x[0-9a-f]+ \"(.*)\": .* (\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
-        for (const QString &l : QString::fromUtf8(out).split(QLatin1Char('\n'))) {
-            const QRegularExpressionMatch m = line.match(l);
-            if (m.hasMatch())
-                found.append({m.captured(1), QSize(m.captured(2).toInt(), m.captured(3).toInt()),
-                              QPoint(m.captured(4).toInt(), m.captured(5).toInt())});
-        }
-        return found;
-    }
-
-    std::optional<Window> window(const QString &title, const QSize &size = QSize()) const
-    {
-        for (const Window &w : windows())
-            if (w.title == title && (!size.isValid() || w.size == size))
-                return w;
-        return std::nullopt;
-    }
-
-    // Whether a window of exactly that title is mapped (xwininfo lists hidden
-    // ones too).
-    bool visible(const QString &title) const
-    {
-        // xdotool matches a POSIX extended expression.
-        QString pattern;
-        for (const QChar c : title) {
-            if (QStringLiteral(".[]{}()\\*+?^$|").contains(c))
-                pattern += QLatin1Char('\\');
-            pattern += c;
-        }
-        return run(QStringLiteral("xdotool"),
-                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--name"), QLatin1Char('^') + pattern + QLatin1Char('$')}) == 0;
-    }
-
-    // For a person to look at; not every machine has the tool.
-    void screenshot(const QString &name) const
-    {
-        run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
-                                       QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/") + name});
-    }
-
-    bool click(const QPoint &at) const
-    {
-        return run(QStringLiteral("xdotool"),
-                   {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                    QStringLiteral("click"), QStringLiteral("1")}) == 0;
-    }
-
-private:
-    QProcess m_process;
-    QString m_display;
-};
 
 QByteArray readAll(const QString &path)
 {
@@ -227,19 +110,19 @@ void TstRealUpdater::noticeThenDownloadThenRestart()
     QProcess updater;
     startUpdater(updater, folder, "/release.html");
 
-    std::optional<Window> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.window(noticeTitle, QSize(257, 337))).has_value(),
+    std::optional<TopLevel> notice;
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
                              20000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(noticeTitle), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
     QTest::qWait(500); // drawn before the picture is taken
-    m_x.screenshot(QStringLiteral("realupdater-notice.png"));
+    m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-notice.png"));
 
     // "确定" lies at 8, 298 (89 × 33) in the window.
-    QVERIFY(m_x.click(notice->at + QPoint(52, 314)));
+    m_x.click(notice->at + QPoint(52, 314));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.filePath("NewMSLUpdate.exe")), 20000);
-    m_x.screenshot(QStringLiteral("realupdater-download.png"));
+    m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-download.png"));
     // The notice window has gone; the download window is the only one.
-    QVERIFY(!m_x.visible(noticeTitle));
+    QCOMPARE(m_x.shown(noticeTitle), 0);
 
     // Five seconds of countdown, then the new main program starts.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.filePath("mosalune-started")), 20000);
@@ -261,12 +144,12 @@ void TstRealUpdater::secondUpdaterIsRefused()
     QVERIFY(makeProgramFolder(folder));
     QProcess first;
     startUpdater(first, folder, "/release.html");
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.window(noticeTitle, QSize(257, 337)).has_value(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.topLevel(noticeTitle, QSize(257, 337)).has_value(), 20000);
 
     QProcess second;
     startUpdater(second, folder, "/release.html");
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(QStringLiteral("提示：")), 20000);
-    m_x.screenshot(QStringLiteral("realupdater-second.png"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(QStringLiteral("提示：")) > 0, 20000);
+    m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-second.png"));
     QCOMPARE(second.state(), QProcess::Running); // waiting for its message to be closed
     second.kill();
     second.waitForFinished(5000);
@@ -274,11 +157,11 @@ void TstRealUpdater::secondUpdaterIsRefused()
     // The first one dies without tidying up; the next start is not locked out.
     first.kill();
     QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_x.visible(noticeTitle), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_x.shown(noticeTitle), 0, 10000);
     QProcess third;
     startUpdater(third, folder, "/release.html");
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.window(noticeTitle, QSize(257, 337)).has_value(), 20000);
-    QVERIFY(!m_x.visible(QStringLiteral("提示：")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.topLevel(noticeTitle, QSize(257, 337)).has_value(), 20000);
+    QCOMPARE(m_x.shown(QStringLiteral("提示：")), 0);
     third.kill();
     third.waitForFinished(5000);
 }
@@ -300,19 +183,19 @@ void TstRealUpdater::refusedWhileTheMainProgramRuns()
         mosalune.kill();
         mosalune.waitForFinished(5000);
     });
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(QStringLiteral(" Mosalune   Ver13.04.20")), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(QStringLiteral(" Mosalune   Ver13.04.20")) > 0, 30000);
 
     QTemporaryDir folder;
     QVERIFY(makeProgramFolder(folder));
     QProcess updater;
     startUpdater(updater, folder, "/release.html");
-    std::optional<Window> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.window(noticeTitle, QSize(257, 337))).has_value(),
+    std::optional<TopLevel> notice;
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
                              20000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(noticeTitle), 10000);
-    QVERIFY(m_x.click(notice->at + QPoint(52, 314)));
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.visible(QStringLiteral("Mosalune 更新提示:")), 20000);
-    m_x.screenshot(QStringLiteral("realupdater-mainopen.png"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
+    m_x.click(notice->at + QPoint(52, 314));
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(QStringLiteral("Mosalune 更新提示:")) > 0, 20000);
+    m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-mainopen.png"));
     // Nothing was fetched or written.
     QVERIFY(!QFile::exists(folder.filePath("NewMSLUpdate.exe")));
     QVERIFY(!QFile::exists(folder.filePath("Mosalune.exe")));

@@ -40,6 +40,9 @@ struct Decoded {
     int height = 0;
 };
 
+// Enough for the coefficients of a progressive photo of some 170 megapixels.
+constexpr long kMemoryBudget = 512L * 1024 * 1024;
+
 // The largest DCT shrink (8, 4, 2 or 1) that still covers the size needed.
 int scaleDenominator(int width, int height, int needWidth, int needHeight)
 {
@@ -77,6 +80,12 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
         return false;
     }
     jpeg_create_decompress(&info);
+    // A progressive file keeps every coefficient of the whole picture while
+    // it decodes, whatever the shrink: a few KB whose header claims
+    // 20000 x 20000 would take over a gigabyte. Past the budget libjpeg has
+    // no backing store to fall back on and fails instead. A baseline file
+    // never needs those buffers.
+    info.mem->max_memory_to_use = kMemoryBudget;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     if (headerOnly)
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
@@ -332,8 +341,10 @@ QImage applyOrientation(const QImage &stored, int orientation)
     }
 }
 
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads)
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused)
 {
+    if (refused)
+        *refused = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -398,8 +409,11 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads)
     }
     // A file the bands could not serve is decoded whole, as one stream.
     if (!decoded.pixels
-        && !decode(bytes, size_t(jpeg.size()), false, denominator, nullptr, &decoded))
+        && !decode(bytes, size_t(jpeg.size()), false, denominator, nullptr, &decoded)) {
+        if (refused)
+            *refused = true;
         return {};
+    }
     const QImage stored(decoded.pixels, decoded.width, decoded.height, decoded.width * 4,
                         QImage::Format_RGB32, std::free, decoded.pixels);
     return applyOrientation(stored, header.orientation);

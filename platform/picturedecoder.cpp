@@ -134,9 +134,12 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
 
     // Photos are the common input and the largest: decode them shrunk, and
     // upright, in one pass.
-    const QImage photo = decodeJpegUpright(path, size);
+    bool refusedJpeg = false;
+    const QImage photo = decodeJpegUpright(path, size, 0, &refusedJpeg);
     if (!photo.isNull())
         return stretchOver(photo, size, background);
+    if (refusedJpeg)
+        throw PictureError();
 
     // Large PNGs are averaged down row by row as they are read, so even a
     // huge one never has to fit in memory whole.

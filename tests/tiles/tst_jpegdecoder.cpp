@@ -3,6 +3,8 @@
 
 #include "platform/jpegdecoder.h"
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -108,6 +110,7 @@ private slots:
     void bandsDecodeToTheSamePixels_data();
     void bandsDecodeToTheSamePixels();
     void damagedBandsGiveWhatOnePieceGives();
+    void progressiveHeaderCannotClaimGigabytes();
 };
 
 void TstJpegDecoder::bandsDecodeToTheSamePixels_data()
@@ -224,6 +227,41 @@ void TstJpegDecoder::refusesWhatIsNotAJpeg()
     truncated.write(whole.read(40)); // the header only, no scan
     truncated.close();
     QVERIFY(platform::decodeJpegUpright(truncated.fileName(), QSize(400, 200)).isNull());
+}
+
+// A progressive file needs the coefficients of the whole picture in memory.
+// One of a few KB whose frame header claims 20000 x 20000 would make libjpeg
+// take over a gigabyte and then paint grey; it is refused instead, while a
+// real progressive photo still decodes.
+void TstJpegDecoder::progressiveHeaderCannotClaimGigabytes()
+{
+    QImage source(64, 64, QImage::Format_RGB32);
+    source.fill(Qt::red);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    QVERIFY(writer.write(source));
+    QByteArray jpeg = buffer.data();
+    const qsizetype sof = jpeg.indexOf(QByteArray("\xff\xc2", 2));
+    QVERIFY2(sof > 0, "the writer made no progressive file");
+
+    QTemporaryDir dir;
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
+                                                                                    : QString();
+    };
+    const QString real = write(QStringLiteral("real.jpg"), jpeg);
+    QVERIFY(!real.isEmpty());
+    QCOMPARE(platform::decodeJpegUpright(real, QSize(32, 32)).size(), QSize(32, 32));
+
+    // Frame header: marker, length (2), precision (1), height (2), width (2).
+    qToBigEndian<quint16>(20000, jpeg.data() + sof + 5);
+    qToBigEndian<quint16>(20000, jpeg.data() + sof + 7);
+    const QString hostile = write(QStringLiteral("hostile.jpg"), jpeg);
+    QVERIFY(!hostile.isEmpty());
+    QVERIFY(platform::decodeJpegUpright(hostile, QSize(400, 200)).isNull());
 }
 
 void TstJpegDecoder::orientationTag_data()

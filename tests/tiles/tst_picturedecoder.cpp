@@ -143,6 +143,10 @@ void TstPictureDecoder::notAPicture_data()
     QTest::newRow("missing") << data + QStringLiteral("/no-such-file.png");
     QTest::newRow("no path") << QString();
     QTest::newRow("metafile header only") << data + QStringLiteral("/broken.wmf");
+    // Refused within libjpeg's memory budget, and not handed on to a reader
+    // without one.
+    QTest::newRow("progressive, header claims 20000 x 20000")
+        << data + QStringLiteral("/progressive-20000.jpg");
 }
 
 void TstPictureDecoder::notAPicture()

@@ -19,73 +19,18 @@ build=${2:-build}
 client=$PWD/$build/bin/mslupdate-bench-update
 [ -x "$client" ] || { echo "build first: cmake --build $build --target mslupdate-bench-update" >&2; exit 2; }
 
-need=()
-command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || need+=(nginx-light)
-command -v curl >/dev/null || need+=(curl)
-[ -x /usr/bin/time ] || need+=(time)
-if ((${#need[@]})); then
-  sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
-fi
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
-
+source bench/nginx.sh
 work=$(mktemp -d)
 chmod 755 "$work"
-server_pid=
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  bench_nginx_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 mkdir -p "$work/run" && chmod 700 "$work/run"
-mkdir -p "$work/www/big/share" "$work/www/small/share" "$work/www/small/files" "$work/logs" "$work/tmp"
+mkdir -p "$work/www/big/share" "$work/www/small/share" "$work/www/small/files"
 
-start_nginx() {
-  local port=$1 user_line=
-  [ "$(id -u)" -eq 0 ] && user_line="user root;"
-  cat > "$work/nginx.conf" <<CONF
-$user_line
-daemon off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_requests 10000;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  types { application/octet-stream bin; text/html html; }
-  charset utf-8;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-CONF
-  "$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" &
-  server_pid=$!
-  for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null && return 0
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true
-  server_pid=
-  return 1
-}
-
-port=
-for _ in $(seq 20); do
-  candidate=$((20000 + RANDOM % 40000))
-  if start_nginx "$candidate"; then port=$candidate; break; fi
-done
-[ -n "$port" ] || { echo "nginx did not start:" >&2; cat "$work/logs/error.log" >&2; exit 1; }
+bench_nginx_start "keepalive_requests 10000; charset utf-8;"
 base="http://127.0.0.1:$port"
 
 # A release page as the maker writes it, with one share page per file.

@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/fonts.h"
 #include "platform/netstate.h"
+#include "platform/picturechild.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
@@ -27,6 +28,8 @@ static void initSupportFiles()
 
 int main(int argc, char **argv)
 {
+    if (const auto status = platform::runPictureChild(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     platform::installFontFallbacks();
     platform::installChineseTranslations(app);

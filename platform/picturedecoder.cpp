@@ -3,6 +3,7 @@
 #include "platform/heifdecoder.h"
 #include "platform/jpegdecoder.h"
 #include "platform/metafile.h"
+#include "platform/picturechild.h"
 #include "platform/pngdecoder.h"
 #include "platform/webpdecoder.h"
 
@@ -119,6 +120,13 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
         // A metafile is small; a huge one is not a metafile we want to play.
         if (file.size() > 64 * 1024 * 1024)
             throw PictureError();
+        // The players trust the file's numbers: a few bytes can keep them
+        // busy for minutes or take gigabytes. Play it where that costs only
+        // a refused picture.
+        if (pictureChildAvailable()) {
+            file.close();
+            return renderInChild(path, size, background);
+        }
         const QByteArray data = file.readAll();
         if (kind == MetafileKind::Wmf) {
             const QImage played = renderWmf(data, size);

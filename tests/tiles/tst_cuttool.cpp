@@ -2,6 +2,7 @@
 
 #include "support/files.h"
 #include "support/formharness.h"
+#include "support/metafilebuilder.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,13 +112,22 @@ void TstCutTool::badPictureIsReportedAndSkipped()
     QTemporaryDir good;
     QTemporaryDir bad;
     QTemporaryDir alsoGood;
+    QTemporaryDir slowDir;
     const QString notes = copyInto(bad, "notes.txt");
-    const Run run = cut({copyInto(good, "picture.png"), notes, copyInto(alsoGood, "picture.gif")});
+    // A metafile that would keep the player busy for half a minute.
+    const QString slow = slowDir.filePath(QStringLiteral("slow.wmf"));
+    {
+        QFile file(slow);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(metafiles::slowPie());
+    }
+    const Run run = cut({copyInto(good, "picture.png"), notes, slow, copyInto(alsoGood, "picture.gif")});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains(QStringLiteral("图片格式错误")), qPrintable(run.err));
-    QVERIFY2(run.err.contains(notes), qPrintable(run.err));
-    // Nothing beside the bad file; both good pictures are cut all the same.
+    QVERIFY2(run.err.contains(QStringLiteral("图片格式错误: ") + notes), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("图片格式错误: ") + slow), qPrintable(run.err));
+    // Nothing beside the bad files; both good pictures are cut all the same.
     QCOMPARE(QDir(bad.path()).entryList(QDir::Files), QStringList({"notes.txt"}));
+    QCOMPARE(QDir(slowDir.path()).entryList(QDir::Files), QStringList({"slow.wmf"}));
     QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
     QCOMPARE(QDir(alsoGood.path()).entryList(QDir::Files).size(), 9);
 }

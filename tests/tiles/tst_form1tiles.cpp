@@ -4,6 +4,8 @@
 
 #include "support/files.h"
 #include "support/formharness.h"
+#include "support/metafilebuilder.h"
+#include "support/picturechildmain.h"
 
 #include "platform/dialogs.h"
 #include "platform/picturebox.h"
@@ -103,6 +105,7 @@ private slots:
     void busyWhileLoadingAndCutting_data();
     void busyWhileLoadingAndCutting();
     void drops();
+    void windowPaintsWhileAMetafilePlays();
     void tileThatCannotBeWritten();
 
 private:
@@ -530,6 +533,64 @@ void TstForm1Tiles::drops()
     QCOMPARE(h.dialogs.messages.last().text, kLoadFirst);
 }
 
+void TstForm1Tiles::windowPaintsWhileAMetafilePlays()
+{
+    QTemporaryDir dir;
+    Harness h;
+    QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
+    const platform::PictureChildLimits before = platform::pictureChildLimits();
+    platform::PictureChildLimits tight = before;
+    tight.wallMilliseconds = 1500;
+    platform::setPictureChildLimits(tight);
+    const QString slow = dir.filePath(QStringLiteral("slow.wmf"));
+    {
+        QFile file(slow);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(metafiles::slowPie());
+    }
+    const QString good = copyInto(dir, "picture.wmf");
+
+    // While the picture plays, a timer asks the box to repaint, as the
+    // window system does when something uncovers it.
+    int ticks = 0;
+    QTimer exposer;
+    exposer.setInterval(50);
+    QObject::connect(&exposer, &QTimer::timeout, [&] {
+        ++ticks;
+        h.form->p1()->update();
+    });
+    QStringList cursorAtMessages;
+    h.dialogs.onMessage = [&](const fakes::Message &m) {
+        cursorAtMessages << m.text + (QGuiApplication::overrideCursor() ? "|busy" : "|idle");
+    };
+
+    // By the dialog, by a drop, and by the dialog again: each time the same.
+    for (int round = 0; round < 3; ++round) {
+        cursorAtMessages.clear();
+        ticks = 0;
+        PaintWatch watch(h.form->p1());
+        exposer.start();
+        if (round == 1) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(slow)});
+            h.drop(&mime);
+        } else {
+            h.chooseFile(slow);
+        }
+        exposer.stop();
+        QVERIFY2(ticks >= 10, qPrintable(QStringLiteral("%1 ticks while playing").arg(ticks)));
+        QVERIFY2(watch.paints.count(QStringLiteral("busy,empty")) >= 5, qPrintable(watch.paints.join(' ')));
+        QCOMPARE(cursorAtMessages, QStringList(kBadPicture + "|idle"));
+        QVERIFY(!h.form->Picture1()->hasPicture());
+
+        h.chooseFile(good);
+        QCOMPARE(cursorAtMessages.size(), 1);
+        QCOMPARE(h.form->p1()->image().pixelColor(300, 150), QColor(Qt::yellow));
+        QCOMPARE(h.form->PicFolder, dir.path() + QLatin1Char('/'));
+    }
+    platform::setPictureChildLimits(before);
+}
+
 void TstForm1Tiles::tileThatCannotBeWritten()
 {
     QTemporaryDir dir;
@@ -547,5 +608,5 @@ void TstForm1Tiles::tileThatCannotBeWritten()
     QVERIFY(!QFile::exists(dir.filePath("7.jpg")));
 }
 
-QTEST_MAIN(TstForm1Tiles)
+MOSALUNE_PICTURE_TEST_MAIN(TstForm1Tiles)
 #include "tst_form1tiles.moc"

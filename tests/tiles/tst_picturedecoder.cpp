@@ -3,8 +3,12 @@
 
 #include "main/tiles/tilegeometry.h"
 #include "platform/picturedecoder.h"
+#include "support/metafilebuilder.h"
+#include "support/picturechildmain.h"
 
 #include <QBuffer>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -50,6 +54,8 @@ private slots:
     void largeJpegIsShrunkWhileDecoding();
     void notAPicture_data();
     void notAPicture();
+    void hostileMetafilesAreCutOff_data();
+    void hostileMetafilesAreCutOff();
     void largePngIsAveragedWhileReading_data();
     void largePngIsAveragedWhileReading();
     void largePngCutShortIsRefused();
@@ -156,6 +162,91 @@ void TstPictureDecoder::notAPicture()
     QString refusal;
     QVERIFY2(!decode(path, image, refusal), "a file that is no picture was decoded");
     QVERIFY2(refusal.endsWith(QStringLiteral(": 图片格式错误")), qPrintable(refusal));
+}
+
+namespace {
+
+// Processes whose parent is this test, from /proc.
+int childProcesses()
+{
+    int count = 0;
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile stat(it.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (name) state ppid ...; the name may hold spaces and brackets.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && rest.at(1) == self.toLatin1())
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+void TstPictureDecoder::hostileMetafilesAreCutOff_data()
+{
+    using namespace metafiles;
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("runsOutOfTime");
+    // Played in-process, each of these took half a minute or more, or
+    // gigabytes (the LINETO one 38 s and 7.7 GB).
+    QTest::newRow("pie slice, no units per inch") << slowPie() << true;
+    QTest::newRow("WMF: 5 million SAVEDC") << wmf(wmfRecord(0x001E), 5'000'000, 1440) << false;
+    QTest::newRow("WMF: 2.5 million rectangles")
+        << wmf(wmfRecord(0x041B, {1000, 1000, 0, 0}), 2'500'000, 1440) << false;
+    QTest::newRow("EMF: 5 million SAVEDC") << emf(emfRecord(33), 5'000'000) << false;
+    QByteArray lines;
+    for (int corner : {0, 999}) {
+        QByteArray point;
+        put32(point, corner);
+        put32(point, 999 - corner);
+        lines += emfRecord(54, point);
+    }
+    QTest::newRow("EMF: 1.6 million LINETO") << emf(lines, 800'000) << false;
+}
+
+void TstPictureDecoder::hostileMetafilesAreCutOff()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, runsOutOfTime);
+    QVERIFY(platform::pictureChildAvailable());
+    const platform::PictureChildLimits before = platform::pictureChildLimits();
+    platform::PictureChildLimits tight;
+    tight.wallMilliseconds = 1500;
+    tight.memoryBytes = 256ll << 20;
+    platform::setPictureChildLimits(tight);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hostile.wmf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+    file.close();
+
+    QImage image;
+    QString refusal;
+    QElapsedTimer clock;
+    clock.start();
+    const bool decoded = decode(path, image, refusal);
+    const qint64 took = clock.elapsed();
+    platform::setPictureChildLimits(before);
+
+    QVERIFY2(!decoded, "a hostile metafile was played to the end");
+    QVERIFY2(refusal.endsWith(QStringLiteral(": 图片格式错误")), qPrintable(refusal));
+    // It came back at all, not after the half minute the player wants.
+    QVERIFY2(took < tight.wallMilliseconds + 8000, qPrintable(QString::number(took)));
+    if (runsOutOfTime)
+        QVERIFY2(took >= tight.wallMilliseconds,
+                 qPrintable(QStringLiteral("refused after %1 ms, before the time limit").arg(took)));
+    QCOMPARE(childProcesses(), 0);
+
+    // The next metafile plays as before.
+    QVERIFY2(decode(data + QStringLiteral("/picture.wmf"), image, refusal), qPrintable(refusal));
+    QVERIFY(near(image.pixelColor(100, 50), Qt::red, 8));
 }
 
 namespace {
@@ -336,5 +427,5 @@ void TstPictureDecoder::phoneAndWebPhotosUpright()
     }
 }
 
-QTEST_MAIN(TstPictureDecoder)
+MOSALUNE_PICTURE_TEST_MAIN(TstPictureDecoder)
 #include "tst_picturedecoder.moc"

@@ -2,18 +2,17 @@
 
 #include "main/tiles/tilejob.h"
 #include "main/tiles/tilewriter.h"
-#include "platform/metafile.h"
+#include "platform/picturechild.h"
 #include "platform/picturedecoder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QMap>
 #include <QStringList>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -74,19 +73,6 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
 {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         print(stderr, message + QLatin1Char('\n'));
-}
-
-// Drawings may hold text, which needs the font side of Qt's GUI; pixel
-// pictures are read and painted with the core alone, which starts faster.
-bool anyMetafile(const QStringList &paths)
-{
-    for (const QString &path : paths) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)
-            && platform::metafileKind(file.read(64)) != platform::MetafileKind::None)
-            return true;
-    }
-    return false;
 }
 
 QString reason(platform::PictureError::Cause cause)
@@ -199,6 +185,8 @@ QList<QStringList> overwritingGroups(const QStringList &pictures, const QString 
 
 int main(int argc, char **argv)
 {
+    if (const auto status = platform::runPictureChild(argc, argv))
+        return *status;
     // Taken before Qt sees them: the GUI side would take "-platform" and
     // the like out of the list, and such a name may well be a picture's.
     QStringList arguments;
@@ -243,11 +231,9 @@ int main(int argc, char **argv)
     // display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietMessages);
-    std::unique_ptr<QCoreApplication> app;
-    if (anyMetafile(line.pictures))
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    // Metafiles, the only pictures that need Qt's GUI side (for their
+    // text), are played in a child of this program.
+    QCoreApplication app(argc, argv);
 
     int status = AllCut;
     for (const QString &path : line.pictures) {

@@ -22,7 +22,10 @@ QImage decodeWebpScaled(const QByteArray &file, QSize size, int orientation, boo
     // The size asked for is in the stored orientation, before turning.
     const QSize stored = orientation >= 5 ? size.transposed() : size;
     QSize out(width, height);
-    if (width > stored.width() * 2 && height > stored.height() * 2) {
+    // Larger than twice the box one way is reason enough: an extended WebP
+    // may claim a canvas of millions of pixels by a few hundred, gigabytes
+    // decoded whole, and the box shows it at its own size anyway.
+    if (width > stored.width() * 2 || height > stored.height() * 2) {
         config.options.use_scaling = 1;
         config.options.scaled_width = stored.width();
         config.options.scaled_height = stored.height();

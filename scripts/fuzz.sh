@@ -16,14 +16,29 @@ cmake --build build-fuzz -j2 --target fuzzers
 
 mkdir -p build-fuzz/findings
 status=0
-for target in text releasepage sharepage; do
+# The picture decoders start from the test pictures, made by real tools.
+seeds() {
+  case $1 in
+    jpeg) echo picture.jpg rotated-exif.jpg progressive-20000.jpg ;;
+    png) echo picture.png large-interlaced.png ;;
+    heif) echo picture.heic alpha.heic thumbnailed.heic picture.avif ;;
+    webp) echo picture.webp alpha.webp animated.webp rotated.webp large.webp ;;
+    picture) echo picture.bmp picture.gif picture.ico picture.cur picture.tiff rotated.tiff \
+      picture.jpg picture.png picture.webp picture.heic ;;
+    metafile) echo picture.wmf picture.emf broken.wmf ;;
+  esac
+}
+
+for target in text releasepage sharepage jpeg png heif webp picture metafile; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
-  cp -n fuzz/corpus/"$target"/* "$corpus"/
+  if [ -d fuzz/corpus/"$target" ]; then cp -n fuzz/corpus/"$target"/* "$corpus"/; fi
+  for seed in $(seeds "$target"); do cp -n tests/data/"$seed" "$corpus"/; done
   echo "== fuzz_$target: $seconds s"
   # -timeout: one input running for 10 s is a hang; -rss_limit_mb: a leak or
   # an input that swells memory. The sanitizers abort on their first report.
-  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  if ! ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     build-fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix=build-fuzz/findings/"$target"- "$corpus" \
     >build-fuzz/fuzz_"$target".log 2>&1; then

@@ -1,0 +1,39 @@
+// Metafiles as the window plays them: in a child of this program under its
+// limits. Whatever the players do with an input (hang, swell, crash), this
+// process gets the picture at the box's size or the one refusal. The child
+// is this same program, started with the child's arguments.
+
+#include "fuzz/picturefile.h"
+#include "platform/picturechild.h"
+#include "platform/picturedecoder.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    if (const auto status = platform::runPictureChild(*argc, *argv))
+        std::_Exit(*status);
+    // The children: no leak reports (a killed player leaks by design), and
+    // AddressSanitizer's own ceiling in place of the memory limit it cannot
+    // take.
+    setenv("ASAN_OPTIONS", "detect_leaks=0:hard_rss_limit_mb=1024:allocator_may_return_null=1", 1);
+    platform::PictureChildLimits limits;
+    limits.wallMilliseconds = 3000;
+    platform::setPictureChildLimits(limits);
+    makeApplication<QCoreApplication>();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QSize box(400, 200);
+    try {
+        const QImage image = platform::loadPictureStretched(inputFile(data, size), box, Qt::white);
+        if (image.size() != box)
+            std::abort();
+    } catch (const platform::PictureError &) {
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+// The whole loader on any bytes, the way the window calls it: exactly the
+// box's size, or the one refusal. Metafiles are left out here: they are
+// played in a child process (fuzz_metafile).
+
+#include "fuzz/picturefile.h"
+#include "platform/metafile.h"
+#include "platform/picturedecoder.h"
+
+#include <QGuiApplication>
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    makeApplication<QGuiApplication>();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (platform::metafileKind(inputBytes(data, size).left(64)) != platform::MetafileKind::None)
+        return 0;
+    const QSize box(400, 200);
+    try {
+        const QImage image = platform::loadPictureStretched(inputFile(data, size), box, Qt::white);
+        if (image.size() != box)
+            std::abort();
+    } catch (const platform::PictureError &) {
+    }
+    return 0;
+}

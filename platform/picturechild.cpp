@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -86,17 +85,6 @@ int playInChild(int argc, char **argv)
     return std::fflush(stdout) == 0 ? Played : OutputFailed;
 }
 
-// The running program's own file. On Linux the kernel's link still reaches
-// the file this process was started from after an update has renamed a new
-// one over it.
-QString ownProgram()
-{
-    const QFileInfo self(QStringLiteral("/proc/self/exe"));
-    if (self.exists())
-        return self.filePath();
-    return QCoreApplication::applicationFilePath();
-}
-
 } // namespace
 
 std::optional<int> runPictureChild(int argc, char **argv)
@@ -131,7 +119,7 @@ QImage renderInChild(const QString &path, QSize size, const QColor &background)
     const qint64 expected = kHeaderBytes + qint64(size.width()) * size.height() * 4;
 
     QProcess child;
-    child.setProgram(ownProgram());
+    child.setProgram(pictureChildProgram());
     child.setArguments({QString::fromLatin1(kChildFlag), QString::number(size.width()),
                         QString::number(size.height()), background.name(QColor::HexRgb),
                         QString::number(limits.memoryBytes), QString::number(limits.cpuSeconds),

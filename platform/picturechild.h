@@ -33,7 +33,7 @@ struct PictureChildLimits
 {
     int wallMilliseconds = 5000;            // the window waits no longer
     int cpuSeconds = 10;                    // in case the parent is gone
-    qint64 memoryBytes = 768ll << 20;       // the child's data, all of it
+    qint64 memoryBytes = 512ll << 20;       // the child's data, all of it
 };
 
 // The limits the next children run under; tests make them tighter.
@@ -46,7 +46,9 @@ PictureChildLimits pictureChildLimits();
 // other than user input are handled while waiting, so windows keep painting.
 QImage renderInChild(const QString &path, QSize size, const QColor &background);
 
-// The limits applied to this process when it is a child (platform part).
+// Platform part: the limits applied to this process when it is a child, and
+// the file a child is started from (this program's own).
 void limitPictureChild(const PictureChildLimits &limits);
+QString pictureChildProgram();
 
 } // namespace platform

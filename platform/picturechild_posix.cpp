@@ -1,6 +1,10 @@
 #include "platform/picturechild.h"
 
+#include <QCoreApplication>
+#include <QFile>
+
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <csignal>
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -34,6 +38,22 @@ void limitPictureChild(const PictureChildLimits &limits)
         setrlimit(RLIMIT_DATA, &data);
     }
 #endif
+}
+
+QString pictureChildProgram()
+{
+    const QString named = QCoreApplication::applicationFilePath();
+    // An update may have renamed a new program over this one's name; the
+    // kernel's link still reaches the file this process runs.
+    const char self[] = "/proc/self/exe";
+    struct stat running = {};
+    struct stat onDisk = {};
+    if (::stat(self, &running) != 0)
+        return named;
+    if (::stat(QFile::encodeName(named).constData(), &onDisk) == 0 && onDisk.st_dev == running.st_dev
+        && onDisk.st_ino == running.st_ino)
+        return named;
+    return QString::fromLatin1(self);
 }
 
 } // namespace platform

@@ -1,12 +1,18 @@
 // The real Mosalune.exe on a real X server: its main window appears with the
 // program's title, offline and against a release page from the fixture
-// server; a page that cannot be cut brings up the question instead.
+// server; a page that cannot be cut brings up the question instead. A
+// metafile that keeps its player busy is played by a child of the program
+// while the window goes on painting.
 
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
+#include "support/metafilebuilder.h"
+#include "support/xgrab.h"
 #include "support/xserver.h"
 
+#include <QDirIterator>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -28,6 +34,7 @@ private slots:
     }
     void mainWindowAppears_data();
     void mainWindowAppears();
+    void slowMetafilePlaysBesideAPaintingWindow();
 
 private:
     XServer m_x;
@@ -79,6 +86,133 @@ void TstRealProgram::mainWindowAppears()
         // The question stands alone: no main window behind it.
         for (const QString &w : m_x.windows())
             QVERIFY2(!w.startsWith(mainTitle), qPrintable(w));
+    }
+    QCOMPARE(mosalune.state(), QProcess::Running);
+    mosalune.kill();
+    mosalune.waitForFinished(5000);
+}
+
+namespace {
+
+// The processes whose parent is `pid`, by their command lines.
+QStringList childrenOf(qint64 pid)
+{
+    QStringList found;
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString dir = it.next();
+        QFile stat(dir + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() < 2 || rest.at(1).toLongLong() != pid)
+            continue;
+        QFile cmdline(dir + QStringLiteral("/cmdline"));
+        if (cmdline.open(QIODevice::ReadOnly))
+            found << QString::fromLocal8Bit(cmdline.readAll().replace('\0', ' ').trimmed());
+    }
+    return found;
+}
+
+// Pixels of the window that are not the server's white background.
+int paintedPixels(const QImage &window)
+{
+    int painted = 0;
+    for (int y = 0; y < window.height(); ++y)
+        for (int x = 0; x < window.width(); ++x)
+            if (qGray(window.pixel(x, y)) < 200)
+                ++painted;
+    return painted;
+}
+
+} // namespace
+
+void TstRealProgram::slowMetafilePlaysBesideAPaintingWindow()
+{
+    // The window shows on a white desktop of its own: whatever it does not
+    // paint stays white.
+    XServer x;
+    QVERIFY2(x.start({QStringLiteral("-wr")}), "Xvfb did not start");
+    QTemporaryDir dir;
+    const QString slow = dir.filePath(QStringLiteral("slow.wmf"));
+    {
+        QFile file(slow);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(metafiles::slowPie());
+    }
+    const QString good = dir.filePath(QStringLiteral("picture.wmf"));
+    QVERIFY(QFile::copy(QStringLiteral(MOSALUNE_TEST_DATA "/picture.wmf"), good));
+
+    QProcess mosalune;
+    QProcessEnvironment env = x.environment();
+    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("offline"));
+    mosalune.setProcessEnvironment(env);
+    mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
+    mosalune.start(program, {});
+    QVERIFY(mosalune.waitForStarted(10000));
+    std::optional<TopLevel> window;
+    QTRY_VERIFY_WITH_TIMEOUT((window = x.topLevel(mainTitle, QSize(400, 322))).has_value(), 20000);
+    const QRect frame(window->at, window->size);
+    const QString windowId = x.run(QStringLiteral("xdotool"),
+                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                    QStringLiteral("--name"), QStringLiteral("Mosalune   Ver")})
+                                 .split(QLatin1Char('\n'))
+                                 .value(0)
+                                 .trimmed();
+    QVERIFY(!windowId.isEmpty());
+
+    // "选择图片", the file name typed into the dialog, Enter.
+    auto open = [&](const QString &path) {
+        x.click(window->at + QPoint(56, 97));
+        QTRY_VERIFY_WITH_TIMEOUT(x.shown(QStringLiteral("打开")) == 1, 10000);
+        const QString dialog = x.run(QStringLiteral("xdotool"),
+                                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                      QStringLiteral("--name"), QStringLiteral("^打开$")})
+                                   .trimmed();
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                          QStringLiteral("5"), path});
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    };
+
+    for (int round = 0; round < 2; ++round) {
+        open(slow);
+        // The player is a child of the program, not the program itself.
+        auto playing = [&] {
+            for (const QString &child : childrenOf(mosalune.processId()))
+                if (child.contains(QStringLiteral("slow.wmf")))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(playing(), 5000);
+
+        // Taken off the screen and put back while it plays: a window that
+        // answers paints itself again; a stuck one would stay white.
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("windowunmap"), QStringLiteral("--sync"), windowId});
+        QVERIFY(paintedPixels(grabScreen(x.display(), frame)) < 100);
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("windowmap"), QStringLiteral("--sync"), windowId});
+        QTRY_VERIFY_WITH_TIMEOUT(paintedPixels(grabScreen(x.display(), frame)) > 5000, 2000);
+        QVERIFY2(playing(), "the picture was no longer playing when the window was painted");
+        if (round == 0)
+            x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/slow-metafile-while-playing.png"));
+
+        // Cut off after the time limit, with the window's one message.
+        QTRY_VERIFY_WITH_TIMEOUT(x.shown(QStringLiteral("警告：")) == 1, 15000);
+        QVERIFY(childrenOf(mosalune.processId()).isEmpty());
+        QVERIFY(x.pressKey(QStringLiteral("警告："), QStringLiteral("Return")));
+        QTRY_COMPARE_WITH_TIMEOUT(x.shown(QStringLiteral("警告：")), 0, 5000);
+
+        // The next picture plays through the same way and shows.
+        open(good);
+        auto showsRed = [&] {
+            // The picture's top left quadrant, in the display box.
+            const QPoint at = window->at + QPoint(100, 121 + 50);
+            const QImage pixel = grabScreen(x.display(), QRect(at, QSize(1, 1)));
+            return !pixel.isNull() && qRed(pixel.pixel(0, 0)) > 200 && qGreen(pixel.pixel(0, 0)) < 60;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(showsRed(), 5000);
+        QCOMPARE(x.shown(QStringLiteral("警告：")), 0);
     }
     QCOMPARE(mosalune.state(), QProcess::Running);
     mosalune.kill();

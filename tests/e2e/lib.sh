@@ -9,6 +9,8 @@
 # release; the page, share pages and files are laid out under $www.
 set -euo pipefail
 export LC_ALL=C.UTF-8
+# Nothing of the caller's desktop: every window goes to the test's own server.
+unset DISPLAY WAYLAND_DISPLAY
 
 new=$1
 server=$2
@@ -60,7 +62,6 @@ start_xvfb() {
   local display
   read -r -t 20 display <"$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   export DISPLAY=:$display
-  unset WAYLAND_DISPLAY
   log "Xvfb on $DISPLAY"
 }
 

@@ -16,6 +16,7 @@
 source "$(dirname "$0")/lib.sh" "$3" "$4"
 src=$1
 old_build=$2
+command -v gio >/dev/null || fail "gio is missing (scripts/setup.sh installs libglib2.0-bin)"
 
 # The user: a home folder of the test's own and nothing of the caller's.
 home=$work/home

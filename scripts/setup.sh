@@ -13,6 +13,8 @@ packages=(
   libpng-dev libheif-dev libwebp-dev qt6-image-formats-plugins
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
   desktop-file-utils
+  # gio starts the installed menu entry in the menu test, as a desktop does.
+  libglib2.0-bin
   libxcb1-dev xdotool xcompmgr
   # The end-to-end update test serves the release with nginx.
   nginx curl

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QString>
 
+#include "platform/picturedecoder.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <unistd.h>
@@ -40,4 +42,17 @@ void makeApplication()
     static char name[] = "fuzz";
     static char *argv[] = {name, nullptr};
     static App app(argc, argv);
+}
+
+// The whole loader, the way the window calls it: exactly the box's size, or
+// the one refusal.
+inline void loadIntoTheBox(const std::uint8_t *data, std::size_t size)
+{
+    const QSize box(400, 200);
+    try {
+        const QImage image = platform::loadPictureStretched(inputFile(data, size), box, Qt::white);
+        if (image.size() != box)
+            std::abort();
+    } catch (const platform::PictureError &) {
+    }
 }

@@ -7,10 +7,10 @@
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
 #include "support/metafilebuilder.h"
+#include "support/processes.h"
 #include "support/xgrab.h"
 #include "support/xserver.h"
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QRegularExpression>
@@ -93,27 +93,6 @@ void TstRealProgram::mainWindowAppears()
 }
 
 namespace {
-
-// The processes whose parent is `pid`, by their command lines.
-QStringList childrenOf(qint64 pid)
-{
-    QStringList found;
-    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        const QString dir = it.next();
-        QFile stat(dir + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (rest.size() < 2 || rest.at(1).toLongLong() != pid)
-            continue;
-        QFile cmdline(dir + QStringLiteral("/cmdline"));
-        if (cmdline.open(QIODevice::ReadOnly))
-            found << QString::fromLocal8Bit(cmdline.readAll().replace('\0', ' ').trimmed());
-    }
-    return found;
-}
 
 // Pixels of the window that are not the server's white background.
 int paintedPixels(const QImage &window)

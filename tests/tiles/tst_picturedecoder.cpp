@@ -4,10 +4,10 @@
 #include "main/tiles/tilegeometry.h"
 #include "platform/picturedecoder.h"
 #include "support/metafilebuilder.h"
+#include "support/processes.h"
 #include "support/picturechildmain.h"
 
 #include <QBuffer>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -164,29 +164,6 @@ void TstPictureDecoder::notAPicture()
     QVERIFY2(refusal.endsWith(QStringLiteral(": 图片格式错误")), qPrintable(refusal));
 }
 
-namespace {
-
-// Processes whose parent is this test, from /proc.
-int childProcesses()
-{
-    int count = 0;
-    const QString self = QString::number(QCoreApplication::applicationPid());
-    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        QFile stat(it.next() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // pid (name) state ppid ...; the name may hold spaces and brackets.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (rest.size() > 1 && rest.at(1) == self.toLatin1())
-            ++count;
-    }
-    return count;
-}
-
-} // namespace
-
 void TstPictureDecoder::hostileMetafilesAreCutOff_data()
 {
     using namespace metafiles;
@@ -242,7 +219,7 @@ void TstPictureDecoder::hostileMetafilesAreCutOff()
     if (runsOutOfTime)
         QVERIFY2(took >= tight.wallMilliseconds,
                  qPrintable(QStringLiteral("refused after %1 ms, before the time limit").arg(took)));
-    QCOMPARE(childProcesses(), 0);
+    QCOMPARE(childrenOf(QCoreApplication::applicationPid()), QStringList());
 
     // The next metafile plays as before.
     QVERIFY2(decode(data + QStringLiteral("/picture.wmf"), image, refusal), qPrintable(refusal));

@@ -6,7 +6,6 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTimer>
 #include <QtEndian>
 
@@ -30,9 +29,10 @@ PictureChildLimits g_limits;
 
 enum ChildStatus { Played = 0, NotPlayable = 3, BadArguments = 4, OutputFailed = 5 };
 
-bool writeAll(std::FILE *out, const char *data, size_t length)
+bool playableSize(QSize size)
 {
-    return std::fwrite(data, 1, length, out) == length;
+    return size.width() >= 1 && size.height() >= 1 && size.width() <= kLargestSide
+           && size.height() <= kLargestSide;
 }
 
 int playInChild(int argc, char **argv)
@@ -51,7 +51,7 @@ int playInChild(int argc, char **argv)
     for (bool each : ok)
         if (!each)
             return BadArguments;
-    if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide)
+    if (!playableSize(QSize(width, height)))
         return BadArguments;
     limitPictureChild(limits);
 
@@ -72,16 +72,15 @@ int playInChild(int argc, char **argv)
     if (image.size() != QSize(width, height))
         return NotPlayable;
 
+    // 32-bit pixels: the rows follow one another with no padding.
     char header[kHeaderBytes];
     std::memcpy(header, kMagic, 4);
     qToLittleEndian<quint32>(quint32(width), header + 4);
     qToLittleEndian<quint32>(quint32(height), header + 8);
-    if (!writeAll(stdout, header, sizeof header))
+    const size_t pixels = size_t(image.sizeInBytes());
+    if (std::fwrite(header, 1, sizeof header, stdout) != sizeof header
+        || std::fwrite(image.constBits(), 1, pixels, stdout) != pixels)
         return OutputFailed;
-    for (int y = 0; y < height; ++y)
-        if (!writeAll(stdout, reinterpret_cast<const char *>(image.constScanLine(y)),
-                      size_t(width) * 4))
-            return OutputFailed;
     return std::fflush(stdout) == 0 ? Played : OutputFailed;
 }
 
@@ -112,8 +111,7 @@ PictureChildLimits pictureChildLimits()
 
 QImage renderInChild(const QString &path, QSize size, const QColor &background)
 {
-    if (size.width() < 1 || size.height() < 1 || size.width() > kLargestSide
-        || size.height() > kLargestSide)
+    if (!playableSize(size))
         throw PictureError();
     const PictureChildLimits limits = g_limits;
     const qint64 expected = kHeaderBytes + qint64(size.width()) * size.height() * 4;
@@ -129,23 +127,17 @@ QImage renderInChild(const QString &path, QSize size, const QColor &background)
     child.setStandardErrorFile(QProcess::nullDevice());
 
     QByteArray output;
-    bool overflow = false;
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&child, &QProcess::readyReadStandardOutput, &loop, [&] {
         output += child.readAllStandardOutput();
-        if (output.size() > expected && !overflow) {
-            overflow = true;
-            child.kill();
-        }
+        if (output.size() > expected)
+            child.kill(); // more than the picture asked for: not ours to read
     });
+    // A crash ends the child as well; a failed start is seen below.
     QObject::connect(&child, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&child, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart || error == QProcess::Crashed)
-            loop.quit();
-    });
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
 
     child.start();
@@ -163,18 +155,15 @@ QImage renderInChild(const QString &path, QSize size, const QColor &background)
         throw PictureError();
     }
     output += child.readAllStandardOutput();
-    if (overflow || child.exitStatus() != QProcess::NormalExit || child.exitCode() != Played
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != Played
         || output.size() != expected || !output.startsWith(QByteArray(kMagic, 4))
         || qFromLittleEndian<quint32>(output.constData() + 4) != quint32(size.width())
         || qFromLittleEndian<quint32>(output.constData() + 8) != quint32(size.height()))
         throw PictureError();
 
-    QImage image(size, QImage::Format_RGB32);
-    const char *pixels = output.constData() + kHeaderBytes;
-    for (int y = 0; y < size.height(); ++y)
-        std::memcpy(image.scanLine(y), pixels + qsizetype(y) * size.width() * 4,
-                    size_t(size.width()) * 4);
-    return image;
+    return QImage(reinterpret_cast<const uchar *>(output.constData()) + kHeaderBytes, size.width(),
+                  size.height(), qsizetype(size.width()) * 4, QImage::Format_RGB32)
+        .copy();
 }
 
 } // namespace platform

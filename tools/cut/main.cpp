@@ -227,12 +227,10 @@ int main(int argc, char **argv)
         return WouldOverwrite;
     }
 
-    // The cutter never shows a window, so it runs the same with or without a
-    // display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietMessages);
-    // Metafiles, the only pictures that need Qt's GUI side (for their
-    // text), are played in a child of this program.
+    // No GUI side, so it runs the same with or without a display: metafiles,
+    // the only pictures that need it (for their text), are played in a child
+    // of this program, which brings its own.
     QCoreApplication app(argc, argv);
 
     int status = AllCut;

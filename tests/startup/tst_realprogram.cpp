@@ -6,6 +6,7 @@
 
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
+#include "support/files.h"
 #include "support/metafilebuilder.h"
 #include "support/processes.h"
 #include "support/xgrab.h"
@@ -115,11 +116,7 @@ void TstRealProgram::slowMetafilePlaysBesideAPaintingWindow()
     QVERIFY2(x.start({QStringLiteral("-wr")}), "Xvfb did not start");
     QTemporaryDir dir;
     const QString slow = dir.filePath(QStringLiteral("slow.wmf"));
-    {
-        QFile file(slow);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(metafiles::slowPie());
-    }
+    files::writeFile(slow, metafiles::slowPie());
     const QString good = dir.filePath(QStringLiteral("picture.wmf"));
     QVERIFY(QFile::copy(QStringLiteral(MOSALUNE_TEST_DATA "/picture.wmf"), good));
 

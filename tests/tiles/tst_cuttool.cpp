@@ -24,10 +24,12 @@ struct Run {
     QString err;
 };
 
-// Runs the cutter the way a script on a machine without a desktop would.
-Run cut(const QStringList &arguments)
+// Runs the cutter the way a script on a machine without a desktop would,
+// started in `folder` when one is given.
+Run cut(const QStringList &arguments, const QString &folder = QString())
 {
     QProcess process;
+    process.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -116,11 +118,7 @@ void TstCutTool::badPictureIsReportedAndSkipped()
     const QString notes = copyInto(bad, "notes.txt");
     // A metafile that would keep the player busy for half a minute.
     const QString slow = slowDir.filePath(QStringLiteral("slow.wmf"));
-    {
-        QFile file(slow);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(metafiles::slowPie());
-    }
+    files::writeFile(slow, metafiles::slowPie());
     const Run run = cut({copyInto(good, "picture.png"), notes, slow, copyInto(alsoGood, "picture.gif")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("图片格式错误: ") + notes), qPrintable(run.err));
@@ -144,21 +142,6 @@ void TstCutTool::helpAndUsage()
 }
 
 namespace {
-
-// The cutter started in `folder`, as a script there would start it.
-Run cutIn(const QString &folder, const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(cutter, arguments);
-    Run run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 QStringList tileNames()
 {
@@ -221,7 +204,7 @@ void TstCutTool::commandLine()
     QFETCH(QString, out);
     QFETCH(QString, errStart);
     QTemporaryDir cwd;
-    const Run run = cutIn(cwd.path(), arguments);
+    const Run run = cut(arguments, cwd.path());
     QCOMPARE(run.exitCode, status);
     QCOMPARE(run.out, out);
     QVERIFY2(run.err.startsWith(errStart), qPrintable(run.err));
@@ -235,10 +218,10 @@ void TstCutTool::optionLookalikeIsNeverAPicture()
     QTemporaryDir dir;
     copyInto(dir, "picture.png");
     QVERIFY(QFile::rename(dir.filePath("picture.png"), dir.filePath("-p.png")));
-    const Run refused = cutIn(dir.path(), {"-p.png"});
+    const Run refused = cut({"-p.png"}, dir.path());
     QCOMPARE(refused.exitCode, 2);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"-p.png"}));
-    const Run cutAfterDashes = cutIn(dir.path(), {"--", "-p.png"});
+    const Run cutAfterDashes = cut({"--", "-p.png"}, dir.path());
     QCOMPARE(cutAfterDashes.exitCode, 0);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 9);
 }
@@ -257,7 +240,7 @@ void TstCutTool::picturesSharingAFolder()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 
     // The same picture named twice, however spelled, meets nothing.
-    const Run twice = cutIn(dir.path(), {a, "picture.png"});
+    const Run twice = cut({a, "picture.png"}, dir.path());
     QCOMPARE(twice.exitCode, 0);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 10);
 

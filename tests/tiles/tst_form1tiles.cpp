@@ -543,11 +543,7 @@ void TstForm1Tiles::windowPaintsWhileAMetafilePlays()
     tight.wallMilliseconds = 1500;
     platform::setPictureChildLimits(tight);
     const QString slow = dir.filePath(QStringLiteral("slow.wmf"));
-    {
-        QFile file(slow);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(metafiles::slowPie());
-    }
+    files::writeFile(slow, metafiles::slowPie());
     const QString good = copyInto(dir, "picture.wmf");
 
     // While the picture plays, a timer asks the box to repaint, as the

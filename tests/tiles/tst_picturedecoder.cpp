@@ -3,6 +3,7 @@
 
 #include "main/tiles/tilegeometry.h"
 #include "platform/picturedecoder.h"
+#include "support/files.h"
 #include "support/metafilebuilder.h"
 #include "support/processes.h"
 #include "support/picturechildmain.h"
@@ -40,6 +41,30 @@ bool decode(const QString &path, QImage &image, QString &refusal, const QColor &
         refusal = QStringLiteral("%1 refused: %2").arg(path, error.message());
         return false;
     }
+}
+
+// The test pictures' four quadrants in a 400 x 200 box: the two on top as
+// given, green and yellow below. `wrong` names the first that is not.
+bool showsQuadrants(const QImage &image, const QColor &topLeft, const QColor &topRight,
+                    int tolerance, QString *wrong)
+{
+    const struct {
+        QPoint at;
+        QColor colour;
+    } expected[] = {
+        {{100, 50}, topLeft},
+        {{300, 50}, topRight},
+        {{100, 150}, QColor(0, 255, 0)},
+        {{300, 150}, QColor(255, 255, 0)},
+    };
+    for (const auto &e : expected) {
+        const QColor got = image.pixelColor(e.at);
+        if (!near(got, e.colour, tolerance)) {
+            *wrong = QStringLiteral("at %1,%2: %3").arg(e.at.x()).arg(e.at.y()).arg(describe(got));
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -90,20 +115,8 @@ void TstPictureDecoder::everyFormatFillsTheBox()
     QString refusal;
     QVERIFY2(decode(data + QLatin1Char('/') + file, image, refusal), qPrintable(refusal));
     QCOMPARE(image.size(), QSize(400, 200));
-    const struct {
-        QPoint at;
-        QColor colour;
-    } expected[] = {
-        {{100, 50}, QColor(255, 0, 0)},
-        {{300, 50}, QColor(0, 0, 255)},
-        {{100, 150}, QColor(0, 255, 0)},
-        {{300, 150}, QColor(255, 255, 0)},
-    };
-    for (const auto &e : expected) {
-        const QColor got = image.pixelColor(e.at);
-        QVERIFY2(near(got, e.colour, tolerance),
-                 qPrintable(QStringLiteral("at %1,%2: %3").arg(e.at.x()).arg(e.at.y()).arg(describe(got))));
-    }
+    QString wrong;
+    QVERIFY2(showsQuadrants(image, Qt::red, Qt::blue, tolerance, &wrong), qPrintable(wrong));
 }
 
 void TstPictureDecoder::photoIsTurnedUpright()
@@ -199,10 +212,7 @@ void TstPictureDecoder::hostileMetafilesAreCutOff()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("hostile.wmf"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-    file.close();
+    files::writeFile(path, bytes);
 
     QImage image;
     QString refusal;
@@ -368,20 +378,8 @@ void TstPictureDecoder::phoneAndWebFormats()
     QVERIFY2(decode(data + QLatin1Char('/') + file, image, refusal, QColor(100, 100, 100)),
              qPrintable(refusal));
     QCOMPARE(image.size(), QSize(400, 200));
-    const struct {
-        QPoint at;
-        QColor colour;
-    } expected[] = {
-        {{100, 50}, topLeft},
-        {{300, 50}, topRight},
-        {{100, 150}, QColor(0, 255, 0)},
-        {{300, 150}, QColor(255, 255, 0)},
-    };
-    for (const auto &e : expected) {
-        const QColor got = image.pixelColor(e.at);
-        QVERIFY2(near(got, e.colour, tolerance),
-                 qPrintable(QStringLiteral("at %1,%2: %3").arg(e.at.x()).arg(e.at.y()).arg(describe(got))));
-    }
+    QString wrong;
+    QVERIFY2(showsQuadrants(image, topLeft, topRight, tolerance, &wrong), qPrintable(wrong));
 }
 
 void TstPictureDecoder::phoneAndWebPhotosUpright_data()

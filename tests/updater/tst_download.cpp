@@ -19,29 +19,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
-
+using files::modeOf;
 using files::readAll;
+using files::writeFile;
 using Files = QList<QPair<QString, QString>>;
 
 namespace {
 
 const QString kFailed = QStringLiteral("更新失败，是否去官网下载最新版本");
-
-void writeFile(const QString &path, const QByteArray &data, mode_t mode = 0644)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(data);
-    file.close();
-    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 QStringList entries(const QString &folder)
 {

@@ -12,28 +12,12 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
-#include <sys/stat.h>
 
+using files::modeOf;
 using files::readAll;
+using files::writeFile;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &data, mode_t mode = 0644)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(data);
-    file.close();
-    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return 0;
-    return st.st_mode & 07777;
-}
 
 QStringList entries(const QString &folder)
 {

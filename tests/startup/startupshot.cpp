@@ -2,23 +2,35 @@
 // whole screen while the form is at work, the way a person sees it:
 //
 //     mosalune-startup-shot pre|preud <picture.png> <skin folder>
+//     mosalune-startup-shot form1|dialog|notice|ud <picture.png> <skin folder>
 //     mosalune-startup-shot screen <picture.png> -
 //
-// ("screen" only takes the picture, of whatever other programs show.)
+// ("screen" only takes the picture, of whatever other programs show; the
+// other forms of both programs are shown with the theme attached, as every
+// normal start attaches it.)
 // Prints "WINDOW x y width height" (the form's client area on the screen)
 // and, for each visible control, "CONTROL name x y width height" in screen
-// coordinates, then "COMPOSITED 0|1".
+// coordinates, then "FACE #rrggbb" (the form's button face) and
+// "COMPOSITED 0|1".
 
 #include "support/fakedialogs.h"
 #include "support/fakeplatform.h"
 #include "support/fakeresources.h"
 
+#include "support/fakeinstance.h"
+#include "support/fakeskinlibrary.h"
+
+#include "main/startup/dialog.h"
 #include "main/startup/pre.h"
+#include "main/tiles/form1.h"
 #include "main/versioncheck/preud.h"
 #include "platform/appinfo.h"
 #include "platform/fonts.h"
 #include "platform/seethrough.h"
 #include "platform/skinlibrary.h"
+#include "updater/form1.h"
+#include "updater/services.h"
+#include "updater/ud.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,6 +72,7 @@ bool shoot(QWidget &form, const QString &picture)
         out << "CONTROL " << widget->objectName() << ' ' << r.x() << ' ' << r.y() << ' ' << r.width() << ' '
             << r.height() << '\n';
     }
+    out << "FACE " << form.palette().color(QPalette::Button).name() << '\n';
     out << "COMPOSITED " << (platform::desktopComposites() ? 1 : 0) << '\n';
     return true;
 }
@@ -93,7 +106,40 @@ int main(int argc, char **argv)
     mosalune::StartupServices startup{services, resources, skin};
 
     bool taken = false;
-    if (which == QLatin1String("screen")) {
+    const auto attachSkin = [&] {
+        skin.load(skinFolder + QLatin1String("/BrontelSkin.dll"));
+        skin.SkinH_AttachEx(skinFolder + QLatin1String("/Brontel.Skin"), QString());
+    };
+    fakes::FakeInstance instance;
+    fakes::FakeSkinLibrary updaterSkin;
+    info.releasePageUrl = QStringLiteral("http://127.0.0.1:9/");
+    mslupdate::Services updater{dialogs, shell, network, windows, windows, instance, updaterSkin, info, [] {}, 1};
+    if (which == QLatin1String("form1")) {
+        attachSkin();
+        mosalune::Form1 form(services);
+        form.load();
+        form.show();
+        taken = shoot(form, picture);
+    } else if (which == QLatin1String("dialog")) {
+        attachSkin();
+        mosalune::Dialog dialog(services, nullptr);
+        dialog.load();
+        dialog.show();
+        taken = shoot(dialog, picture);
+    } else if (which == QLatin1String("notice")) {
+        attachSkin();
+        mslupdate::form1 form(updater);
+        form.load();
+        taken = form.isVisible() && shoot(form, picture);
+    } else if (which == QLatin1String("ud")) {
+        attachSkin();
+        // Online, with a page that cannot be had: the question comes while
+        // the window still shows its first status line.
+        network.result = true;
+        mslupdate::UD ud(updater);
+        dialogs.onMessage = [&](const fakes::Message &) { taken = shoot(ud, picture); };
+        ud.load();
+    } else if (which == QLatin1String("screen")) {
         return QGuiApplication::primaryScreen()->grabWindow(0).save(picture, "PNG") ? 0 : 1;
     } else if (which == QLatin1String("pre")) {
         mosalune::Pre pre(startup);

@@ -65,6 +65,8 @@ private slots:
     void newVersionStartsTheUpdater();
     void startupWindowsShowOnlyTheirControls_data();
     void startupWindowsShowOnlyTheirControls();
+    void formsKeepTheirColoursUnderTheTheme_data();
+    void formsKeepTheirColoursUnderTheTheme();
 
 private:
     // A fresh program folder holding only Mosalune.exe.
@@ -100,6 +102,20 @@ private:
     // Whether the main window is on the screen. Asked through xdotool, which
     // shrugs off windows that vanish while it looks (xwininfo gives up).
     bool mainShown() const { return m_x.shown(mainTitle) > 0; }
+
+    // A picture of one form on the screen (mosalune-startup-shot) and what
+    // the tool reports about it.
+    QString shoot(const QString &form, const QString &picture) const
+    {
+        QProcess shot;
+        shot.setProcessEnvironment(m_x.environment());
+        shot.start(QStringLiteral(MOSALUNE_SHOT_TOOL), {form, picture, QStringLiteral(MOSALUNE_SKIN_DIR)});
+        if (!shot.waitForFinished(30000) || shot.exitCode() != 0)
+            return QString();
+        const QString report = QString::fromUtf8(shot.readAllStandardOutput());
+        qInfo("%s: %s", qPrintable(picture), qPrintable(QString(report).replace(QLatin1Char('\n'), QLatin1String("; "))));
+        return report;
+    }
 
     XServer m_x;
     FixtureServer m_server;
@@ -342,12 +358,8 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
     // screen yet: the picture is taken again until it has.
     QString report;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        QProcess shot;
-        shot.setProcessEnvironment(m_x.environment());
-        shot.start(QStringLiteral(MOSALUNE_SHOT_TOOL), {form, picture, QStringLiteral(MOSALUNE_SKIN_DIR)});
-        QVERIFY(shot.waitForFinished(30000));
-        QCOMPARE(shot.exitCode(), 0);
-        report = QString::fromUtf8(shot.readAllStandardOutput());
+        report = shoot(form, picture);
+        QVERIFY(!report.isEmpty());
         if (report.contains(compositor ? QStringLiteral("COMPOSITED 1") : QStringLiteral("COMPOSITED 0")))
             break;
         QThread::msleep(500);
@@ -356,7 +368,6 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
         manager.terminate();
         manager.waitForFinished(5000);
     }
-    qInfo("%s: %s", qPrintable(picture), qPrintable(QString(report).replace(QLatin1Char('\n'), QLatin1String("; "))));
 
     QRect window;
     QList<QRect> controls;
@@ -396,6 +407,63 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
             for (int x = r.left(); x <= r.right(); ++x)
                 drawn += !white(x, y);
         QVERIFY2(drawn > 20, qPrintable(QStringLiteral("%1 drawn pixels").arg(drawn)));
+    }
+}
+
+void TstFirstStart::formsKeepTheirColoursUnderTheTheme_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<bool>("onButtonFace"); // else on whatever lies behind
+
+    const QColor red(255, 0, 0);
+    QTest::newRow("push dialog's text") << "dialog" << "Text1" << red << true;
+    QTest::newRow("updater's change log") << "notice" << "Text1" << red << true;
+    QTest::newRow("updater's version") << "notice" << "Label2" << QColor(0x40, 0x40, 0x40) << false;
+    QTest::newRow("main window's link") << "form1" << "Label1" << red << false;
+    QTest::newRow("download status line") << "ud" << "Label1" << red << false;
+    QTest::newRow("version check caption") << "preud" << "Label1" << QColor(0, 0xc0, 0) << false;
+}
+
+// The theme styles controls application-wide; what a form designed for one
+// of its controls stays, on the real screen.
+void TstFirstStart::formsKeepTheirColoursUnderTheTheme()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, control);
+    QFETCH(QColor, text);
+    QFETCH(bool, onButtonFace);
+    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-themed.png").arg(form);
+    const QString report = shoot(form, picture);
+    QVERIFY(!report.isEmpty());
+    QRect rect;
+    QColor face;
+    for (const QString &line : report.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(QLatin1Char(' '));
+        if (f.first() == QLatin1String("CONTROL") && f[1] == control)
+            rect = QRect(f[2].toInt(), f[3].toInt(), f[4].toInt(), f[5].toInt());
+        else if (f.first() == QLatin1String("FACE"))
+            face = QColor(f[1]);
+    }
+    QVERIFY2(rect.isValid(), qPrintable(control));
+    const QImage image(picture);
+    QHash<QRgb, int> counts;
+    // Inside the border the theme may draw.
+    for (int y = rect.top() + 3; y <= rect.bottom() - 3; ++y)
+        for (int x = rect.left() + 3; x <= rect.right() - 3; ++x)
+            ++counts[image.pixel(x, y)];
+    int inText = 0; // pixels near the text's colour (the edges are blended)
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        inText += qAbs(qRed(it.key()) - text.red()) + qAbs(qGreen(it.key()) - text.green())
+                        + qAbs(qBlue(it.key()) - text.blue()) <= 96 ? it.value() : 0;
+    QVERIFY2(inText >= 10, qPrintable(QStringLiteral("%1 pixels of %2").arg(inText).arg(text.name())));
+    if (onButtonFace) {
+        QRgb most = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > counts.value(most))
+                most = it.key();
+        QCOMPARE(QColor(most).name(), face.name());
     }
 }
 

@@ -5,6 +5,7 @@
 //     mosalune-startup-shot form1|dialog|notice|ud <picture.png> <skin folder>
 //     mosalune-startup-shot screen <picture.png> -
 //
+// MOSALUNE_SHOT_DESKTOP=#rrggbb puts a window of that colour behind the form.
 // ("screen" only takes the picture, of whatever other programs show; the
 // other forms of both programs are shown with the theme attached, as every
 // normal start attaches it.)
@@ -105,6 +106,16 @@ int main(int argc, char **argv)
     platform::SharedSkinLibrary skin;
     mosalune::StartupServices startup{services, resources, skin};
 
+    // What lies behind the see-through forms: the desktop, or a window of
+    // the colour MOSALUNE_SHOT_DESKTOP names.
+    QWidget desktop(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint);
+    if (const QColor colour(qEnvironmentVariable("MOSALUNE_SHOT_DESKTOP")); colour.isValid()) {
+        desktop.setPalette(QPalette(colour, colour));
+        desktop.setAutoFillBackground(true);
+        desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        desktop.show();
+        settle(200);
+    }
     bool taken = false;
     const auto attachSkin = [&] {
         skin.load(skinFolder + QLatin1String("/BrontelSkin.dll"));
@@ -144,7 +155,8 @@ int main(int argc, char **argv)
     } else if (which == QLatin1String("pre")) {
         mosalune::Pre pre(startup);
         resources.onRequest = [&](int id) {
-            if (id == 101)
+            // While the library is written, under its Latin caption.
+            if (id == 102)
                 taken = shoot(pre, picture);
         };
         pre.load();

@@ -105,10 +105,12 @@ private:
 
     // A picture of one form on the screen (mosalune-startup-shot) and what
     // the tool reports about it.
-    QString shoot(const QString &form, const QString &picture) const
+    QString shoot(const QString &form, const QString &picture, const QColor &desktop = Qt::white) const
     {
         QProcess shot;
-        shot.setProcessEnvironment(m_x.environment());
+        QProcessEnvironment env = m_x.environment();
+        env.insert(QStringLiteral("MOSALUNE_SHOT_DESKTOP"), desktop.name());
+        shot.setProcessEnvironment(env);
         shot.start(QStringLiteral(MOSALUNE_SHOT_TOOL), {form, picture, QStringLiteral(MOSALUNE_SKIN_DIR)});
         if (!shot.waitForFinished(30000) || shot.exitCode() != 0)
             return QString();
@@ -334,16 +336,25 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls_data()
 {
     QTest::addColumn<QString>("form");
     QTest::addColumn<bool>("compositor");
-    QTest::newRow("splash, plain X") << "pre" << false;
-    QTest::newRow("version check, plain X") << "preud" << false;
-    QTest::newRow("splash, compositor") << "pre" << true;
-    QTest::newRow("version check, compositor") << "preud" << true;
+    QTest::addColumn<QColor>("desktop");
+    QTest::addColumn<QColor>("text"); // the caption's colour, in solid pixels without a compositor
+    const QColor white(Qt::white);
+    const QColor dark(0x20, 0x20, 0x20);
+    const QColor green(0, 0xc0, 0);
+    QTest::newRow("splash, plain X") << "pre" << false << white << QColor(Qt::black);
+    QTest::newRow("version check, plain X") << "preud" << false << white << green;
+    QTest::newRow("splash, plain X, dark desktop") << "pre" << false << dark << QColor(Qt::black);
+    QTest::newRow("version check, plain X, dark desktop") << "preud" << false << dark << green;
+    QTest::newRow("splash, compositor") << "pre" << true << white << QColor();
+    QTest::newRow("version check, compositor") << "preud" << true << white << QColor();
 }
 
 void TstFirstStart::startupWindowsShowOnlyTheirControls()
 {
     QFETCH(QString, form);
     QFETCH(bool, compositor);
+    QFETCH(QColor, desktop);
+    QFETCH(QColor, text);
     QProcess manager;
     if (compositor) {
         manager.setProcessEnvironment(m_x.environment());
@@ -352,13 +363,14 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
             QSKIP("xcompmgr is not installed");
         QThread::msleep(500);
     }
-    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-%2.png")
-                                .arg(form, compositor ? QStringLiteral("composited") : QStringLiteral("plain"));
+    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-%2-%3.png")
+                                .arg(form, compositor ? QStringLiteral("composited") : QStringLiteral("plain"),
+                                     desktop.name().mid(1));
     // A compositor that has only just started may not have taken over the
     // screen yet: the picture is taken again until it has.
     QString report;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        report = shoot(form, picture);
+        report = shoot(form, picture, desktop);
         QVERIFY(!report.isEmpty());
         if (report.contains(compositor ? QStringLiteral("COMPOSITED 1") : QStringLiteral("COMPOSITED 0")))
             break;
@@ -385,12 +397,12 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
 
     const QImage image(picture);
     QVERIFY(!image.isNull());
-    // The desktop's own colour, far from the window (white on a plain X
-    // server, the compositor's grey under xcompmgr).
-    const QColor desktop = image.pixelColor(2, 2);
+    // The desktop's own colour, far from the window (the compositor's grey
+    // under xcompmgr).
+    QVERIFY(image.pixelColor(2, 2) == desktop || compositor);
+    desktop = image.pixelColor(2, 2);
     auto white = [&](int x, int y) { return image.pixelColor(x, y) == desktop; };
     // Around the controls, inside the window: the desktop, nothing else.
-    QVERIFY(desktop == QColor(Qt::white) || compositor);
     int foreign = 0;
     for (int y = window.top(); y <= window.bottom(); ++y)
         for (int x = window.left(); x <= window.right(); ++x) {
@@ -408,6 +420,16 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
                 drawn += !white(x, y);
         QVERIFY2(drawn > 20, qPrintable(QStringLiteral("%1 drawn pixels").arg(drawn)));
     }
+    if (!text.isValid())
+        return;
+    // The caption's second half (the Latin "BrontelSkin.dll" of the splash)
+    // in its own colour, not blended into the desktop.
+    const QRect caption = controls.last().adjusted(controls.last().width() / 2, 0, 0, 0);
+    int solid = 0;
+    for (int y = caption.top(); y <= caption.bottom(); ++y)
+        for (int x = caption.left(); x <= caption.right(); ++x)
+            solid += image.pixelColor(x, y) == text;
+    QVERIFY2(solid >= 40, qPrintable(QStringLiteral("%1 pixels of %2").arg(solid).arg(text.name())));
 }
 
 void TstFirstStart::formsKeepTheirColoursUnderTheTheme_data()

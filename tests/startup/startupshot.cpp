@@ -5,10 +5,8 @@
 //     mosalune-startup-shot form1|dialog|notice|ud <picture.png> <skin folder>
 //     mosalune-startup-shot screen <picture.png> -
 //
+// ("screen" only takes the picture, of whatever other programs show.)
 // MOSALUNE_SHOT_DESKTOP=#rrggbb puts a window of that colour behind the form.
-// ("screen" only takes the picture, of whatever other programs show; the
-// other forms of both programs are shown with the theme attached, as every
-// normal start attaches it.)
 // Prints "WINDOW x y width height" (the form's client area on the screen)
 // and, for each visible control, "CONTROL name x y width height" in screen
 // coordinates, then "FACE #rrggbb" (the form's button face) and
@@ -16,9 +14,8 @@
 
 #include "support/fakedialogs.h"
 #include "support/fakeplatform.h"
-#include "support/fakeresources.h"
-
 #include "support/fakeinstance.h"
+#include "support/fakeresources.h"
 #include "support/fakeskinlibrary.h"
 
 #include "main/startup/dialog.h"
@@ -106,8 +103,6 @@ int main(int argc, char **argv)
     platform::SharedSkinLibrary skin;
     mosalune::StartupServices startup{services, resources, skin};
 
-    // What lies behind the see-through forms: the desktop, or a window of
-    // the colour MOSALUNE_SHOT_DESKTOP names.
     QWidget desktop(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint);
     if (const QColor colour(qEnvironmentVariable("MOSALUNE_SHOT_DESKTOP")); colour.isValid()) {
         desktop.setPalette(QPalette(colour, colour));
@@ -117,36 +112,31 @@ int main(int argc, char **argv)
         settle(200);
     }
     bool taken = false;
-    const auto attachSkin = [&] {
+    // The other forms with the theme attached, as every normal start has it.
+    if (QStringList{"form1", "dialog", "notice", "ud"}.contains(which)) {
         skin.load(skinFolder + QLatin1String("/BrontelSkin.dll"));
         skin.SkinH_AttachEx(skinFolder + QLatin1String("/Brontel.Skin"), QString());
-    };
+    }
     fakes::FakeInstance instance;
     fakes::FakeSkinLibrary updaterSkin;
-    info.releasePageUrl = QStringLiteral("http://127.0.0.1:9/");
     mslupdate::Services updater{dialogs, shell, network, windows, windows, instance, updaterSkin, info, [] {}, 1};
+    const auto showAndShoot = [&](QWidget &form) { form.show(); taken = shoot(form, picture); };
     if (which == QLatin1String("form1")) {
-        attachSkin();
         mosalune::Form1 form(services);
         form.load();
-        form.show();
-        taken = shoot(form, picture);
+        showAndShoot(form);
     } else if (which == QLatin1String("dialog")) {
-        attachSkin();
         mosalune::Dialog dialog(services, nullptr);
         dialog.load();
-        dialog.show();
-        taken = shoot(dialog, picture);
+        showAndShoot(dialog);
     } else if (which == QLatin1String("notice")) {
-        attachSkin();
         mslupdate::form1 form(updater);
         form.load();
-        taken = form.isVisible() && shoot(form, picture);
+        showAndShoot(form);
     } else if (which == QLatin1String("ud")) {
-        attachSkin();
-        // Online, with a page that cannot be had: the question comes while
-        // the window still shows its first status line.
+        // Online, the page out of reach: asked while the first status line shows.
         network.result = true;
+        info.releasePageUrl = QStringLiteral("http://127.0.0.1:9/");
         mslupdate::UD ud(updater);
         dialogs.onMessage = [&](const fakes::Message &) { taken = shoot(ud, picture); };
         ud.load();

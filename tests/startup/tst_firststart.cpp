@@ -438,18 +438,15 @@ void TstFirstStart::formsKeepTheirColoursUnderTheTheme_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QColor>("text");
     QTest::addColumn<bool>("onButtonFace"); // else on whatever lies behind
-
-    const QColor red(255, 0, 0);
-    QTest::newRow("push dialog's text") << "dialog" << "Text1" << red << true;
-    QTest::newRow("updater's change log") << "notice" << "Text1" << red << true;
-    QTest::newRow("updater's version") << "notice" << "Label2" << QColor(0x40, 0x40, 0x40) << false;
-    QTest::newRow("main window's link") << "form1" << "Label1" << red << false;
-    QTest::newRow("download status line") << "ud" << "Label1" << red << false;
+    QTest::newRow("push dialog") << "dialog" << "Text1" << QColor(Qt::red) << true;
+    QTest::newRow("updater's change log") << "notice" << "Text1" << QColor(Qt::red) << true;
+    QTest::newRow("main window's link") << "form1" << "Label1" << QColor(Qt::red) << false;
+    QTest::newRow("download status line") << "ud" << "Label1" << QColor(Qt::red) << false;
     QTest::newRow("version check caption") << "preud" << "Label1" << QColor(0, 0xc0, 0) << false;
 }
 
-// The theme styles controls application-wide; what a form designed for one
-// of its controls stays, on the real screen.
+// What a form designed for one of its controls stays under the theme's
+// application-wide sheet, on the real screen.
 void TstFirstStart::formsKeepTheirColoursUnderTheTheme()
 {
     QFETCH(QString, form);
@@ -458,35 +455,22 @@ void TstFirstStart::formsKeepTheirColoursUnderTheTheme()
     QFETCH(bool, onButtonFace);
     const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-themed.png").arg(form);
     const QString report = shoot(form, picture);
-    QVERIFY(!report.isEmpty());
-    QRect rect;
-    QColor face;
-    for (const QString &line : report.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList f = line.split(QLatin1Char(' '));
-        if (f.first() == QLatin1String("CONTROL") && f[1] == control)
-            rect = QRect(f[2].toInt(), f[3].toInt(), f[4].toInt(), f[5].toInt());
-        else if (f.first() == QLatin1String("FACE"))
-            face = QColor(f[1]);
-    }
-    QVERIFY2(rect.isValid(), qPrintable(control));
+    const auto m = QRegularExpression(QStringLiteral("CONTROL %1 (\\d+) (\\d+) (\\d+) (\\d+)").arg(control)).match(report);
+    QVERIFY2(m.hasMatch(), qPrintable(report));
+    // Inside the border the theme may draw.
+    const QRect r(m.captured(1).toInt() + 3, m.captured(2).toInt() + 3, m.captured(3).toInt() - 6, m.captured(4).toInt() - 6);
     const QImage image(picture);
     QHash<QRgb, int> counts;
-    // Inside the border the theme may draw.
-    for (int y = rect.top() + 3; y <= rect.bottom() - 3; ++y)
-        for (int x = rect.left() + 3; x <= rect.right() - 3; ++x)
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
             ++counts[image.pixel(x, y)];
-    int inText = 0; // pixels near the text's colour (the edges are blended)
+    int near = 0; // the text's colour, its edges blended
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        inText += qAbs(qRed(it.key()) - text.red()) + qAbs(qGreen(it.key()) - text.green())
+        near += qAbs(qRed(it.key()) - text.red()) + qAbs(qGreen(it.key()) - text.green())
                         + qAbs(qBlue(it.key()) - text.blue()) <= 96 ? it.value() : 0;
-    QVERIFY2(inText >= 10, qPrintable(QStringLiteral("%1 pixels of %2").arg(inText).arg(text.name())));
-    if (onButtonFace) {
-        QRgb most = 0;
-        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-            if (it.value() > counts.value(most))
-                most = it.key();
-        QCOMPARE(QColor(most).name(), face.name());
-    }
+    QVERIFY2(near >= 10, qPrintable(QStringLiteral("%1 pixels near %2").arg(near).arg(text.name())));
+    const QColor face(QRegularExpression(QStringLiteral("FACE (#\\w+)")).match(report).captured(1));
+    QVERIFY(!onButtonFace || counts.value(face.rgb()) > r.width() * r.height() / 2);
 }
 
 QTEST_GUILESS_MAIN(TstFirstStart)

@@ -8,12 +8,19 @@
 #include "platform/webpdecoder.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QThread>
 #include <QtEndian>
+
+#include <exception>
+#include <functional>
+#include <memory>
 
 namespace platform {
 
@@ -81,14 +88,44 @@ int webpOrientation(QFile &file)
     return orientation;
 }
 
-} // namespace
-
-PictureError::PictureError(Cause cause)
-    : RunError(QStringLiteral("图片格式错误")), m_cause(cause)
+// A large picture takes seconds to decode. On the application's own thread
+// the decode runs on a worker while this waits in a local event loop that
+// leaves out user input: windows paint and timers run, but no click starts a
+// second load. Elsewhere (a worker, a program without an application) it
+// runs right here. Whatever the decode throws comes back here.
+QImage decodeWhileEventsFlow(const std::function<QImage()> &decode)
 {
+    QImage result;
+    std::exception_ptr failure;
+    const auto run = [&] {
+        try {
+            result = decode();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    const QCoreApplication *const app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        run();
+    } else {
+        const std::unique_ptr<QThread> worker(QThread::create(run));
+        QEventLoop loop;
+        QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        worker->start();
+        if (worker->isRunning() || worker->isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        else
+            run(); // no thread to be had
+        worker->wait();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    return result;
 }
 
-QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
+QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background);
+
+QImage loadPicture(const QString &path, QSize size, const QColor &background)
 {
     using Cause = PictureError::Cause;
     const QFileInfo info(path);
@@ -140,6 +177,13 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
         return renderSvg(svg, size, background);
     }
 
+    const QByteArray start(head, got);
+    return decodeWhileEventsFlow([&] { return loadPixels(file, start, size, background); });
+}
+
+QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background)
+{
+    const QString path = file.fileName();
     // Photos are the common input and the largest: decode them shrunk, and
     // upright, in one pass.
     bool refusedJpeg = false;
@@ -175,14 +219,13 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     // Still WebP pictures: libwebp scales while it decodes, so a large one
     // is never held whole. Animations go to Qt's reader, which gives the
     // first frame.
-    const QByteArray start = QByteArray::fromRawData(head, got);
     if (start.startsWith("RIFF") && start.mid(8, 4) == "WEBP") {
         if (file.size() > 256 * 1024 * 1024)
             throw PictureError();
         const int turn = webpOrientation(file);
         const QByteArray bytes = file.readAll();
         if (!file.seek(0))
-            throw PictureError(Cause::Unreadable);
+            throw PictureError(PictureError::Cause::Unreadable);
         bool failed = false;
         const QImage still = decodeWebpScaled(bytes, size, turn, &failed);
         if (failed)
@@ -195,10 +238,15 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     // Qt refuses pictures above 128 MB decoded; a 48-megapixel TIFF from a
-    // scanner or camera is more than that. Beyond 1 GB a file is more
-    // likely hostile than a picture.
-    reader.setAllocationLimit(1024);
+    // scanner or camera is more than that. The bound on pixels, at 4 bytes
+    // each, is the most any picture may take.
+    reader.setAllocationLimit(int(maxPicturePixels * 4 / (1024 * 1024)));
     if (!reader.canRead())
+        throw PictureError();
+    // Refused on the header's word, before a reader fills a screen of a GIF
+    // or a TIFF's strips at any size a few bytes claim.
+    if (const QSize claimed = reader.size();
+        claimed.isValid() && qint64(claimed.width()) * claimed.height() > maxPicturePixels)
         throw PictureError();
 
     // Let the decoder shrink while it decodes (JPEG does this in the DCT).
@@ -222,6 +270,26 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
         throw PictureError();
     picture = applyOrientation(picture, webpTurn);
     return stretchOver(picture, size, background);
+}
+
+} // namespace
+
+PictureError::PictureError(Cause cause)
+    : RunError(QStringLiteral("图片格式错误")), m_cause(cause)
+{
+}
+
+QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
+{
+    try {
+        return loadPicture(path, size, background);
+    } catch (const PictureError &) {
+        throw;
+    } catch (...) {
+        // Out of memory, or anything else a library throws: a picture this
+        // program cannot read, never the end of the program.
+        throw PictureError();
+    }
 }
 
 } // namespace platform

@@ -4,12 +4,15 @@
 #include "support/formharness.h"
 #include "support/metafilebuilder.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/resource.h>
 
 using files::readAll;
 
@@ -25,11 +28,17 @@ struct Run {
 };
 
 // Runs the cutter the way a script on a machine without a desktop would,
-// started in `folder` when one is given.
-Run cut(const QStringList &arguments, const QString &folder = QString())
+// started in `folder` when one is given, with at most `addressSpace` bytes of
+// memory when that is given.
+Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
+    if (addressSpace)
+        process.setChildProcessModifier([addressSpace] {
+            const rlimit limit{addressSpace, addressSpace};
+            setrlimit(RLIMIT_AS, &limit);
+        });
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -64,6 +73,8 @@ private slots:
     void helpAndUsage();
     void reasonPerFile_data();
     void reasonPerFile();
+    void hostileFiles_data();
+    void hostileFiles();
     void commandLine_data();
     void commandLine();
     void optionLookalikeIsNeverAPicture();
@@ -174,6 +185,85 @@ void TstCutTool::reasonPerFile()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
     QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
+}
+
+namespace {
+
+// A deflate TIFF of any size in a few kilobytes: every strip of 64 black rows
+// points at the same compressed bytes.
+QByteArray deflateTiff(quint32 side)
+{
+    const quint32 strips = (side + 63) / 64;
+    QByteArray strip = qCompress(QByteArray(qsizetype(side) * 3 * 64, '\0')).mid(4);
+    strip.resize(strip.size() + strip.size() % 2);
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const auto u16 = [&](quint32 v) { tiff.append(char(v & 0xFF)).append(char(v >> 8 & 0xFF)); };
+    const auto u32 = [&](quint32 v) { u16(v & 0xFFFF), u16(v >> 16); };
+    // Bits per sample, strip offsets and counts follow the directory.
+    const quint32 bitsAt = 8 + 2 + 9 * 12 + 4;
+    const quint32 offsetsAt = bitsAt + 8;
+    const quint32 countsAt = offsetsAt + 4 * strips;
+    const quint32 stripAt = countsAt + 4 * strips;
+    const quint32 tags[][3] = {{256, 4, side}, {257, 4, side},     {258, 3, bitsAt},
+                               {259, 3, 8},    {262, 3, 2},        {273, 4, offsetsAt},
+                               {277, 3, 3},    {278, 4, 64},       {279, 4, countsAt}};
+    u16(9);
+    for (const auto &tag : tags) {
+        u16(tag[0]), u16(tag[1]);
+        u32(tag[0] == 258 ? 3 : tag[0] == 273 || tag[0] == 279 ? strips : 1);
+        u32(tag[2]); // a short stored in place, little-endian, is the same
+    }
+    u32(0);
+    u16(8), u16(8), u16(8), u16(0);
+    for (quint32 i = 0; i < strips; ++i)
+        u32(stripAt);
+    for (quint32 i = 0; i < strips; ++i)
+        u32(quint32(strip.size()));
+    return tiff + strip;
+}
+
+} // namespace
+
+void TstCutTool::hostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("size"); // grown to this, sparse, when not 0
+    QTest::addColumn<bool>("cut");
+    const QByteArray jpeg = readAll(data + "/picture.jpg");
+    const qsizetype scan = jpeg.indexOf("\xFF\xDA");
+    const qsizetype scanData = scan + 2 + (quint8(jpeg[scan + 2]) << 8 | quint8(jpeg[scan + 3]));
+    // Each crashed under 2 GiB or took a gigabyte, or a minute of work.
+    QTest::newRow("JPEG header, then 3 GB of nothing") << jpeg.left(scanData) << (3LL << 30) << false;
+    QTest::newRow("whole JPEG, then 3 GB of nothing") << jpeg << (3LL << 30) << true;
+    QImage bomb(16384, 8193, QImage::Format_Mono);
+    bomb.fill(0);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    bomb.save(&png, "png");
+    QTest::newRow("1-bit PNG, one row past 128 Mi pixels") << png.data() << 0LL << false;
+    QTest::newRow("30-byte lossless WebP, 16384 x 16384")
+        << QByteArray("RIFF\x16\0\0\0WEBPVP8L\x0a\0\0\0\x2f\xff\xff\xff\x0f\x88\x88\xfe\x07\0", 30) << 0LL
+        << false;
+    QTest::newRow("35-byte GIF, 16383 x 16383 screen")
+        << QByteArray("GIF89a\xff\x3f\xff\x3f\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35)
+        << 0LL << false;
+    QTest::newRow("deflate TIFF, 16383 x 16383") << deflateTiff(16383) << 0LL << false;
+}
+
+void TstCutTool::hostileFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, size);
+    QFETCH(bool, cut);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hostile"));
+    files::writeFile(path, bytes);
+    if (size)
+        QVERIFY(QFile::resize(path, size));
+    const Run run = ::cut({path}, QString(), 2LL << 30);
+    QCOMPARE(run.err, cut ? QString() : QStringLiteral("图片格式错误: ") + path + QLatin1Char('\n'));
+    QCOMPARE(run.exitCode, cut ? 0 : 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), cut ? 9 : 1);
 }
 
 void TstCutTool::commandLine_data()

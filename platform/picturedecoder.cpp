@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QThread>
+#include <QTransform>
 #include <QtEndian>
 
 #include <exception>
@@ -55,6 +56,33 @@ QImage stretchOver(const QImage &picture, QSize size, const QColor &background)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(QRect(QPoint(0, 0), size), picture);
     return image;
+}
+
+// A picture more than twice `size` both ways, brought down to `size`
+// before anything else copies it. Non-premultiplied alpha is premultiplied
+// in place first, which the smooth scaling would otherwise do in a copy.
+QImage shrunkToCover(QImage picture, QSize size)
+{
+    if (picture.width() <= size.width() * 2 || picture.height() <= size.height() * 2)
+        return picture;
+    if (picture.format() == QImage::Format_ARGB32)
+        picture.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// What Qt's readers do with a file's orientation when they turn it
+// themselves: mirror or flip, then a quarter turn.
+QImage turnedAsTagged(const QImage &stored, QImageIOHandler::Transformations turn)
+{
+    if (turn == QImageIOHandler::TransformationNone)
+        return stored;
+    if (turn == QImageIOHandler::TransformationRotate270)
+        return stored.transformed(QTransform().rotate(270));
+    const QImage mirrored = stored.mirrored(turn & QImageIOHandler::TransformationMirror,
+                                            turn & QImageIOHandler::TransformationFlip);
+    return turn & QImageIOHandler::TransformationRotate90
+               ? mirrored.transformed(QTransform().rotate(90))
+               : mirrored;
 }
 
 // The EXIF orientation a WebP file carries in its EXIF chunk, or 1. Qt's
@@ -236,7 +264,9 @@ QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor
 
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
+    // Turned here once it is small: turning makes a copy, and of a picture
+    // at the pixel bound that is another 512 MiB.
+    reader.setAutoTransform(false);
     // Qt refuses pictures above 128 MB decoded; a 48-megapixel TIFF from a
     // scanner or camera is more than that. The bound on pixels, at 4 bytes
     // each, is the most any picture may take.
@@ -251,7 +281,8 @@ QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor
 
     // Let the decoder shrink while it decodes (JPEG does this in the DCT).
     // The size asked for is in the stored orientation, before the EXIF
-    // rotation is applied.
+    // rotation is applied. Qt's PNG reader only pretends: it decodes whole
+    // and scales a copy, twice the memory of reading it plain.
     const int webpTurn = reader.format() == "webp"
                                  && reader.transformation() == QImageIOHandler::TransformationNone
                              ? webpOrientation(file)
@@ -259,15 +290,21 @@ QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor
     const QSize stored = reader.size();
     if (stored.isValid() && stored.width() > size.width() * 2
         && stored.height() > size.height() * 2
-        && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        && reader.supportsOption(QImageIOHandler::ScaledSize) && reader.format() != "png") {
         const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90)
                             || webpTurn >= 5;
         reader.setScaledSize(turned ? size.transposed() : size);
     }
 
+    const QImageIOHandler::Transformations turn = reader.transformation();
     QImage picture = reader.read();
     if (picture.isNull())
         throw PictureError();
+    picture = shrunkToCover(std::move(picture),
+                            (turn & QImageIOHandler::TransformationRotate90) || webpTurn >= 5
+                                ? size.transposed()
+                                : size);
+    picture = turnedAsTagged(picture, turn);
     picture = applyOrientation(picture, webpTurn);
     return stretchOver(picture, size, background);
 }

@@ -182,6 +182,11 @@ void TstFirstStart::firstAndLaterStarts()
     }
     QVERIFY(QFile::remove(folder + QStringLiteral("/WhatsNew.txt")));
     QVERIFY(QFile::remove(folder + QStringLiteral("/Brontel.Skin")));
+    // A link planted under a temporary name is not written through.
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("outside.txt"));
+    files::writeFile(outside, "not the program's");
+    QVERIFY(QFile::link(outside, folder + QStringLiteral("/WhatsNew.txt.part")));
     auto third = start(folder);
     QVERIFY(third);
     QTRY_VERIFY_WITH_TIMEOUT(mainShown(), 20000);
@@ -189,6 +194,8 @@ void TstFirstStart::firstAndLaterStarts()
     QCOMPARE(files::readAll(folder + QStringLiteral("/WhatsNew.txt")), resource(105));
     QCOMPARE(files::readAll(folder + QStringLiteral("/Brontel.Skin")), resource(102));
     QCOMPARE(entries(folder), allNames());
+    QVERIFY(!QFileInfo(folder + QStringLiteral("/WhatsNew.txt")).isSymLink());
+    QCOMPARE(files::readAll(outside), QByteArray("not the program's"));
     stop(*third);
 }
 

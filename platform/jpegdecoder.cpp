@@ -32,12 +32,19 @@ void onError(j_common_ptr info)
     std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
 }
 
-void onMessage(j_common_ptr, int) {}
+// Warnings (level -1: data cut short, corrupt data skipped) are counted, so
+// that a picture shown only in part can be told from a whole one.
+void onMessage(j_common_ptr info, int level)
+{
+    if (level < 0)
+        ++info->err->num_warnings;
+}
 
 struct Decoded {
     unsigned char *pixels = nullptr;
     int width = 0;
     int height = 0;
+    bool damaged = false; // libjpeg warned: what it could not read is grey
 };
 
 // Enough for the coefficients of a progressive photo of some 170 megapixels.
@@ -133,6 +140,7 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
     out->width = int(info.output_width);
     out->height = int(info.output_height);
     out->pixels = pixels;
+    out->damaged = errors.pub.num_warnings > 0;
     jpeg_destroy_decompress(&info);
     return true;
 }
@@ -341,10 +349,13 @@ QImage applyOrientation(const QImage &stored, int orientation)
     }
 }
 
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused)
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused,
+                         bool *damaged)
 {
     if (refused)
         *refused = false;
+    if (damaged)
+        *damaged = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -390,6 +401,7 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
         for (size_t b = 0; b < parts.size(); ++b) {
             joined = joined && good[b] && parts[b].width == parts[0].width;
             rows += parts[b].height;
+            decoded.damaged = decoded.damaged || parts[b].damaged;
         }
         if (joined) {
             const size_t stride = size_t(parts[0].width) * 4;
@@ -416,6 +428,8 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     }
     const QImage stored(decoded.pixels, decoded.width, decoded.height, decoded.width * 4,
                         QImage::Format_RGB32, std::free, decoded.pixels);
+    if (damaged)
+        *damaged = decoded.damaged;
     return applyOrientation(stored, header.orientation);
 }
 

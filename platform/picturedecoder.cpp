@@ -88,8 +88,11 @@ PictureError::PictureError(Cause cause)
 {
 }
 
-QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
+QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
+                           bool *damaged)
 {
+    if (damaged)
+        *damaged = false;
     using Cause = PictureError::Cause;
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
@@ -143,7 +146,7 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     // Photos are the common input and the largest: decode them shrunk, and
     // upright, in one pass.
     bool refusedJpeg = false;
-    const QImage photo = decodeJpegUpright(path, size, 0, &refusedJpeg);
+    const QImage photo = decodeJpegUpright(path, size, 0, &refusedJpeg, damaged);
     if (!photo.isNull())
         return stretchOver(photo, size, background);
     if (refusedJpeg)

@@ -1,6 +1,8 @@
 #include "platform/dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -15,6 +17,7 @@ class TestDialogs : public QObject
 private slots:
     void keysAnswerTheBox_data();
     void keysAnswerTheBox();
+    void fileDialogStartsInPicturesThenTheLastFolder();
 };
 
 void TestDialogs::keysAnswerTheBox_data()
@@ -67,6 +70,31 @@ void TestDialogs::keysAnswerTheBox()
         QCOMPARE(seen, expected);
         QCOMPARE(title, QStringLiteral("更新提示："));
     }
+}
+
+void TestDialogs::fileDialogStartsInPicturesThenTheLastFolder()
+{
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("Pictures/trip")));
+    const QString picked = home.filePath(QStringLiteral("Pictures/trip/a.png"));
+    QVERIFY(QFile(picked).open(QIODevice::WriteOnly));
+    platform::QtDialogService dialogs;
+    QStringList opened;
+    // Chosen, then cancelled, then opened once more.
+    for (const QString &answer : {picked, QString(), QString()}) {
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            opened << dialog->directory().absolutePath();
+            dialog->selectFile(answer);
+            QTest::keyClick(dialog, answer.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+        });
+        QCOMPARE(dialogs.openFileName(nullptr), answer);
+    }
+    const QString trip = home.filePath(QStringLiteral("Pictures/trip"));
+    QCOMPARE(opened, QStringList({home.filePath(QStringLiteral("Pictures")), trip, trip}));
 }
 
 QTEST_MAIN(TestDialogs)

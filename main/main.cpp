@@ -31,6 +31,10 @@ int main(int argc, char **argv)
     if (const auto status = platform::runPictureChild(argc, argv))
         return *status;
     QApplication app(argc, argv);
+    // The window class the menu entry names (StartupWMClass), whatever name
+    // the program was started by; the entry's own name for Wayland.
+    QCoreApplication::setApplicationName(QStringLiteral("Mosalune"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("mosalune"));
     platform::installFontFallbacks();
     platform::installChineseTranslations(app);
     initSupportFiles();
@@ -59,10 +63,16 @@ int main(int argc, char **argv)
     mosalune::PreUD preud(startup);
     QObject::connect(&preud, &mosalune::PreUD::showForm1, [&] {
         form = std::make_unique<mosalune::Form1>(services);
-        if (form->load())
-            form->show();
-        else
+        if (!form->load()) {
             end();
+            return;
+        }
+        form->show();
+        // A picture handed over by the file manager ("Open with", the menu
+        // entry's %f) or typed after the program's name.
+        const QStringList arguments = QCoreApplication::arguments();
+        if (arguments.size() > 1)
+            form->openPicture(arguments.at(1));
     });
     QObject::connect(&preud, &mosalune::PreUD::programEnds, end);
     preud.load();

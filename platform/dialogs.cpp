@@ -1,6 +1,9 @@
 #include "platform/dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QMessageBox>
 
@@ -46,7 +49,15 @@ int QtDialogService::msgBox(QWidget *parent, const QString &text, int style, con
 
 QString QtDialogService::openFileName(QWidget *parent)
 {
-    return QFileDialog::getOpenFileName(parent);
+    if (m_lastFolder.isEmpty() || !QFileInfo(m_lastFolder).isDir()) {
+        m_lastFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        if (!QFileInfo(m_lastFolder).isDir())
+            m_lastFolder = QDir::homePath();
+    }
+    const QString chosen = QFileDialog::getOpenFileName(parent, QString(), m_lastFolder);
+    if (!chosen.isEmpty())
+        m_lastFolder = QFileInfo(chosen).absolutePath();
+    return chosen;
 }
 
 } // namespace platform

@@ -30,9 +30,9 @@ public:
     // style is a sum of the values above (buttons + icon); returns the
     // button pressed. The text is shown exactly as given, never as markup.
     virtual int msgBox(QWidget *parent, const QString &text, int style, const QString &title) = 0;
-    // The platform's file-open dialog for one file, with no title, no filter
-    // and no initial folder. Returns the chosen path, or an empty string when
-    // the user cancelled.
+    // The platform's file-open dialog for one file, with no title and no
+    // filter. Returns the chosen path, or an empty string when the user
+    // cancelled.
     virtual QString openFileName(QWidget *parent) = 0;
 };
 
@@ -40,7 +40,12 @@ class QtDialogService : public DialogService
 {
 public:
     int msgBox(QWidget *parent, const QString &text, int style, const QString &title) override;
+    // Opens in the user's pictures folder, then where the last file of this
+    // run was chosen: never among the program's own files.
     QString openFileName(QWidget *parent) override;
+
+private:
+    QString m_lastFolder;
 };
 
 } // namespace platform

@@ -37,12 +37,19 @@ void onError(j_common_ptr info)
     std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
 }
 
-void onMessage(j_common_ptr, int) {}
+// Warnings (level -1: data cut short, corrupt data skipped) are counted, so
+// that a picture shown only in part can be told from a whole one.
+void onMessage(j_common_ptr info, int level)
+{
+    if (level < 0)
+        ++info->err->num_warnings;
+}
 
 struct Decoded {
     unsigned char *pixels = nullptr;
     int width = 0;
     int height = 0;
+    bool damaged = false; // libjpeg warned: what it could not read is grey
 };
 
 // Enough for the coefficients of a progressive photo of some 170 megapixels.
@@ -236,6 +243,7 @@ bool decode(const Input &input, bool headerOnly, int denominator, Header *header
     out->width = int(info.output_width);
     out->height = int(info.output_height);
     out->pixels = pixels;
+    out->damaged = errors.pub.num_warnings > 0;
     jpeg_destroy_decompress(&info);
     std::free(source);
     return true;
@@ -445,10 +453,13 @@ QImage applyOrientation(const QImage &stored, int orientation)
     }
 }
 
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused)
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused,
+                         bool *damaged)
 {
     if (refused)
         *refused = false;
+    if (damaged)
+        *damaged = false;
     std::FILE *const file = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!file)
         return {};
@@ -530,6 +541,7 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
         for (size_t b = 0; b < parts.size(); ++b) {
             joined = joined && good[b] && parts[b].width == parts[0].width;
             rows += parts[b].height;
+            decoded.damaged = decoded.damaged || parts[b].damaged;
         }
         if (joined) {
             const size_t stride = size_t(parts[0].width) * 4;
@@ -553,6 +565,8 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
         return refuse();
     const QImage stored(decoded.pixels, decoded.width, decoded.height, decoded.width * 4,
                         QImage::Format_RGB32, std::free, decoded.pixels);
+    if (damaged)
+        *damaged = decoded.damaged;
     return applyOrientation(stored, header.orientation);
 }
 

@@ -20,7 +20,11 @@ namespace platform {
 // into bands that are decoded side by side on up to `threads` cores (0: as
 // many as the machine has, at most 8); the result is the same, pixel for
 // pixel, as decoding it in one piece (threads = 1).
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr);
+//
+// `damaged` is set when libjpeg had to warn (the file ends early, or corrupt
+// data was skipped): the picture is shown as far as it could be read.
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr,
+                         bool *damaged = nullptr);
 
 // The bands (at most `wanted`) a JPEG is cut into for decoding side by
 // side, each a JPEG of its own; empty when the file has no restart markers

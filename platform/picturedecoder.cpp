@@ -151,10 +151,13 @@ QImage decodeWhileEventsFlow(const std::function<QImage()> &decode)
     return result;
 }
 
-QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background);
+QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background,
+                  bool *damaged);
 
-QImage loadPicture(const QString &path, QSize size, const QColor &background)
+QImage loadPicture(const QString &path, QSize size, const QColor &background, bool *damaged)
 {
+    if (damaged)
+        *damaged = false;
     using Cause = PictureError::Cause;
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
@@ -206,16 +209,18 @@ QImage loadPicture(const QString &path, QSize size, const QColor &background)
     }
 
     const QByteArray start(head, got);
-    return decodeWhileEventsFlow([&] { return loadPixels(file, start, size, background); });
+    return decodeWhileEventsFlow(
+        [&] { return loadPixels(file, start, size, background, damaged); });
 }
 
-QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background)
+QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background,
+                  bool *damaged)
 {
     const QString path = file.fileName();
     // Photos are the common input and the largest: decode them shrunk, and
     // upright, in one pass.
     bool refusedJpeg = false;
-    const QImage photo = decodeJpegUpright(path, size, 0, &refusedJpeg);
+    const QImage photo = decodeJpegUpright(path, size, 0, &refusedJpeg, damaged);
     if (!photo.isNull())
         return stretchOver(photo, size, background);
     if (refusedJpeg)
@@ -316,10 +321,11 @@ PictureError::PictureError(Cause cause)
 {
 }
 
-QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
+QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
+                           bool *damaged)
 {
     try {
-        return loadPicture(path, size, background);
+        return loadPicture(path, size, background, damaged);
     } catch (const PictureError &) {
         throw;
     } catch (...) {

@@ -36,7 +36,9 @@ inline constexpr qint64 maxPicturePixels = qint64(1) << 27;
 //
 // Reads Windows bitmaps, GIF, JPEG, PNG, icons, cursors, Windows metafiles and
 // enhanced metafiles (and whatever else Qt's image readers know), by content,
-// not by file name. Throws PictureError for anything else.
-QImage loadPictureStretched(const QString &path, QSize size, const QColor &background);
+// not by file name. Throws PictureError for anything else. A JPEG that is cut
+// short or corrupt is shown as far as it can be read, with `damaged` set.
+QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
+                           bool *damaged = nullptr);
 
 } // namespace platform

@@ -8,9 +8,12 @@
 # The programs write beside themselves (support files, updates), so they live
 # in a folder the user owns: $MOSALUNE_HOME, default ~/.local/opt/Mosalune.
 # The tools are linked into ~/.local/bin, the menu entry and icon go under
-# ~/.local/share. scripts/uninstall-user.sh removes all of it.
+# ~/.local/share. The program folder has to be empty, new, or one that this
+# script set up (it leaves a marker file there), so that
+# scripts/uninstall-user.sh never removes anything that was there before.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/program-files.sh
 
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 program_dir=${MOSALUNE_HOME:-$HOME/.local/opt/Mosalune}
@@ -21,6 +24,16 @@ build_dir=${MOSALUNE_BUILD_DIR:-build}
 case $program_dir in /*) ;; *) echo "MOSALUNE_HOME 必须是绝对路径" >&2; exit 2 ;; esac
 case $program_dir in *[\"\`\$\\%]*) echo "MOSALUNE_HOME 中不能含有 \" \` \$ \\ %" >&2; exit 2 ;; esac
 
+if [ -e "$program_dir" ] || [ -L "$program_dir" ]; then
+  is_our_folder "$program_dir" || {
+    echo "$program_dir 不是空文件夹，也不是 Mosalune 安装的文件夹，没有安装。" >&2
+    echo "请设置 MOSALUNE_HOME 为一个新的或空的文件夹（卸载时会删除其中 Mosalune 写入的文件）。" >&2
+    exit 1
+  }
+fi
+mkdir -p "$program_dir"
+printf '%s\n' "Mosalune 的程序文件夹，由 scripts/install-user.sh 建立；" \
+  "scripts/uninstall-user.sh 只删除这里 Mosalune 写入的文件。" >"$program_dir/$install_marker"
 cmake --install "$build_dir" --prefix "$program_dir"
 
 mkdir -p "$bin_dir" "$data_home/applications" "$data_home/icons/hicolor/scalable/apps"

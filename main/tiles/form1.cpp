@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMimeData>
 #include <QThread>
 #include <QScreen>
@@ -70,6 +71,7 @@ Form1::Form1(Services &services, QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/main/mosalune.svg")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(400, 322);
@@ -264,13 +266,24 @@ bool Form1::pictureLoaded() const
 
 void Form1::Command1_Click()
 {
-    // The display box is emptied before the dialog opens, whatever the user
-    // then chooses.
+    // The display box is emptied while the dialog is open. A cancelled
+    // dialog puts back what was loaded: the box never shows nothing while a
+    // picture counts as loaded, which would cut the empty box over good tiles.
+    const QImage shown = pictureLoaded() ? ui->p1->image() : QImage();
     ui->p1->setPicture(QImage());
     const QString fileName = m_services.dialogs.openFileName(this);
-    if (fileName.isEmpty())
+    if (fileName.isEmpty()) {
+        if (!shown.isNull())
+            ui->p1->drawPersistent(shown);
         return;
+    }
     loadPicture(fileName);
+}
+
+void Form1::openPicture(const QString &path)
+{
+    ui->p1->setPicture(QImage());
+    loadPicture(path);
 }
 
 void Form1::p1_OLEDragDrop(const QMimeData *data)
@@ -304,6 +317,7 @@ void Form1::loadPicture(const QString &path)
     ui->p1->drawPersistent(display);
     ui->Picture1->setPicture(ui->p1->image());
     PicFolder = tiles::pictureFolder(path);
+    PicFile = path;
 }
 
 void Form1::loadFailed()
@@ -317,6 +331,11 @@ void Form1::Command2_Click()
 {
     if (!pictureLoaded()) {
         m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
+        return;
+    }
+    if (const int tile = tiles::tileThatIsThePicture(PicFile, PicFolder)) {
+        m_services.dialogs.msgBox(this, tiles::pictureIsATileMessage(PicFile, tile),
+                                  platform::MbCritical, QStringLiteral("警告："));
         return;
     }
     WaitCursor wait;

@@ -39,12 +39,18 @@ public:
     // showing the window.
     bool load();
 
+    // Loads a picture named from outside the window (the command line, "Open
+    // with"), as a drop of that file would.
+    void openPicture(const QString &path);
+
     // Puts a downloaded "NewMSLUpdate.exe" in place of "MSLUpdate.exe" once
     // the updater's window is gone.
     void killUD();
 
     // Folder of the last loaded picture, with its trailing separator.
     QString PicFolder;
+    // The last loaded picture's own path: it must never be one of the tiles.
+    QString PicFile;
     // The character after the release page's push marker; "开" means on.
     QString PushSwitch;
     // Timer2 ticks counted while the push is on.

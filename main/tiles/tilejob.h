@@ -11,8 +11,18 @@
 namespace tiles {
 
 // Decodes the picture (no larger than the display needs) and stretches it
-// into the display box. Throws platform::PictureError.
-QImage loadDisplay(const QString &path);
+// into the display box.
+// Throws platform::PictureError. `damaged` (when given) is set when the
+// file was cut short or corrupt and only part of it could be shown.
+QImage loadDisplay(const QString &path, bool *damaged = nullptr);
+
+// The tile (1..8) whose file in `folder` is the picture itself, under any
+// name or link, or 0. Cutting it would destroy the picture with its own
+// tile, so both the window and the tool refuse before writing anything.
+int tileThatIsThePicture(const QString &picture, const QString &folder);
+
+// What the user is told when the cut is refused for that reason.
+QString pictureIsATileMessage(const QString &picture, int tile);
 
 // Cuts the display image into tiles 1..8 and writes each as
 // folder + "N.jpg". onTile sees every canvas image before it is saved. Stops

@@ -161,6 +161,12 @@ void TestPageTool::checkJson_data()
         << 1 << QJsonObject{{"files", QJsonArray()}, {"pushSwitch", "关"}, {"pushText", ""}}
         << QStringList{"version", "changeLog"};
 
+    ReleasePage titled; // what follows the first "Ver" is no version: an error for the maker
+    titled.head.replace(QStringLiteral("<title>"), QStringLiteral("<title>Ver "));
+    QTest::newRow("Ver in the title") << titled.build().toUtf8() << 1 << QJsonObject() << QStringList{"version"};
+    titled.head = ReleasePage().head, titled.version = QStringLiteral("<b>9</b>");
+    QTest::newRow("markup as version") << titled.build().toUtf8() << 1 << QJsonObject() << QStringList{"version"};
+
     QByteArray broken = editor.build().toUtf8();
     broken.replace("切图", "\xe5\x88\x87\xff\xfe");
     QTest::newRow("malformed UTF-8 in the log")

@@ -74,7 +74,7 @@ menu_round() {
     fail "$name: the new main window belongs to $(readlink "/proc/$pid/exe"), not to the installed program"
 
   local expected actual
-  expected=$(printf '%s\n' Mosalune.exe MSLUpdate.exe 帮助.txt bin bin/mosalune-cut bin/mosalune-page \
+  expected=$(printf '%s\n' .mosalune-install Mosalune.exe MSLUpdate.exe 帮助.txt bin bin/mosalune-cut bin/mosalune-page \
     "${support_files[@]}" | LC_ALL=C sort)
   actual=$(cd "$dir" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
   [ "$actual" = "$expected" ] || fail "$name: the program folder holds other files than expected: $actual"
@@ -94,6 +94,9 @@ menu_round() {
   done
   bash "$src/scripts/uninstall-user.sh" >"$work/uninstall.log" 2>&1 ||
     fail "$name: the removal failed: $(cat "$work/uninstall.log")"
+  # A file only the update brought is no name the removal knows: it stays.
+  [ "$(LC_ALL=C ls -A "$dir" | xargs)" = ".mosalune-install 帮助.txt" ] || fail "$name: the removal kept $(ls -A "$dir")"
+  rm "$dir/帮助.txt" && bash "$src/scripts/uninstall-user.sh" >"$work/uninstall.log" 2>&1 || fail "$name: second removal"
   # The menu's cache of the user's entries stays for the others, without ours.
   local left
   left=$(find "$home" -mindepth 1 ! -type d ! -path "$home/.local/share/applications/mimeinfo.cache")

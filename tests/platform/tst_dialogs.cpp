@@ -1,7 +1,9 @@
 #include "platform/dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -17,6 +19,7 @@ class TestDialogs : public QObject
 private slots:
     void keysAnswerTheBox_data();
     void keysAnswerTheBox();
+    void fileDialogStartsInPicturesThenTheLastFolder();
 };
 
 void TestDialogs::keysAnswerTheBox_data()
@@ -77,6 +80,27 @@ void TestDialogs::keysAnswerTheBox()
         QCOMPARE(title, QStringLiteral("更新提示："));
         QCOMPARE(shown, text);
     }
+}
+
+void TestDialogs::fileDialogStartsInPicturesThenTheLastFolder()
+{
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    const QString trip = home.filePath(QStringLiteral("Pictures/trip")), picked = trip + "/a.png";
+    QVERIFY(QDir().mkpath(trip) && QFile(picked).open(QIODevice::WriteOnly));
+    platform::QtDialogService dialogs;
+    QStringList opened;
+    for (const QString &answer : {picked, QString(), QString()}) { // chosen, cancelled, opened again
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            opened << dialog->directory().absolutePath();
+            dialog->selectFile(answer);
+            QTest::keyClick(dialog, answer.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+        });
+        QCOMPARE(dialogs.openFileName(nullptr), answer);
+    }
+    QCOMPARE(opened, QStringList({home.filePath(QStringLiteral("Pictures")), trip, trip}));
 }
 
 QTEST_MAIN(TestDialogs)

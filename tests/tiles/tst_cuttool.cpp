@@ -165,7 +165,7 @@ QStringList tileNames()
 
 void TstCutTool::reasonPerFile_data()
 {
-    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("path"); // %1: a folder of its own with that test picture (or picture.jpg)
     QTest::addColumn<QString>("reason");
     QTest::newRow("no such file") << data + "/no-such-file.png" << QStringLiteral("找不到文件");
     QTest::newRow("a folder") << data << QStringLiteral("这是文件夹，不是图片");
@@ -173,17 +173,24 @@ void TstCutTool::reasonPerFile_data()
     QTest::newRow("empty file") << data + "/empty.jpg" << QStringLiteral("图片格式错误");
     // Opens, but every read fails (even for root).
     QTest::newRow("unreadable") << QStringLiteral("/proc/self/mem") << QStringLiteral("无法读取文件");
+    QTest::newRow("picture named 3.jpg") << "%1/3.jpg" << QStringLiteral("图片本身就是要写入的 3.jpg，切图会覆盖它，所以没有切");
+    QTest::newRow("named 8.jpg, by a link") << "%1/link/8.jpg" << QStringLiteral("图片本身就是要写入的 8.jpg，切图会覆盖它，所以没有切");
+    QTest::newRow("JPEG cut short") << "%1/cut-short.jpg" << QStringLiteral("图片已损坏或不完整，只切了能读出的部分");
 }
 
 void TstCutTool::reasonPerFile()
 {
     QFETCH(QString, path);
     QFETCH(QString, reason);
-    QTemporaryDir good;
+    QTemporaryDir good, own;
+    const QString name = QFileInfo(path).fileName(), source = data + (QFile::exists(data + "/" + name) ? "/" + name : "/picture.jpg");
+    path = path.arg(own.path());
+    QVERIFY(QFile::link(own.path(), own.filePath("link")) && (!path.startsWith(own.path()) || QFile::copy(source, path)));
     const Run run = cut({path, copyInto(good, "picture.png")});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
     QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
+    QVERIFY(!path.startsWith(own.path()) || readAll(path) == readAll(source)); // never overwritten
 }
 
 // A deflate TIFF of any size in a few kilobytes: every strip of 64 black rows
@@ -340,16 +347,18 @@ void TstCutTool::ownFolderPerPicture()
     QTemporaryDir out;
     const QString a = copyInto(dir, "picture.png");
     const QString b = copyInto(dir, "rotated-exif.jpg");
-    const Run run = cut({"--output", out.path(), a, b});
+    const QString c = copyInto(dir, "picture.jpg"); // only its extension tells it from a
+    const Run run = cut({"--output", out.path(), a, b, c});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 
     // Each folder holds exactly what a picture cut on its own gets.
-    for (const QString &name : {QStringLiteral("picture.png"), QStringLiteral("rotated-exif.jpg")}) {
+    for (const auto &[name, folder] : {std::pair{"picture.png", "picture.png"},
+                                       {"rotated-exif.jpg", "rotated-exif"}, {"picture.jpg", "picture.jpg"}}) {
         QTemporaryDir alone;
         QCOMPARE(cut({copyInto(alone, name)}).exitCode, 0);
-        const QDir tilesDir(out.filePath(QFileInfo(name).completeBaseName()));
+        const QDir tilesDir(out.filePath(folder));
         QCOMPARE(tilesDir.entryList(QDir::Files), tileNames());
         for (const QString &tile : tileNames())
             QCOMPARE(readAll(tilesDir.filePath(tile)), readAll(alone.filePath(tile)));

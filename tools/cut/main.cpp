@@ -1,5 +1,6 @@
 // mosalune-cut: the main window's tile job for scripts and batches.
 
+#include "main/tiles/tilegeometry.h"
 #include "main/tiles/tilejob.h"
 #include "main/tiles/tilewriter.h"
 #include "platform/picturechild.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 
 #include <cstdio>
@@ -44,6 +46,8 @@ const char *const helpText =
     "选项 / Options:\n"
     "  -o, --output 文件夹  每张图片的八块写入 文件夹/<图片名>/，不写在图片旁边\n"
     "                       write each picture's tiles to DIR/<picture name>/\n"
+    "                       （几张图片只差扩展名时用完整文件名，如 文件夹/pic.webp/）\n"
+    "                       (the whole file name when only the extensions differ)\n"
     "  -h, --help           显示本说明 / show this text\n"
     "      --version        显示版本 / show the version\n"
     "  --                   其后的参数都是图片，即使以 - 开头\n"
@@ -55,13 +59,16 @@ const char *const helpText =
     "are refused before anything is written; -o gives each its own folder.\n"
     "\n"
     "不能切的图片在标准错误输出原因和路径（找不到文件、是文件夹、图片格式错误、\n"
-    "无法读取文件、无法写入文件），然后继续处理下一张。\n"
+    "无法读取文件、无法写入文件、图片本身就叫 1.jpg 到 8.jpg 之一会被覆盖），\n"
+    "然后继续处理下一张。损坏或不完整的 JPEG 照样切出能读出的部分，但也会报告。\n"
     "A picture that cannot be cut is reported on standard error with the reason\n"
     "and its path; nothing is written for it and the next picture is cut.\n"
+    "A picture that is itself one of the tile files is never cut. A damaged or\n"
+    "cut-off JPEG is cut as far as it can be read, and reported.\n"
     "\n"
     "退出码 / Exit status:\n"
     "  0  每张图片都已切好 / every picture was cut\n"
-    "  1  有图片没有切好 / some picture was not cut\n"
+    "  1  有图片没有切好或已损坏 / some picture was not cut, or was damaged\n"
     "  2  用法错误，什么也没写 / usage error, nothing written\n"
     "  3  图片会互相覆盖，什么也没写 / pictures would overwrite each other's\n"
     "     tiles, nothing written\n";
@@ -135,16 +142,43 @@ CommandLine parse(const QStringList &arguments)
     return line;
 }
 
+QString stem(const QString &picture)
+{
+    const QFileInfo info(picture);
+    const QString name = info.completeBaseName();
+    return name.isEmpty() ? info.fileName() : name;
+}
+
+// The same file however it is named, for telling two pictures apart.
+QString fileKey(const QString &picture)
+{
+    const QFileInfo info(picture);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+// Under -o, each picture's folder in DIR: its name without the extension,
+// or, when another picture of the run has that name too (pic.webp and
+// pic.heic), its whole file name, so that neither overwrites the other.
+QMap<QString, QString> folderNames(const QStringList &pictures)
+{
+    QMap<QString, QSet<QString>> byStem;
+    for (const QString &picture : pictures)
+        byStem[stem(picture)].insert(fileKey(picture));
+    QMap<QString, QString> names;
+    for (const QString &picture : pictures)
+        names[picture] =
+            byStem.value(stem(picture)).size() > 1 ? QFileInfo(picture).fileName() : stem(picture);
+    return names;
+}
+
 // The folder a picture's tiles go to, with its trailing separator.
-QString outputFolder(const QString &picture, const QString &outputRoot)
+QString outputFolder(const QString &picture, const QString &outputRoot,
+                     const QMap<QString, QString> &names)
 {
     if (outputRoot.isEmpty())
         return tiles::pictureFolder(picture);
-    const QFileInfo info(picture);
-    QString name = info.completeBaseName();
-    if (name.isEmpty())
-        name = info.fileName();
-    return QDir(outputRoot).filePath(name) + QLatin1Char('/');
+    return QDir(outputRoot).filePath(names.value(picture, stem(picture))) + QLatin1Char('/');
 }
 
 // The same folder however it is spelled, for telling whether two pictures'
@@ -158,7 +192,8 @@ QString folderKey(const QString &folder)
 
 // Pictures whose tiles would land in one folder, grouped by that folder.
 // Only files that exist count; the others are reported one by one later.
-QList<QStringList> overwritingGroups(const QStringList &pictures, const QString &outputRoot)
+QList<QStringList> overwritingGroups(const QStringList &pictures, const QString &outputRoot,
+                                     const QMap<QString, QString> &names)
 {
     QMap<QString, QStringList> byFolder;
     QMap<QString, QStringList> seen;
@@ -166,8 +201,8 @@ QList<QStringList> overwritingGroups(const QStringList &pictures, const QString 
         const QFileInfo info(picture);
         if (!info.isFile())
             continue;
-        const QString key = folderKey(outputFolder(picture, outputRoot));
-        const QString same = info.canonicalFilePath();
+        const QString key = folderKey(outputFolder(picture, outputRoot, names));
+        const QString same = fileKey(picture);
         // One picture named twice writes the same tiles twice; no harm.
         if (seen[key].contains(same))
             continue;
@@ -212,17 +247,22 @@ int main(int argc, char **argv)
         return UsageError;
     }
 
-    const QList<QStringList> groups = overwritingGroups(line.pictures, line.outputRoot);
+    const QMap<QString, QString> names = folderNames(line.pictures);
+    const QList<QStringList> groups = overwritingGroups(line.pictures, line.outputRoot, names);
     if (!groups.isEmpty()) {
         QString text = QStringLiteral("mosalune-cut: 这些图片的 1.jpg 到 8.jpg 会写入同一个文件夹，"
                                       "互相覆盖，所以什么也没写：\n");
         for (const QStringList &group : groups) {
             text += QStringLiteral("  %1\n").arg(QDir::toNativeSeparators(
-                folderKey(outputFolder(group.first(), line.outputRoot))));
+                folderKey(outputFolder(group.first(), line.outputRoot, names))));
             for (const QString &picture : group)
                 text += QStringLiteral("    %1\n").arg(picture);
         }
-        text += QStringLiteral("请用 -o 文件夹 让每张图片写入各自的文件夹。\n");
+        // Under -o only pictures of one file name are left to meet.
+        text += line.outputRoot.isEmpty()
+                    ? QStringLiteral("请用 -o 文件夹 让每张图片写入各自的文件夹。\n")
+                    : QStringLiteral("这些图片的文件名相同，请把其中的图片改名，"
+                                     "或分几次切到不同的 -o 文件夹。\n");
         print(stderr, text);
         return WouldOverwrite;
     }
@@ -235,9 +275,17 @@ int main(int argc, char **argv)
 
     int status = AllCut;
     for (const QString &path : line.pictures) {
+        const QString folder = outputFolder(path, line.outputRoot, names);
+        if (const int tile = tiles::tileThatIsThePicture(path, folder)) {
+            print(stderr, QStringLiteral("图片本身就是要写入的 %1，切图会覆盖它，所以没有切: %2\n")
+                              .arg(tiles::tileFileName(tile), path));
+            status = SomeNotCut;
+            continue;
+        }
         QImage display;
+        bool damaged = false;
         try {
-            display = tiles::loadDisplay(path);
+            display = tiles::loadDisplay(path, &damaged);
         } catch (const platform::PictureError &error) {
             print(stderr, QStringLiteral("%1: %2\n").arg(reason(error.cause()), path));
             status = SomeNotCut;
@@ -248,7 +296,12 @@ int main(int argc, char **argv)
             status = SomeNotCut;
             continue;
         }
-        const QString folder = outputFolder(path, line.outputRoot);
+        // Cut all the same, as a viewer shows it, but not called a success:
+        // the grey part is the file's fault, not the picture's.
+        if (damaged) {
+            print(stderr, QStringLiteral("图片已损坏或不完整，只切了能读出的部分: %1\n").arg(path));
+            status = SomeNotCut;
+        }
         if (!line.outputRoot.isEmpty() && !QDir().mkpath(folder)) {
             print(stderr, QStringLiteral("无法创建文件夹: %1\n").arg(QDir::toNativeSeparators(folder)));
             status = SomeNotCut;

@@ -64,6 +64,19 @@ PageReport checkPage(const QString &page)
 {
     PageReport report;
     report.versionError = attempt([&] { report.version = common::PageVersion(page); });
+    // The programs compare whatever follows "Ver"; the maker is told when
+    // that is not a version at all (an earlier "Ver" in the title or a font
+    // name, markup, a space), before every user is asked to update to it.
+    static const QRegularExpression wellFormed(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d$"));
+    if (report.version && !wellFormed.match(*report.version).hasMatch()) {
+        report.versionError = Failure{
+            QStringLiteral("NN.NN.NN"),
+            QStringLiteral("“Ver”后面读到的是“%1”，不是版本号。“Ver”后面应紧跟 8 个字符的版本号"
+                           "（如 13.04.21），中间不能有空格、冒号或标记，页面中也不能更早出现"
+                           "“Ver”（如标题或字体名 Verdana）。")
+                .arg(*report.version)};
+        report.version.reset();
+    }
     report.changeLogError = attempt([&] {
         report.changeLog = common::NoticeLogText(common::ChangeLogSection(page));
     });
@@ -94,11 +107,6 @@ QString reportText(const PageReport &report, const QString &ownVersion)
         out += *report.version == ownVersion
                    ? QStringLiteral("  与本程序的版本 %1 相同：启动时不提示更新。\n").arg(ownVersion)
                    : QStringLiteral("  与本程序的版本 %1 不同：启动时会提示更新。\n").arg(ownVersion);
-        static const QRegularExpression wellFormed(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d$"));
-        if (!wellFormed.match(*report.version).hasMatch())
-            out += QStringLiteral("  注意：这不像版本号。“Ver”后面应紧跟 8 个字符的版本号"
-                                  "（如 13.04.21），中间不能有空格或冒号，"
-                                  "页面中也不能更早出现“Ver”（如字体名 Verdana）。\n");
     } else {
         out += failureLine(QStringLiteral("版本"), *report.versionError);
     }

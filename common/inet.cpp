@@ -7,7 +7,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
-#include <QHash>
 #include <QPointer>
 #include <QFile>
 #include <QFileInfo>
@@ -478,7 +477,7 @@ public:
     qint64 floorBytes = 1024;
     int floorWindowMs = 60000;
     qint64 diskReserve = 64 * 1024 * 1024;
-    bool giveUpAfterTimeout = false;
+    bool timedOut = false;
     QString folder;
     QThread *thread = nullptr;
     InetWorker *worker = nullptr;
@@ -513,26 +512,6 @@ void InetPrivate::post(std::function<void()> task)
 
 namespace {
 
-// Servers whose blocking fetch timed out lately, by scheme, host and port.
-struct RecentTimeouts {
-    std::mutex mutex;
-    QHash<QString, QDeadlineTimer> until;
-};
-RecentTimeouts &recentTimeouts()
-{
-    static RecentTimeouts recent;
-    return recent;
-}
-constexpr int kRecentTimeoutMs = 60000;
-
-QString serverKey(const QString &address)
-{
-    const QUrl url(address.trimmed(), QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    return scheme + QLatin1Char('/') + url.host().toLower() + QLatin1Char('/')
-        + QString::number(url.port(scheme == u"https" ? 443 : 80));
-}
-
 // Blocking waits under way on this thread. While there is one, the reports
 // of every control's downloads on this thread are held here and delivered,
 // in order, after the outermost wait.
@@ -561,17 +540,6 @@ void releaseHeldReports()
 
 QByteArray InetPrivate::fetchBlocking(const QString &address)
 {
-    const QString server = serverKey(address);
-    if (giveUpAfterTimeout) {
-        RecentTimeouts &recent = recentTimeouts();
-        std::lock_guard<std::mutex> lock(recent.mutex);
-        const auto it = recent.until.constFind(server);
-        if (it != recent.until.constEnd() && !it->hasExpired()) {
-            lastError = QStringLiteral("请求超时");
-            throw TransferError(lastError);
-        }
-    }
-
     struct Waiter {
         std::mutex mutex;
         std::condition_variable woken;
@@ -629,11 +597,7 @@ QByteArray InetPrivate::fetchBlocking(const QString &address)
         result.error = QStringLiteral("请求超时");
         result.timedOut = true;
     }
-    if (result.timedOut) {
-        RecentTimeouts &recent = recentTimeouts();
-        std::lock_guard<std::mutex> guard(recent.mutex);
-        recent.until.insert(server, QDeadlineTimer(kRecentTimeoutMs));
-    }
+    timedOut = result.timedOut;
     if (!result.ok) {
         lastError = result.error;
         throw TransferError(lastError);
@@ -657,6 +621,7 @@ void InetPrivate::finishExecute(quint64 id, TransferResult result)
         lastError.clear();
     } else {
         lastError = result.error;
+        timedOut = result.timedOut;
     }
     emit q->StateChanged(result.ok ? Inet::icResponseCompleted : Inet::icError);
 }
@@ -716,9 +681,9 @@ void Inet::setDiskReserve(qint64 bytes)
     d->diskReserve = qMax<qint64>(0, bytes);
 }
 
-void Inet::setGiveUpAfterTimeout(bool giveUp)
+bool Inet::timedOut() const
 {
-    d->giveUpAfterTimeout = giveUp;
+    return d->timedOut;
 }
 
 QString Inet::OpenURL(const QString &address)
@@ -741,6 +706,7 @@ void Inet::Execute(const QString &address, const QString &operation)
     }
     d->dropBody();
     d->lastError.clear();
+    d->timedOut = false;
     d->progress = std::make_shared<TransferProgress>();
 
     TransferOrder order;

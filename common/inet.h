@@ -52,10 +52,6 @@ public:
     // disk only up to this much free space (64 MiB by default); past that
     // it fails.
     void setDiskReserve(qint64 bytes);
-    // When set, a blocking fetch from a server (scheme, host and port) whose
-    // blocking fetch timed out in the last minute fails at once with the
-    // time-out, instead of waiting for it again.
-    void setGiveUpAfterTimeout(bool giveUp);
 
     // The most a blocking fetch accepts. A release or share page is a few KB;
     // a body beyond this is refused rather than read into memory without end.
@@ -96,6 +92,8 @@ public:
     // blocking calls, the reason behind icError for Execute); empty after a
     // success.
     QString lastError() const;
+    // Whether the last request failed by its time-out; false otherwise.
+    bool timedOut() const;
 
     // Where Execute puts its temporary body file; put it beside the target so
     // that takeBodyFile can rename it into place.

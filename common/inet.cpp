@@ -171,6 +171,8 @@ size_t Transfer::bodyCallback(char *data, size_t size, size_t count, void *self)
 // A false return stops the request; m_failure or m_redirectTo says why.
 bool Transfer::onHeaderLine(const QByteArray &line)
 {
+    if (m_headersDone)
+        return true; // a chunked body's trailers: nothing we read
     const QByteArray text = line.trimmed();
     if (text.startsWith("HTTP/")) {
         // Every response head starts over, an interim 100 too.

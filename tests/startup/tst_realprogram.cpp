@@ -245,7 +245,8 @@ void TstRealProgram::stalledPageOpensTheMainWindowInTime()
     QCOMPARE(paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))), 0);
     x.run(QStringLiteral("xdotool"), {QStringLiteral("windowmap"), QStringLiteral("--sync"), id});
     QTRY_VERIFY_WITH_TIMEOUT(paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))) > 500, 2000);
-    QVERIFY2(clock.elapsed() < 10000, "the page fetch was over before the window was looked at");
+    QVERIFY2(!x.topLevel(mainTitle, QSize(400, 322)).has_value() && x.topLevel(QStringLiteral("自动更新")),
+             "the page fetch was over before the window was looked at");
 
     QTRY_VERIFY_WITH_TIMEOUT(x.topLevel(mainTitle, QSize(400, 322)).has_value(), 30000);
     QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));

@@ -3,41 +3,66 @@
 #include "common/fspath.h"
 #include "common/inet_p.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
+#include <QPointer>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
+
+#include <curl/curl.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace common {
 
 namespace {
 
-// How much of a download the network stack may hold before we have written it
-// out, and the block we move it in: together they bound the memory a download
-// takes, whatever its size.
-constexpr qint64 kReplyBufferSize = 1024 * 1024;
+// The block libcurl hands us at a time: with the body's file or page it
+// bounds the memory a transfer takes, whatever its size.
+constexpr long kReceiveBlock = 64 * 1024;
 constexpr qsizetype kCopyBlock = 256 * 1024;
 constexpr int kMaxRedirects = 10;
+// How long the network thread sleeps in libcurl between looks at the clock
+// and at new orders.
+constexpr int kPollMs = 10;
 
 // The blocking caller waits this much longer than the time-out before it
 // gives up on the network thread, which should have answered long before.
 constexpr int kCallerGraceMs = 10000;
 
-
 bool isSuccess(int status)
 {
     return status >= 200 && status <= 299;
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool isWeb(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
+}
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 } // namespace
@@ -51,15 +76,20 @@ Transfer::Transfer(InetWorker *worker, TransferOrder order)
 
 Transfer::~Transfer()
 {
+    dropHandle();
+    curl_slist_free_all(m_requestHeaders);
+    if (m_file && m_file->isOpen() && !m_done) {
+        m_file->close();
+        m_file->remove();
+    }
     delete m_file;
 }
 
-void Transfer::begin(QNetworkAccessManager *manager)
+void Transfer::begin()
 {
+    m_startedMs = m_lastActivityMs = m_worker->m_clock.elapsed();
     const QUrl url(m_order.address.trimmed(), QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty()
-        || (scheme != u"http" && scheme != u"https"))
+    if (!isWeb(url))
         return fail(QStringLiteral("网址无效：%1").arg(m_order.address));
     if (m_order.operation.compare(u"get", Qt::CaseInsensitive) != 0)
         return fail(QStringLiteral("不支持的操作：%1").arg(m_order.operation));
@@ -70,132 +100,222 @@ void Transfer::begin(QNetworkAccessManager *manager)
         m_file->setAutoRemove(false);
         if (!m_file->open())
             return fail(QStringLiteral("无法创建下载文件：%1").arg(m_file->errorString()));
-        m_buffer.resize(kCopyBlock);
     }
-
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
     // Callers read Content-Length as the length of the body they get, which
     // only holds when the body travels uncompressed.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Mosalune"));
+    m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
+    if (!request(url))
+        fail(QStringLiteral("无法连接服务器"));
+}
 
-    m_timer = new QTimer(this);
-    m_timer->setSingleShot(true);
-    m_timer->setInterval(qMax(1, m_order.timeoutMs));
-    connect(m_timer, &QTimer::timeout, this, &Transfer::onTimeout);
+// One GET of url on a fresh handle; redirects are followed here rather than
+// by libcurl, so that each hop is checked (never from https down to http).
+bool Transfer::request(QUrl url)
+{
+    dropHandle();
+    m_url = url;
+    m_status = 0;
+    m_headersDone = false;
+    m_headers.clear();
+    m_redirectTo.clear();
+    m_announced = -1;
+    m_bound = -1;
+    m_easy = curl_easy_init();
+    if (!m_easy)
+        return false;
+    const QByteArray encoded = url.toEncoded();
+    curl_easy_setopt(m_easy, CURLOPT_URL, encoded.constData());
+    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_PROXY, ""); // no proxy from the environment
+    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, "Mosalune");
+    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_requestHeaders);
+    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kReceiveBlock);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Transfer::headerCallback);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Transfer::bodyCallback);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_PRIVATE, this);
+    return curl_multi_add_handle(m_worker->m_multi, m_easy) == CURLM_OK;
+}
 
-    m_reply = manager->get(request);
-    m_reply->setParent(this);
-    if (m_order.toFile)
-        m_reply->setReadBufferSize(kReplyBufferSize);
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &Transfer::onMetaData);
-    connect(m_reply, &QNetworkReply::readyRead, this, &Transfer::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &Transfer::onFinished);
-    if (m_order.toFile)
-        connect(m_reply, &QNetworkReply::redirected, m_timer, qOverload<>(&QTimer::start));
-    m_timer->start();
+void Transfer::dropHandle()
+{
+    if (m_easy) {
+        curl_multi_remove_handle(m_worker->m_multi, m_easy);
+        curl_easy_cleanup(m_easy);
+        m_easy = nullptr;
+    }
 }
 
 void Transfer::cancel()
 {
     m_cancelled = true;
-    if (m_reply && !m_reply->isFinished())
-        m_reply->abort();
     if (!m_done)
         complete(TransferResult());
 }
 
-void Transfer::onMetaData()
+size_t Transfer::headerCallback(char *data, size_t size, size_t count, void *self)
 {
-    if (m_order.toFile)
-        m_timer->start();
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 400) {
-        // The body of an error page is of no use to anybody: it is skipped
-        // rather than kept. (Aborting here races with Qt's own end of the
-        // reply, which then reports its error twice.)
-        m_rejected = true;
-        return;
+    const size_t n = size * count;
+    return static_cast<Transfer *>(self)->onHeaderLine(QByteArray(data, qsizetype(n))) ? n : 0;
+}
+
+size_t Transfer::bodyCallback(char *data, size_t size, size_t count, void *self)
+{
+    const size_t n = size * count;
+    return static_cast<Transfer *>(self)->onReadyRead(data, qint64(n)) ? n : 0;
+}
+
+// A false return stops the request; m_failure or m_redirectTo says why.
+bool Transfer::onHeaderLine(const QByteArray &line)
+{
+    if (m_headersDone)
+        return true; // a chunked body's trailers: nothing we read
+    const QByteArray text = line.trimmed();
+    if (text.startsWith("HTTP/")) {
+        // Every response head starts over, an interim 100 too.
+        m_headers.clear();
+        m_status = text.split(' ').value(1).toInt();
+        return true;
     }
+    if (!text.isEmpty()) {
+        const qsizetype colon = text.indexOf(':');
+        if (colon > 0)
+            m_headers.append({text.left(colon).trimmed(), text.mid(colon + 1).trimmed()});
+        return true;
+    }
+    if (m_status >= 100 && m_status < 200)
+        return true;
+    return onHeadersDone();
+}
+
+QByteArray Transfer::header(const QByteArray &name) const
+{
+    for (const auto &pair : m_headers)
+        if (pair.first.compare(name, Qt::CaseInsensitive) == 0)
+            return pair.second;
+    return QByteArray();
+}
+
+bool Transfer::onHeadersDone()
+{
+    m_headersDone = true;
+    m_lastActivityMs = m_worker->m_clock.elapsed();
+    const QByteArray location = header("Location");
+    if (isRedirect(m_status) && !location.isEmpty()) {
+        const QUrl next = m_url.resolved(QUrl(QString::fromUtf8(location), QUrl::TolerantMode));
+        if (!isWeb(next))
+            return stop(QStringLiteral("网址无效：%1").arg(next.toString()));
+        if (m_url.scheme().compare(u"https", Qt::CaseInsensitive) == 0
+            && next.scheme().compare(u"https", Qt::CaseInsensitive) != 0)
+            return stop(QStringLiteral("服务器要求转到不安全的地址"));
+        if (++m_redirects > kMaxRedirects)
+            return stop(QStringLiteral("重定向次数过多"));
+        m_redirectTo = next;
+        return false;
+    }
+    // The body of an error page is of no use to anybody.
+    if (!isSuccess(m_status))
+        return stop(QStringLiteral("服务器返回错误 %1").arg(m_status));
+
+    // A chunked body that also announces a length is held to it as well.
     bool known = false;
-    const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&known);
-    const bool chunked = m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    m_order.progress->total = (known && !chunked && length >= 0) ? length : -1;
-    if (m_order.maxBody >= 0 && m_order.progress->total > m_order.maxBody)
-        refuseTooLarge();
-}
-
-// Stops a body kept in memory that has outgrown what the caller accepts.
-void Transfer::refuseTooLarge()
-{
-    m_body.clear();
-    fail(QStringLiteral("服务器返回的内容过大（超过 %1 MB）").arg(m_order.maxBody / (1024 * 1024)));
-    if (m_reply)
-        m_reply->abort();
-}
-
-void Transfer::onReadyRead()
-{
-    if (m_done || !m_reply->isOpen())
-        return;
-    if (m_rejected) {
-        m_reply->skip(m_reply->bytesAvailable());
-        return;
+    const qint64 length = header("Content-Length").toLongLong(&known);
+    m_announced = (known && length >= 0) ? length : -1;
+    m_order.progress->total = m_announced;
+    if (m_order.maxBody >= 0 && m_announced > m_order.maxBody)
+        return stop(QStringLiteral("服务器返回的内容过大（超过 %1 MB）").arg(m_order.maxBody / (1024 * 1024)));
+    if (m_file && m_announced < 0) {
+        // Without a length nothing says when the body ends: it may take the
+        // disk's free space, less a reserve for everything else.
+        const QStorageInfo disk(QFileInfo(m_file->fileName()).absolutePath());
+        m_bound = qMax<qint64>(0, disk.bytesAvailable() - m_order.diskReserve);
     }
-    if (!m_order.toFile) {
-        if (m_order.maxBody >= 0 && m_body.size() + m_reply->bytesAvailable() > m_order.maxBody)
-            return refuseTooLarge();
-        m_body += m_reply->readAll();
-        m_received = m_body.size();
-    } else {
-        m_timer->start();
-        for (;;) {
-            const qint64 n = m_reply->read(m_buffer.data(), m_buffer.size());
-            if (n <= 0)
-                break;
-            if (m_file->write(m_buffer.constData(), n) != n) {
-                m_writeFailed = true;
-                m_reply->abort();
-                return;
-            }
-            m_received += n;
+    m_windowStartMs = m_lastActivityMs;
+    m_windowBytes = 0;
+    return true;
+}
+
+bool Transfer::onReadyRead(const char *data, qint64 n)
+{
+    if (m_done)
+        return false;
+    // Whatever else a server sends, the body never grows past what it
+    // announced, what a page may hold, or what the disk can take.
+    if (m_announced >= 0 && m_received + n > m_announced)
+        return stop(QStringLiteral("服务器发送的数据多于它声明的长度"));
+    if (m_order.maxBody >= 0 && m_received + n > m_order.maxBody)
+        return stop(QStringLiteral("服务器返回的内容过大（超过 %1 MB）").arg(m_order.maxBody / (1024 * 1024)));
+    if (m_bound >= 0 && m_received + n > m_bound)
+        return stop(QStringLiteral("下载的内容超出磁盘的可用空间"));
+    if (m_file) {
+        if (m_file->write(data, n) != n) {
+            m_writeFailed = true;
+            return false;
         }
+    } else {
+        m_body.append(data, n);
     }
+    m_received += n;
+    m_windowBytes += n;
+    m_lastActivityMs = m_worker->m_clock.elapsed();
     m_order.progress->received = m_received;
     if (m_order.onProgress && !m_order.progress->reportQueued.exchange(true))
         m_order.onProgress();
+    return true;
 }
 
-void Transfer::onTimeout()
+bool Transfer::stop(const QString &message)
 {
-    m_timedOut = true;
-    if (m_reply)
-        m_reply->abort();
+    m_failure = message;
+    m_body.clear();
+    return false;
 }
 
-void Transfer::onFinished()
+void Transfer::check(qint64 nowMs)
 {
     if (m_done)
         return;
-    if (m_cancelled)
-        return complete(TransferResult());
-    onReadyRead(); // whatever arrived together with the end
+    // A page must be complete within the time-out; a download only must
+    // never stall that long, and must keep above the floor over each window
+    // (a byte now and then does not keep it alive).
+    const qint64 since = m_order.toFile ? m_lastActivityMs : m_startedMs;
+    if (nowMs - since > m_order.timeoutMs) {
+        m_timedOut = true;
+        return fail(QStringLiteral("请求超时"));
+    }
+    if (m_order.toFile && m_windowStartMs >= 0 && nowMs - m_windowStartMs >= m_order.floorWindowMs) {
+        if (m_windowBytes < m_order.floorBytes)
+            return fail(QStringLiteral("下载速度过慢（%1 秒内不足 %2 字节）")
+                            .arg(m_order.floorWindowMs / 1000.0)
+                            .arg(m_order.floorBytes));
+        m_windowStartMs = nowMs;
+        m_windowBytes = 0;
+    }
+}
+
+void Transfer::onCurlDone(int code)
+{
     if (m_done)
         return;
-    const QString failure = failureOf();
+    if (m_redirectTo.isValid() && m_failure.isEmpty() && !m_writeFailed) {
+        m_lastActivityMs = m_worker->m_clock.elapsed();
+        if (!request(m_redirectTo))
+            fail(QStringLiteral("无法连接服务器"));
+        return;
+    }
+    const QString failure = failureOf(code);
     if (!failure.isEmpty())
         return fail(failure);
 
     TransferResult result;
     result.ok = true;
-    result.headers = m_reply->rawHeaderPairs();
+    result.headers = m_headers;
     if (m_file) {
-        if (!m_file->flush()) {
+        if (!m_file->flush())
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
-        }
         result.bodyPath = m_file->fileName();
         m_file->close();
     } else {
@@ -205,53 +325,37 @@ void Transfer::onFinished()
 }
 
 // Empty when the response arrived whole and successful.
-QString Transfer::failureOf() const
+QString Transfer::failureOf(int code) const
 {
-    if (m_timedOut)
-        return QStringLiteral("请求超时");
+    if (!m_failure.isEmpty())
+        return m_failure;
     if (m_writeFailed)
         return QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString());
-
-    const QNetworkReply::NetworkError error = m_reply->error();
-    switch (error) {
-    case QNetworkReply::TooManyRedirectsError:
-        return QStringLiteral("重定向次数过多");
-    case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("服务器要求转到不安全的地址");
-    case QNetworkReply::SslHandshakeFailedError:
+    switch (code) {
+    case CURLE_OK:
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_USE_SSL_FAILED:
         return QStringLiteral("无法建立安全连接");
     default:
-        break;
-    }
-
-    const QVariant statusValue = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!statusValue.isValid()) {
-        // No response head arrived at all.
-        switch (error) {
-        case QNetworkReply::RemoteHostClosedError:
-            return QStringLiteral("服务器中断了连接");
-        case QNetworkReply::ProtocolUnknownError:
-            return QStringLiteral("网址无效：%1").arg(m_order.address);
-        default:
+        if (!m_headersDone) {
+            // No response head arrived at all.
+            if (code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR)
+                return QStringLiteral("服务器中断了连接");
             return QStringLiteral("无法连接服务器");
         }
-    }
-    const int status = statusValue.toInt();
-    if (!isSuccess(status))
-        return QStringLiteral("服务器返回错误 %1").arg(status);
-    if (error != QNetworkReply::NoError)
+        // A reset, a chunked body without its closing chunk, a body shorter
+        // than announced: the server stopped before the end of the body.
         return QStringLiteral("数据不完整");
-
-    bool known = false;
-    const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&known);
-    const bool chunked = m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
-    // A chunked body announces no length to hold it against. When its
-    // connection ends before the closing empty chunk (closed in order or
-    // reset), Qt sometimes reports an error, which has failed above, and
-    // sometimes takes the end of the connection for the end of the body; it
-    // does not tell us whether the closing chunk came, so such a body can
-    // pass here as whole.
-    if (known && !chunked && m_received < length)
+    }
+    if (!m_headersDone || !isSuccess(m_status))
+        return QStringLiteral("服务器中断了连接");
+    if (m_announced >= 0 && m_received != m_announced)
         return QStringLiteral("数据不完整");
     return QString();
 }
@@ -260,43 +364,86 @@ void Transfer::fail(const QString &message)
 {
     TransferResult result;
     result.error = message;
+    result.timedOut = m_timedOut;
     complete(std::move(result));
 }
 
 void Transfer::complete(TransferResult result)
 {
     m_done = true;
-    if (m_timer)
-        m_timer->stop();
+    dropHandle();
     if (m_file && (!result.ok || m_cancelled)) {
         m_file->close();
         m_file->remove();
     }
-    if (m_reply)
-        m_reply->disconnect(this);
     const std::function<void(TransferResult)> onDone = std::move(m_order.onDone);
-    m_worker->forget(m_order.id);
-    deleteLater();
     if (!m_cancelled && onDone)
         onDone(std::move(result));
+}
+
+InetWorker::InetWorker()
+{
+    initCurlOnce();
+    m_clock.start();
 }
 
 InetWorker::~InetWorker()
 {
     cancelAll();
+    m_transfers.clear();
+    if (m_multi)
+        curl_multi_cleanup(m_multi);
 }
 
 void InetWorker::start(TransferOrder order)
 {
-    if (!m_manager) {
-        m_manager = new QNetworkAccessManager(this);
-        m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    if (!m_multi) {
+        m_multi = curl_multi_init();
+        m_pump = new QTimer(this);
+        m_pump->setInterval(0);
+        connect(m_pump, &QTimer::timeout, this, &InetWorker::pump);
     }
     const quint64 id = order.id;
-    auto *transfer = new Transfer(this, std::move(order));
-    transfer->setParent(this);
-    m_transfers[id] = transfer;
-    transfer->begin(m_manager);
+    auto transfer = std::make_unique<Transfer>(this, std::move(order));
+    Transfer *t = transfer.get();
+    m_transfers[id] = std::move(transfer);
+    t->begin();
+    reap();
+    if (!m_transfers.empty())
+        m_pump->start();
+}
+
+// One turn: wait a little for the sockets, move the data, look at the clock.
+void InetWorker::pump()
+{
+    int running = 0;
+    curl_multi_poll(m_multi, nullptr, 0, kPollMs, nullptr);
+    curl_multi_perform(m_multi, &running);
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        Transfer *transfer = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char **>(&transfer));
+        if (transfer)
+            transfer->onCurlDone(message->data.result);
+    }
+    const qint64 now = m_clock.elapsed();
+    for (auto &entry : m_transfers)
+        entry.second->check(now);
+    reap();
+}
+
+void InetWorker::reap()
+{
+    for (auto it = m_transfers.begin(); it != m_transfers.end();) {
+        if (it->second->isDone())
+            it = m_transfers.erase(it);
+        else
+            ++it;
+    }
+    if (m_transfers.empty() && m_pump)
+        m_pump->stop();
 }
 
 void InetWorker::cancel(quint64 id)
@@ -304,12 +451,14 @@ void InetWorker::cancel(quint64 id)
     const auto it = m_transfers.find(id);
     if (it != m_transfers.end())
         it->second->cancel();
+    reap();
 }
 
 void InetWorker::cancelAll()
 {
-    while (!m_transfers.empty())
-        m_transfers.begin()->second->cancel();
+    for (auto &entry : m_transfers)
+        entry.second->cancel();
+    reap();
 }
 
 // ----------------------------------------------------------------- caller side
@@ -327,6 +476,10 @@ public:
 
     Inet *q;
     int timeoutMs = 60000;
+    qint64 floorBytes = 1024;
+    int floorWindowMs = 60000;
+    qint64 diskReserve = 64 * 1024 * 1024;
+    bool timedOut = false;
     QString folder;
     QThread *thread = nullptr;
     InetWorker *worker = nullptr;
@@ -359,10 +512,36 @@ void InetPrivate::post(std::function<void()> task)
     QMetaObject::invokeMethod(worker, std::move(task), Qt::QueuedConnection);
 }
 
+namespace {
+
+// Blocking waits under way on this thread. While there is one, the reports
+// of every control's downloads on this thread are held here and delivered,
+// in order, after the outermost wait.
+thread_local int t_blockingWaits = 0;
+thread_local std::vector<std::pair<QPointer<QObject>, std::function<void()>>> t_heldReports;
+
+void deliverOrHold(QObject *context, std::function<void()> report)
+{
+    if (t_blockingWaits > 0)
+        t_heldReports.emplace_back(context, std::move(report));
+    else
+        report();
+}
+
+void releaseHeldReports()
+{
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> held;
+    held.swap(t_heldReports);
+    for (auto &entry : held) {
+        if (entry.first)
+            QMetaObject::invokeMethod(entry.first.data(), std::move(entry.second), Qt::QueuedConnection);
+    }
+}
+
+} // namespace
+
 QByteArray InetPrivate::fetchBlocking(const QString &address)
 {
-    // The caller sleeps on a condition variable rather than in an event loop,
-    // so nothing else of the program gets to run until the fetch is over.
     struct Waiter {
         std::mutex mutex;
         std::condition_variable woken;
@@ -387,22 +566,46 @@ QByteArray InetPrivate::fetchBlocking(const QString &address)
     InetWorker *w = (ensureWorker(), worker);
     post([w, order]() mutable { w->start(std::move(order)); });
 
+    // On the program's main thread the windows go on painting while we wait:
+    // window-system events other than input, and posted events (the repaints
+    // among them), are handled; timers, input and socket notifiers are not,
+    // and downloads' reports are held, so no tick, click or transfer handler
+    // of the program runs before the fetch returns. Elsewhere the caller just
+    // sleeps.
+    const QCoreApplication *app = QCoreApplication::instance();
+    const bool paint = app && QThread::currentThread() == app->thread();
+    const QDeadlineTimer deadline(qint64(timeoutMs) + kCallerGraceMs);
+    ++t_blockingWaits;
     std::unique_lock<std::mutex> lock(waiter->mutex);
-    const bool answered = waiter->woken.wait_for(
-        lock, std::chrono::milliseconds(qint64(timeoutMs) + kCallerGraceMs),
-        [&waiter] { return waiter->done; });
-    if (!answered) {
-        lock.unlock();
-        post([w, id] { w->cancel(id); });
-        lastError = QStringLiteral("请求超时");
-        throw TransferError(lastError);
+    while (!waiter->done && !deadline.hasExpired()) {
+        if (paint) {
+            lock.unlock();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents
+                                            | QEventLoop::ExcludeSocketNotifiers
+                                            | QEventLoop::X11ExcludeTimers);
+            lock.lock();
+        }
+        const qint64 nap = paint ? 15 : qMax<qint64>(1, deadline.remainingTime());
+        waiter->woken.wait_for(lock, std::chrono::milliseconds(nap), [&waiter] { return waiter->done; });
     }
-    if (!waiter->result.ok) {
-        lastError = waiter->result.error;
+    const bool answered = waiter->done;
+    TransferResult result = std::move(waiter->result);
+    lock.unlock();
+    if (--t_blockingWaits == 0)
+        releaseHeldReports();
+
+    if (!answered) {
+        post([w, id] { w->cancel(id); });
+        result.error = QStringLiteral("请求超时");
+        result.timedOut = true;
+    }
+    timedOut = result.timedOut;
+    if (!result.ok) {
+        lastError = result.error;
         throw TransferError(lastError);
     }
     lastError.clear();
-    return std::move(waiter->result.body);
+    return std::move(result.body);
 }
 
 void InetPrivate::finishExecute(quint64 id, TransferResult result)
@@ -420,6 +623,7 @@ void InetPrivate::finishExecute(quint64 id, TransferResult result)
         lastError.clear();
     } else {
         lastError = result.error;
+        timedOut = result.timedOut;
     }
     emit q->StateChanged(result.ok ? Inet::icResponseCompleted : Inet::icError);
 }
@@ -468,6 +672,22 @@ int Inet::requestTimeoutMsecs() const
     return d->timeoutMs;
 }
 
+void Inet::setSpeedFloor(qint64 bytes, int windowMsecs)
+{
+    d->floorBytes = qMax<qint64>(0, bytes);
+    d->floorWindowMs = qMax(1, windowMsecs);
+}
+
+void Inet::setDiskReserve(qint64 bytes)
+{
+    d->diskReserve = qMax<qint64>(0, bytes);
+}
+
+bool Inet::timedOut() const
+{
+    return d->timedOut;
+}
+
 QString Inet::OpenURL(const QString &address)
 {
     return QString::fromUtf8(d->fetchBlocking(address));
@@ -488,6 +708,7 @@ void Inet::Execute(const QString &address, const QString &operation)
     }
     d->dropBody();
     d->lastError.clear();
+    d->timedOut = false;
     d->progress = std::make_shared<TransferProgress>();
 
     TransferOrder order;
@@ -496,6 +717,9 @@ void Inet::Execute(const QString &address, const QString &operation)
     order.operation = operation;
     order.timeoutMs = d->timeoutMs;
     order.toFile = true;
+    order.floorBytes = d->floorBytes;
+    order.floorWindowMs = d->floorWindowMs;
+    order.diskReserve = d->diskReserve;
     order.folder = d->folder;
     order.progress = d->progress;
     const quint64 id = order.id;
@@ -510,9 +734,11 @@ void Inet::Execute(const QString &address, const QString &operation)
         QMetaObject::invokeMethod(
             self,
             [self, counts, id] {
-                counts->reportQueued = false;
-                if (self->d->runningId == id)
-                    emit self->progress(counts->received, counts->total);
+                deliverOrHold(self, [self, counts, id] {
+                    counts->reportQueued = false;
+                    if (self->d->runningId == id)
+                        emit self->progress(counts->received, counts->total);
+                });
             },
             Qt::QueuedConnection);
     };
@@ -520,7 +746,9 @@ void Inet::Execute(const QString &address, const QString &operation)
         QMetaObject::invokeMethod(
             self,
             [self, id, result = std::move(result)]() mutable {
-                self->d->finishExecute(id, std::move(result));
+                deliverOrHold(self, [self, id, result = std::move(result)]() mutable {
+                    self->d->finishExecute(id, std::move(result));
+                });
             },
             Qt::QueuedConnection);
     };

@@ -15,12 +15,16 @@ class InetPrivate;
 // The HTTP transfer control behind every form's Inet1: the one network door
 // of both programs. Every call is an HTTP GET of the whole address; http and
 // https both work and redirects are followed (never from https down to http).
-// A response whose status is not 2xx after redirects, or whose body ends
-// before its announced length, is a failure.
+// A response whose status is not 2xx after redirects, or whose body does not
+// end cleanly, is a failure: shorter or longer than announced, a chunked body
+// without its closing chunk, a connection reset or any other network error
+// before the end. A body without a length that ends with the connection
+// closed in order cannot be told from a whole one; only a signature proves
+// such a body whole.
 //
-// The transfers run on a network thread of the control's own, so that the
-// blocking calls can hold the calling thread without an event loop and the
-// asynchronous one reports back through the caller's event loop.
+// The transfers run on a network thread of the control's own (HTTP through
+// libcurl); the asynchronous call reports back through the caller's event
+// loop.
 class Inet : public QObject
 {
     Q_OBJECT
@@ -40,13 +44,25 @@ public:
     void setRequestTimeoutMsecs(int msecs);
     int requestTimeoutMsecs() const;
 
+    // An Execute download fails when a window of windowMsecs brings fewer
+    // than bytes (1024 in 60 s by default): a server that trickles a byte
+    // now and then never trips the time-out, but trips this.
+    void setSpeedFloor(qint64 bytes, int windowMsecs);
+    // A download without an announced length may fill the download folder's
+    // disk only up to this much free space (64 MiB by default); past that
+    // it fails.
+    void setDiskReserve(qint64 bytes);
+
     // The most a blocking fetch accepts. A release or share page is a few KB;
     // a body beyond this is refused rather than read into memory without end.
     static constexpr qint64 kMaxPageBytes = 4 * 1024 * 1024;
 
     // Blocking fetches. They return the whole body, or throw TransferError on
-    // failure, after the time-out, or past kMaxPageBytes. While they wait, no other handler of the
-    // program runs (no timer tick, no click, no queued call on this thread).
+    // failure, after the time-out, or past kMaxPageBytes. On the program's
+    // main thread the windows keep painting while they wait (window-system
+    // events other than input, and posted events, are handled), but no timer
+    // tick, no click and no download report of any control runs before they
+    // return; on other threads the caller simply sleeps.
     QString OpenURL(const QString &address);            // body as text (UTF-8)
     QByteArray OpenURLBytes(const QString &address);    // data type 1: body as bytes
 
@@ -76,6 +92,8 @@ public:
     // blocking calls, the reason behind icError for Execute); empty after a
     // success.
     QString lastError() const;
+    // Whether the last request failed by its time-out; false otherwise.
+    bool timedOut() const;
 
     // Where Execute puts its temporary body file; put it beside the target so
     // that takeBodyFile can rename it into place.

@@ -2,8 +2,12 @@
 
 // The network side of Inet: everything here lives on the control's network
 // thread and talks back to the caller only through the callbacks it is given.
+// The HTTP itself is libcurl's: unlike Qt's network access, it tells a body
+// cut by a reset, or a chunked body without its closing chunk, from a whole
+// one.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -15,10 +19,12 @@
 #include <map>
 #include <memory>
 
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTemporaryFile;
 class QTimer;
+
+typedef void CURL;
+typedef void CURLM;
+struct curl_slist;
 
 namespace common {
 
@@ -26,6 +32,7 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 struct TransferResult {
     bool ok = false;
+    bool timedOut = false;
     QString error;
     QByteArray body;   // to memory
     QString bodyPath;  // to a file
@@ -48,10 +55,15 @@ struct TransferOrder {
     QString operation = QStringLiteral("get");
     int timeoutMs = 60000;
     // Blocking fetches must finish within the time-out; downloads to a file
-    // fail only when they stall that long.
+    // fail when they stall that long, or when a window of floorWindowMs
+    // brings fewer than floorBytes.
     bool toFile = false;
+    qint64 floorBytes = 1024;
+    int floorWindowMs = 60000;
     // Bodies kept in memory are refused beyond this many bytes (-1: no limit).
     qint64 maxBody = -1;
+    // A download without a length may fill the folder's disk up to this.
+    qint64 diskReserve = 0;
     QString folder;
     std::shared_ptr<TransferProgress> progress;
     std::function<void()> onProgress;  // called on the network thread
@@ -60,10 +72,12 @@ struct TransferOrder {
 
 class Transfer;
 
+// Drives every transfer of one control through one curl multi handle, polled
+// from the network thread's event loop while any transfer runs.
 class InetWorker : public QObject
 {
 public:
-    InetWorker() = default;
+    InetWorker();
     ~InetWorker() override;
 
     void start(TransferOrder order);
@@ -72,44 +86,71 @@ public:
 
 private:
     friend class Transfer;
-    void forget(quint64 id) { m_transfers.erase(id); }
+    void pump();
+    void reap();
 
-    QNetworkAccessManager *m_manager = nullptr;
-    std::map<quint64, Transfer *> m_transfers;
+    CURLM *m_multi = nullptr;
+    QTimer *m_pump = nullptr;
+    QElapsedTimer m_clock;
+    std::map<quint64, std::unique_ptr<Transfer>> m_transfers;
 };
 
-// One request under way.
-class Transfer : public QObject
+// One request under way, with the redirects it follows.
+class Transfer
 {
 public:
     Transfer(InetWorker *worker, TransferOrder order);
-    ~Transfer() override;
+    ~Transfer();
 
-    void begin(QNetworkAccessManager *manager);
+    void begin();
     void cancel();
+    // The clock's turn: time-out and the speed floor.
+    void check(qint64 nowMs);
+    // libcurl is through with the current request.
+    void onCurlDone(int code);
+    bool isDone() const { return m_done; }
+    CURL *handle() const { return m_easy; }
 
 private:
-    void onMetaData();
-    void onReadyRead();
-    void onFinished();
-    void onTimeout();
+    static size_t headerCallback(char *data, size_t size, size_t count, void *self);
+    static size_t bodyCallback(char *data, size_t size, size_t count, void *self);
+    bool request(QUrl url);
+    void dropHandle();
+    bool onHeaderLine(const QByteArray &line);
+    bool onHeadersDone();
+    bool onReadyRead(const char *data, qint64 n);
+    bool stop(const QString &message);
     void fail(const QString &message);
-    void refuseTooLarge();
     void complete(TransferResult result);
-    QString failureOf() const;
+    QString failureOf(int code) const;
+    QByteArray header(const QByteArray &name) const;
 
     InetWorker *m_worker;
     TransferOrder m_order;
-    QNetworkReply *m_reply = nullptr;
-    QTimer *m_timer = nullptr;
+    CURL *m_easy = nullptr;
+    curl_slist *m_requestHeaders = nullptr;
+    QUrl m_url;
+    int m_redirects = 0;
     QTemporaryFile *m_file = nullptr;
     QByteArray m_body;
-    QByteArray m_buffer;
+
+    // The response of the current request.
+    int m_status = 0;
+    bool m_headersDone = false;
+    HeaderList m_headers;
+    QUrl m_redirectTo;
+    QString m_failure; // why a callback stopped the request
+    qint64 m_announced = -1;
+    qint64 m_bound = -1;
+
     qint64 m_received = 0;
+    qint64 m_startedMs = 0;
+    qint64 m_lastActivityMs = 0;
+    qint64 m_windowStartMs = -1;
+    qint64 m_windowBytes = 0;
     bool m_timedOut = false;
     bool m_cancelled = false;
     bool m_writeFailed = false;
-    bool m_rejected = false;
     bool m_done = false;
 };
 

@@ -10,6 +10,10 @@
 #include "platform/seethrough.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QWindow>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -19,6 +23,23 @@ void centreOnScreen(QWidget &window)
 {
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         window.move(screen->availableGeometry().center() - window.rect().center());
+}
+
+void showPainted(QWidget &window)
+{
+    window.show();
+    constexpr QEventLoop::ProcessEventsFlags onlyDrawing =
+        QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers;
+    // Mapping is not drawing: until the window system exposes the window and
+    // it paints, the screen shows whatever lay behind it.
+    const QDeadlineTimer deadline(1000);
+    QCoreApplication::processEvents(onlyDrawing);
+    while (window.windowHandle() && !window.windowHandle()->isExposed() && !deadline.hasExpired()) {
+        QThread::msleep(5);
+        QCoreApplication::processEvents(onlyDrawing);
+    }
+    window.repaint();
+    QCoreApplication::processEvents(onlyDrawing);
 }
 
 Pre::Pre(StartupServices &startup, QWidget *parent)

@@ -46,4 +46,9 @@ private:
 // Puts a window in the middle of the primary screen's free area.
 void centreOnScreen(QWidget &window);
 
+// Shows a window and draws it before returning, so that a step that holds
+// the user-interface thread next finds it already on the screen as designed
+// rather than mapped and blank. Neither timers nor input run meanwhile.
+void showPainted(QWidget &window);
+
 } // namespace mosalune

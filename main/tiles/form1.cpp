@@ -161,6 +161,12 @@ void Form1::readMessagePush()
         Timer2->setInterval(0);
         return;
     }
+    // The version check has just asked the same server: when that timed
+    // out, the window does not keep the user waiting a second time.
+    if (m_services.state.PageTimedOut) {
+        Timer2->setInterval(0);
+        return;
+    }
     QString page;
     try {
         page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));

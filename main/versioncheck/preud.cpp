@@ -95,12 +95,14 @@ void PreUD::loadStep()
     platform::makeSeeThrough(*this);
     skin.SkinH_SetAero(platform::skinWindowHandle(*this));
     centreOnScreen(*this);
-    show();
+    // The bar stands at 0 on the screen from the moment the window shows,
+    // through the text files and the page fetch (which paints as it waits).
+    ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
+    showPainted(*this);
 
     Timer1->setEnabled(true);
     Timer1->setInterval(10);
     ui->Text1->setText(common::OwnVersion(app.major, app.minor, app.revision));
-    ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
 
     for (const SupportFile &file : textFiles) {
         const QString name = fileName(file);
@@ -114,7 +116,13 @@ void PreUD::loadStep()
         m_loaded = true;
         return;
     }
-    const QString page = Inet1->OpenURL(app.releasePageUrl);
+    QString page;
+    try {
+        page = Inet1->OpenURL(app.releasePageUrl);
+    } catch (const common::TransferError &) {
+        services.state.PageTimedOut = Inet1->timedOut();
+        throw;
+    }
     if (Inet1->StillExecuting())
         QCoreApplication::processEvents();
     ui->Text2->setText(common::PageVersion(page));

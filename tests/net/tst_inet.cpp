@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -76,6 +77,8 @@ private slots:
     void pagesAreCappedDownloadsAreNot();
     void openUrlLetsNoOtherHandlerRun();
     void openUrlWorksWithoutEventLoop();
+    void downloadLimits_data();
+    void downloadLimits();
 
     void executeGivesWholeBodyInChunks_data();
     void executeGivesWholeBodyInChunks();
@@ -107,6 +110,9 @@ void TestInet::openUrlBodies_data()
     QTest::newRow("file in folder") << "/sub/zh.txt" << kChinese;
     QTest::newRow("empty") << "/empty.bin" << QByteArray();
     QTest::newRow("no length") << "/nolength/page.html" << page;
+    // A clean end cannot be told from the end of a close-delimited body.
+    QTest::newRow("no length, closed early") << "/nolength/short/bytes/1000"
+                                             << FixtureServer::patternBytes(500);
     QTest::newRow("chunked") << "/chunked/bytes/100000" << FixtureServer::patternBytes(100000);
     QTest::newRow("three redirects") << "/redirect/3/page.html" << page;
     QTest::newRow("301 redirect") << "/status/301/redirect/1/page.html" << page;
@@ -158,6 +164,12 @@ void TestInet::failures_data()
     QTest::newRow("cut short") << at("/short/bytes/100000") << "数据不完整";
     QTest::newRow("cut short, 1 byte") << at("/short/bytes/3") << "数据不完整";
     QTest::newRow("dropped") << at("/drop/bytes/300000") << "数据不完整";
+    QTest::newRow("no length, reset") << at("/nolength/drop/bytes/300000") << "数据不完整";
+    QTest::newRow("no length, reset early") << at("/nolength/drop/bytes/300") << "数据不完整";
+    QTest::newRow("chunked, no last chunk") << at("/chunked/short/bytes/300") << "数据不完整";
+    QTest::newRow("chunked, reset") << at("/chunked/drop/bytes/300") << "数据不完整";
+    QTest::newRow("longer than announced") << at("/overlong/chunked/bytes/3000")
+                                           << "服务器发送的数据多于它声明的长度";
     QTest::newRow("headers too late") << at("/delay/3000/page.html") << "请求超时";
     QTest::newRow("refused") << closedPortAddress() << "无法连接服务器";
     QTest::newRow("not http") << "ftp://127.0.0.1/x" << "网址无效：ftp://127.0.0.1/x";
@@ -182,6 +194,7 @@ void TestInet::failures()
         QCOMPARE(e.message(), message);
     }
     QCOMPARE(inet.lastError(), message);
+    QCOMPARE(inet.timedOut(), message == QStringLiteral("请求超时"));
     QVERIFY2(clock.elapsed() < 2500, "the blocking call outlived its time-out");
 
     QCOMPARE(executeAndWait(inet, address), QList<int>{Inet::icError});
@@ -263,11 +276,12 @@ void TestInet::openUrlLetsNoOtherHandlerRun()
     QCOMPARE(inet.OpenURLBytes(m_server.address("/delay/400/page.html")),
              QByteArray("<p>hello</p>\n"));
     QCOMPARE(ticks, 0);
-    QVERIFY(!queuedRan);
     QVERIFY(otherDone.isEmpty());
+    // Posted events are handled while it waits: the windows' repaints are.
+    QVERIFY(queuedRan);
 
-    // The same handlers do run once the caller goes back to its event loop.
-    QTRY_VERIFY(ticks > 0 && queuedRan);
+    // The held handlers run once the caller goes back to its event loop.
+    QTRY_VERIFY(ticks > 0);
     QTRY_COMPARE(otherDone.size(), 1);
 }
 
@@ -287,6 +301,38 @@ void TestInet::openUrlWorksWithoutEventLoop()
     plain.join();
     QCOMPARE(error, QString());
     QCOMPARE(got, FixtureServer::patternBytes(50000));
+}
+
+// A download that crawls below the floor, or that has no length and would
+// fill the disk, fails instead of running on.
+void TestInet::downloadLimits_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("leaveFree"); // -1: the default reserve
+    QTest::addColumn<QString>("message");
+    QTest::newRow("trickle under the floor") << "/trickle/100/10/bytes/100000" << qint64(-1)
+                                             << "下载速度过慢（0.5 秒内不足 1024 字节）";
+    QTest::newRow("no length past the free space") << "/nolength/bytes/5000000000" << qint64(20 << 20)
+                                                   << "下载的内容超出磁盘的可用空间";
+    QTest::newRow("steady above the floor") << "/trickle/20/5000/bytes/100000" << qint64(-1) << "";
+}
+
+void TestInet::downloadLimits()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, leaveFree);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    Inet inet;
+    inet.setDownloadFolder(folder.path());
+    inet.setSpeedFloor(1024, 500);
+    if (leaveFree >= 0)
+        inet.setDiskReserve(QStorageInfo(folder.path()).bytesAvailable() - leaveFree);
+    const QList<int> states = executeAndWait(inet, m_server.address(path));
+    QCOMPARE(states, QList<int>{message.isEmpty() ? Inet::icResponseCompleted : Inet::icError});
+    QCOMPARE(inet.lastError(), message);
+    if (!message.isEmpty())
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
 void TestInet::executeGivesWholeBodyInChunks_data()

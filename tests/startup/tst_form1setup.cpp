@@ -165,18 +165,26 @@ void TstForm1Setup::fetchFailureOpensTheWindow_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<int>("timeout");
-    QTest::newRow("not found") << m_server.url("/status/404").toString() << 5;
-    QTest::newRow("server error") << m_server.url("/status/500").toString() << 5;
-    QTest::newRow("nobody listening") << QStringLiteral("http://127.0.0.1:9/release.html") << 5;
-    QTest::newRow("slower than the time-out") << m_server.url("/delay/4000/x").toString() << 1;
-    QTest::newRow("body cut short") << m_server.url("/drop/bytes/4000").toString() << 5;
+    QTest::addColumn<bool>("checkTimedOut");
+    QTest::newRow("not found") << m_server.url("/status/404").toString() << 5 << false;
+    QTest::newRow("server error") << m_server.url("/status/500").toString() << 5 << false;
+    QTest::newRow("nobody listening") << QStringLiteral("http://127.0.0.1:9/release.html") << 5 << false;
+    QTest::newRow("slower than the time-out") << m_server.url("/delay/4000/x").toString() << 1 << false;
+    QTest::newRow("body cut short") << m_server.url("/drop/bytes/4000").toString() << 5 << false;
+    // The version check's fetch timed out: no second wait, even for a page
+    // that would come.
+    publish("late.html", ReleasePage().build());
+    QTest::newRow("after the version check timed out") << m_server.url("/delay/2000/late.html").toString()
+                                                       << 5 << true;
 }
 
 void TstForm1Setup::fetchFailureOpensTheWindow()
 {
     QFETCH(QString, address);
     QFETCH(int, timeout);
+    QFETCH(bool, checkTimedOut);
     FormHarness h(address);
+    h.state.PageTimedOut = checkTimedOut;
     QVERIFY(h.open(timeout));
     QVERIFY(h.form->isVisible());
     QVERIFY(h.dialogs.messages.isEmpty());

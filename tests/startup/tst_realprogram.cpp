@@ -12,6 +12,7 @@
 #include "support/xgrab.h"
 #include "support/xserver.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QRegularExpression>
@@ -36,6 +37,8 @@ private slots:
     void mainWindowAppears_data();
     void mainWindowAppears();
     void slowMetafilePlaysBesideAPaintingWindow();
+    void stalledPageOpensTheMainWindowInTime_data();
+    void stalledPageOpensTheMainWindowInTime();
 
 private:
     XServer m_x;
@@ -191,6 +194,62 @@ void TstRealProgram::slowMetafilePlaysBesideAPaintingWindow()
         QCOMPARE(x.shown(QStringLiteral("警告：")), 0);
     }
     QCOMPARE(mosalune.state(), QProcess::Running);
+    mosalune.kill();
+    mosalune.waitForFinished(5000);
+}
+
+void TstRealProgram::stalledPageOpensTheMainWindowInTime_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("stalls before its headers") << "/delay/100000/release.html";
+    QTest::newRow("stalls after its headers") << "/trickle/100000/1/release.html";
+}
+
+// Whatever the server does, the main window opens within 30 s of start (the
+// time-outs the program ships with), and the version check's bar stands
+// drawn while it waits for the page.
+void TstRealProgram::stalledPageOpensTheMainWindowInTime()
+{
+    QFETCH(QString, path);
+    XServer x;
+    QVERIFY2(x.start({QStringLiteral("-wr")}), "Xvfb did not start");
+    m_server.writeFile(QStringLiteral("release.html"),
+                       pagebuilder::ReleasePage{.version = QStringLiteral("13.04.20")}.build().toUtf8());
+    QProcess mosalune;
+    QProcessEnvironment env = x.environment();
+    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("online"));
+    env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.address(path));
+    mosalune.setProcessEnvironment(env);
+    mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
+    QElapsedTimer clock;
+    clock.start();
+    mosalune.start(program, {});
+    QVERIFY(mosalune.waitForStarted(10000));
+
+    std::optional<TopLevel> check;
+    QTRY_VERIFY_WITH_TIMEOUT((check = x.topLevel(QStringLiteral("自动更新"))).has_value(), 10000);
+    QTest::qWait(1500); // well inside the fetch
+    const QImage window = grabScreen(x.display(), QRect(check->at, QSize(312, 46)));
+    window.save(QStringLiteral(MOSALUNE_SHOT_DIR "/version-check-waiting.png"));
+    const QImage bar = window.copy(0, 0, 312, 17);
+    QVERIFY2(paintedPixels(bar) > 500,
+             qPrintable(QStringLiteral("%1 drawn pixels of the bar").arg(paintedPixels(bar))));
+    // Taken off the screen and put back during the fetch, it draws itself
+    // again: the waiting thread paints.
+    const QString id = x.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                                         QStringLiteral("^自动更新$")})
+                           .split(QLatin1Char('\n'))
+                           .value(0)
+                           .trimmed();
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("windowunmap"), QStringLiteral("--sync"), id});
+    QCOMPARE(paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))), 0);
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("windowmap"), QStringLiteral("--sync"), id});
+    QTRY_VERIFY_WITH_TIMEOUT(paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))) > 500, 2000);
+    QVERIFY2(!x.topLevel(mainTitle, QSize(400, 322)).has_value() && x.topLevel(QStringLiteral("自动更新")),
+             "the page fetch was over before the window was looked at");
+
+    QTRY_VERIFY_WITH_TIMEOUT(x.topLevel(mainTitle, QSize(400, 322)).has_value(), 30000);
+    QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));
     mosalune.kill();
     mosalune.waitForFinished(5000);
 }

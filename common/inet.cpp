@@ -71,6 +71,7 @@ void Transfer::begin(QNetworkAccessManager *manager)
         if (!m_file->open())
             return fail(QStringLiteral("无法创建下载文件：%1").arg(m_file->errorString()));
         m_buffer.resize(kCopyBlock);
+        crypto_hash_sha256_init(&m_sha256);
     }
 
     QNetworkRequest request(url);
@@ -161,6 +162,8 @@ void Transfer::onReadyRead()
                 m_reply->abort();
                 return;
             }
+            crypto_hash_sha256_update(&m_sha256, reinterpret_cast<const unsigned char *>(m_buffer.constData()),
+                                      quint64(n));
             m_received += n;
         }
     }
@@ -197,6 +200,8 @@ void Transfer::onFinished()
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
         }
         result.bodyPath = m_file->fileName();
+        result.sha256.resize(crypto_hash_sha256_BYTES);
+        crypto_hash_sha256_final(&m_sha256, reinterpret_cast<unsigned char *>(result.sha256.data()));
         m_file->close();
     } else {
         result.body = std::move(m_body);
@@ -339,6 +344,7 @@ public:
     QString bodyPath;
     std::unique_ptr<QFile> body;
     qint64 bodyOffset = 0;
+    QByteArray bodySha256;
     HeaderList headers;
 };
 
@@ -416,6 +422,7 @@ void InetPrivate::finishExecute(quint64 id, TransferResult result)
     runningId = 0;
     if (result.ok) {
         bodyPath = result.bodyPath;
+        bodySha256 = result.sha256;
         headers = std::move(result.headers);
         lastError.clear();
     } else {
@@ -431,6 +438,7 @@ void InetPrivate::dropBody()
         QFile::remove(bodyPath);
     bodyPath.clear();
     bodyOffset = 0;
+    bodySha256.clear();
     headers.clear();
 }
 
@@ -567,6 +575,11 @@ qint64 Inet::bytesReceived() const
 qint64 Inet::bytesTotal() const
 {
     return d->progress->total;
+}
+
+QByteArray Inet::bodySha256() const
+{
+    return d->bodySha256;
 }
 
 QString Inet::lastError() const

@@ -71,6 +71,9 @@ public:
     // announced length (-1 when unknown).
     qint64 bytesReceived() const;
     qint64 bytesTotal() const;
+    // SHA-256 (32 bytes) of the body that icResponseCompleted reports,
+    // taken while it streamed to its file; empty for any other state.
+    QByteArray bodySha256() const;
 
     // Why the last failed request failed (the TransferError message for the
     // blocking calls, the reason behind icError for Execute); empty after a

@@ -15,6 +15,8 @@
 #include <map>
 #include <memory>
 
+#include <sodium.h>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTemporaryFile;
@@ -29,6 +31,7 @@ struct TransferResult {
     QString error;
     QByteArray body;   // to memory
     QString bodyPath;  // to a file
+    QByteArray sha256; // of the body written to the file, 32 bytes
     HeaderList headers;
 };
 
@@ -105,6 +108,9 @@ private:
     QTemporaryFile *m_file = nullptr;
     QByteArray m_body;
     QByteArray m_buffer;
+    // Bodies written to a file are hashed as they pass, so that whoever
+    // checks them never reads them a second time.
+    crypto_hash_sha256_state m_sha256;
     qint64 m_received = 0;
     bool m_timedOut = false;
     bool m_cancelled = false;

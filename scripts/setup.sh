@@ -18,6 +18,8 @@ packages=(
   libxcb1-dev xdotool xcompmgr
   # The end-to-end update test serves the release with nginx.
   nginx curl
+  # Signed releases: libsodium verifies, the tests sign with the real minisign.
+  libsodium-dev minisign
 )
 
 # The fuzzers (scripts/fuzz.sh) are built with clang and its sanitizer runtime.

@@ -2,6 +2,7 @@
 #include "fixtureserver.h"
 
 #include <QElapsedTimer>
+#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -336,6 +337,8 @@ void TestInet::executeGivesWholeBodyInChunks()
     const QByteArray got = drain(inet, chunkSize, &calls);
     QCOMPARE(got.size(), body.size());
     QCOMPARE(got, body);
+    // Hashed on the way in, whichever way the body came.
+    QCOMPARE(inet.bodySha256(), QCryptographicHash::hash(body, QCryptographicHash::Sha256));
     QCOMPARE(calls, int((body.size() + chunkSize - 1) / chunkSize) + 1);
     QVERIFY(inet.GetChunk(chunkSize).isEmpty());
 }

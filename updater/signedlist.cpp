@@ -19,13 +19,21 @@ void SignedList::load(common::Inet &inet, const QString &key, const QString &pag
     QStringList names;
     for (const common::FileEntry &entry : entries)
         names << entry.fileName;
-    const QByteArray checksums = inet.OpenURLBytes(common::ChecksumsAddress(pageAddress));
-    const QByteArray signature = inet.OpenURLBytes(common::ChecksumsSignatureAddress(pageAddress));
+    // The user is only asked whether to fetch the release by hand; the
+    // reason is for whoever reads the updater's output.
+    const auto fetch = [&inet](const QString &address) {
+        try {
+            return inet.OpenURLBytes(address);
+        } catch (const common::TransferError &error) {
+            qWarning().noquote() << QStringLiteral("无法取得 %1：%2").arg(address, error.message());
+            throw;
+        }
+    };
+    const QByteArray checksums = fetch(common::ChecksumsAddress(pageAddress));
+    const QByteArray signature = fetch(common::ChecksumsSignatureAddress(pageAddress));
     const common::ReleaseCheck check =
         common::VerifyRelease(key, checksums, signature, common::PageVersion(page), names);
     if (!check.ok()) {
-        // The user is only asked whether to fetch the release by hand; the
-        // reason is for whoever reads the updater's output.
         qWarning().noquote() << QStringLiteral("更新文件的签名校验失败：") + check.reason;
         throw common::RunError(check.reason);
     }

@@ -155,7 +155,7 @@ int runCheck(common::Inet &inet, const Options &options)
     if (options.key)
         signature = pagetool::checkSignature(
             inet, [&inet](const QString &where) { return fetch(inet, where); }, options.page,
-            report, page, *options.key);
+            report, *options.key);
     if (options.json) {
         QJsonObject json = pagetool::reportJson(report);
         if (signature)

@@ -41,7 +41,7 @@ QByteArray downloadedSha256(common::Inet &inet, const QString &address, QString 
 SignatureReport checkSignature(common::Inet &inet,
                                const std::function<QByteArray(const QString &)> &fetch,
                                const QString &pageWhere, const PageReport &report,
-                               const QString &page, const QString &key)
+                               const QString &key)
 {
     SignatureReport out;
     if (!report.version || !report.files) {

@@ -26,7 +26,7 @@ struct SignatureReport
 SignatureReport checkSignature(common::Inet &inet,
                                const std::function<QByteArray(const QString &)> &fetch,
                                const QString &pageWhere, const PageReport &report,
-                               const QString &page, const QString &key);
+                               const QString &key);
 
 QString signatureText(const SignatureReport &report);
 QJsonObject signatureJson(const SignatureReport &report);

@@ -162,8 +162,10 @@ void Transfer::onReadyRead()
                 m_reply->abort();
                 return;
             }
-            crypto_hash_sha256_update(&m_sha256, reinterpret_cast<const unsigned char *>(m_buffer.constData()),
-                                      quint64(n));
+            if (m_order.hashBody)
+                crypto_hash_sha256_update(&m_sha256,
+                                          reinterpret_cast<const unsigned char *>(m_buffer.constData()),
+                                          quint64(n));
             m_received += n;
         }
     }
@@ -200,8 +202,10 @@ void Transfer::onFinished()
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
         }
         result.bodyPath = m_file->fileName();
-        result.sha256.resize(crypto_hash_sha256_BYTES);
-        crypto_hash_sha256_final(&m_sha256, reinterpret_cast<unsigned char *>(result.sha256.data()));
+        if (m_order.hashBody) {
+            result.sha256.resize(crypto_hash_sha256_BYTES);
+            crypto_hash_sha256_final(&m_sha256, reinterpret_cast<unsigned char *>(result.sha256.data()));
+        }
         m_file->close();
     } else {
         result.body = std::move(m_body);
@@ -333,6 +337,7 @@ public:
     Inet *q;
     int timeoutMs = 60000;
     QString folder;
+    bool hashBodies = false;
     QThread *thread = nullptr;
     InetWorker *worker = nullptr;
     quint64 nextId = 1;
@@ -504,6 +509,7 @@ void Inet::Execute(const QString &address, const QString &operation)
     order.operation = operation;
     order.timeoutMs = d->timeoutMs;
     order.toFile = true;
+    order.hashBody = d->hashBodies;
     order.folder = d->folder;
     order.progress = d->progress;
     const quint64 id = order.id;
@@ -575,6 +581,11 @@ qint64 Inet::bytesReceived() const
 qint64 Inet::bytesTotal() const
 {
     return d->progress->total;
+}
+
+void Inet::setHashBodies(bool on)
+{
+    d->hashBodies = on;
 }
 
 QByteArray Inet::bodySha256() const

@@ -53,6 +53,7 @@ struct TransferOrder {
     // Blocking fetches must finish within the time-out; downloads to a file
     // fail only when they stall that long.
     bool toFile = false;
+    bool hashBody = false; // SHA-256 of a body written to a file
     // Bodies kept in memory are refused beyond this many bytes (-1: no limit).
     qint64 maxBody = -1;
     QString folder;

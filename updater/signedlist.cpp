@@ -13,6 +13,7 @@ void SignedList::load(common::Inet &inet, const QString &key, const QString &pag
 {
     m_signed = !key.isEmpty();
     m_expected.clear();
+    inet.setHashBodies(m_signed);
     if (!m_signed)
         return;
     const QList<common::FileEntry> entries = common::FileEntries(page);

@@ -126,7 +126,7 @@ run_case() {
     | awk '{ printf "  updater lists: %8.3f s  (page and share pages, median)\n", $1 }'
 }
 
-echo "nginx on 127.0.0.1:$port, $runs runs each, updater ${key:+with the release key}${key:-unsigned}, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "nginx on 127.0.0.1:$port, $runs runs each, updater $([ -n "$key" ] && echo "with the release key" || echo unsigned), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 for c in ${CASES:-big small}; do
   case $c in
     big) run_case big $((300 * 1024 * 1024)) ;;

@@ -64,6 +64,7 @@ release_page "$full_list" >"$www/release.html"
 sign_release "$key"
 start_nginx
 page_check >"$work/check.txt" 2>&1 || fail "mosalune-page does not pass the signed release: $(cat "$work/check.txt")"
+: >"$work/nginx/logs/access.log"
 dir=$work/app
 new_folder "$dir"
 notice=$(start_to_notice "$dir" roundtrip)

@@ -27,6 +27,7 @@ QByteArray downloadedSha256(common::Inet &inet, const QString &address, QString 
     int state = 0;
     const auto connection = QObject::connect(&inet, &common::Inet::StateChanged, &loop,
                                              [&](int s) { state = s; loop.quit(); });
+    inet.setHashBodies(true);
     inet.Execute(address);
     loop.exec();
     QObject::disconnect(connection);

@@ -100,6 +100,7 @@ void Transfer::begin()
         m_file->setAutoRemove(false);
         if (!m_file->open())
             return fail(QStringLiteral("无法创建下载文件：%1").arg(m_file->errorString()));
+        crypto_hash_sha256_init(&m_sha256);
     }
     // Callers read Content-Length as the length of the body they get, which
     // only holds when the body travels uncompressed.
@@ -255,6 +256,9 @@ bool Transfer::onReadyRead(const char *data, qint64 n)
             m_writeFailed = true;
             return false;
         }
+        if (m_order.hashBody)
+            crypto_hash_sha256_update(&m_sha256, reinterpret_cast<const unsigned char *>(data),
+                                      quint64(n));
     } else {
         m_body.append(data, n);
     }
@@ -317,6 +321,10 @@ void Transfer::onCurlDone(int code)
         if (!m_file->flush())
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
         result.bodyPath = m_file->fileName();
+        if (m_order.hashBody) {
+            result.sha256.resize(crypto_hash_sha256_BYTES);
+            crypto_hash_sha256_final(&m_sha256, reinterpret_cast<unsigned char *>(result.sha256.data()));
+        }
         m_file->close();
     } else {
         result.body = std::move(m_body);
@@ -481,6 +489,7 @@ public:
     qint64 diskReserve = 64 * 1024 * 1024;
     bool timedOut = false;
     QString folder;
+    bool hashBodies = false;
     QThread *thread = nullptr;
     InetWorker *worker = nullptr;
     quint64 nextId = 1;
@@ -492,6 +501,7 @@ public:
     QString bodyPath;
     std::unique_ptr<QFile> body;
     qint64 bodyOffset = 0;
+    QByteArray bodySha256;
     HeaderList headers;
 };
 
@@ -619,6 +629,7 @@ void InetPrivate::finishExecute(quint64 id, TransferResult result)
     runningId = 0;
     if (result.ok) {
         bodyPath = result.bodyPath;
+        bodySha256 = result.sha256;
         headers = std::move(result.headers);
         lastError.clear();
     } else {
@@ -635,6 +646,7 @@ void InetPrivate::dropBody()
         QFile::remove(bodyPath);
     bodyPath.clear();
     bodyOffset = 0;
+    bodySha256.clear();
     headers.clear();
 }
 
@@ -720,6 +732,7 @@ void Inet::Execute(const QString &address, const QString &operation)
     order.floorBytes = d->floorBytes;
     order.floorWindowMs = d->floorWindowMs;
     order.diskReserve = d->diskReserve;
+    order.hashBody = d->hashBodies;
     order.folder = d->folder;
     order.progress = d->progress;
     const quint64 id = order.id;
@@ -795,6 +808,16 @@ qint64 Inet::bytesReceived() const
 qint64 Inet::bytesTotal() const
 {
     return d->progress->total;
+}
+
+void Inet::setHashBodies(bool on)
+{
+    d->hashBodies = on;
+}
+
+QByteArray Inet::bodySha256() const
+{
+    return d->bodySha256;
 }
 
 QString Inet::lastError() const

@@ -87,6 +87,12 @@ public:
     // announced length (-1 when unknown).
     qint64 bytesReceived() const;
     qint64 bytesTotal() const;
+    // With hashing on (off by default: it costs more than the transfer on a
+    // fast link), the SHA-256 (32 bytes) of the body that
+    // icResponseCompleted reports, taken while it streamed to its file;
+    // empty otherwise.
+    void setHashBodies(bool on);
+    QByteArray bodySha256() const;
 
     // Why the last failed request failed (the TransferError message for the
     // blocking calls, the reason behind icError for Execute); empty after a

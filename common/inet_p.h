@@ -19,6 +19,8 @@
 #include <map>
 #include <memory>
 
+#include <sodium.h>
+
 class QTemporaryFile;
 class QTimer;
 
@@ -36,6 +38,7 @@ struct TransferResult {
     QString error;
     QByteArray body;   // to memory
     QString bodyPath;  // to a file
+    QByteArray sha256; // of the body written to the file, 32 bytes
     HeaderList headers;
 };
 
@@ -60,6 +63,7 @@ struct TransferOrder {
     bool toFile = false;
     qint64 floorBytes = 1024;
     int floorWindowMs = 60000;
+    bool hashBody = false; // SHA-256 of a body written to a file
     // Bodies kept in memory are refused beyond this many bytes (-1: no limit).
     qint64 maxBody = -1;
     // A download without a length may fill the folder's disk up to this.
@@ -142,6 +146,9 @@ private:
     QString m_failure; // why a callback stopped the request
     qint64 m_announced = -1;
     qint64 m_bound = -1;
+    // Bodies written to a file are hashed as they pass, so that whoever
+    // checks them never reads them a second time.
+    crypto_hash_sha256_state m_sha256;
 
     qint64 m_received = 0;
     qint64 m_startedMs = 0;

@@ -14,6 +14,7 @@ AppInfo AppInfo::current()
     info.minor = buildinfo::versionMinor;
     info.revision = buildinfo::versionRevision;
     info.releasePageUrl = QString::fromUtf8(buildinfo::releasePageUrl);
+    info.releaseKey = QString::fromLatin1(buildinfo::releaseKey);
     return info;
 }
 

@@ -12,6 +12,8 @@ struct AppInfo {
     int minor = 0;
     int revision = 0;
     QString releasePageUrl;
+    // The minisign public key releases are signed with; empty: unsigned.
+    QString releaseKey;
 
     // The real values of the running program, from the build.
     static AppInfo current();

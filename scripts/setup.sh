@@ -21,6 +21,8 @@ packages=(
   libcurl4-openssl-dev ca-certificates
   # The end-to-end update test serves the release with nginx.
   nginx curl
+  # Signed releases: libsodium verifies, the tests sign with the real minisign.
+  libsodium-dev minisign
 )
 
 # The fuzzers (scripts/fuzz.sh) are built with clang and its sanitizer runtime.

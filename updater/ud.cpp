@@ -108,6 +108,7 @@ void UD::load()
         }
         if (shareLinks.isEmpty())
             throw common::RunError(QStringLiteral("更新文件列表是空的"));
+        m_signedList.load(*Inet1, m_services.app.releaseKey, m_services.app.releasePageUrl, page);
         for (const QString &link : std::as_const(shareLinks))
             ui->List2->addItem(
                 common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
@@ -151,8 +152,10 @@ void UD::Inet1_StateChanged(int state)
     const qint64 size = Inet1->bytesReceived();
     QString error;
     // The body already lies beside its target under a temporary name; it
-    // stays there until every file has arrived.
-    if (!m_staged.adopt(name, Inet1->releaseBodyFile(), &error)) {
+    // stays there until every file has arrived, and only if it is what the
+    // maker signed.
+    if (!m_staged.adopt(name, Inet1->releaseBodyFile(), &error)
+        || !m_signedList.matches(FileIndex, Inet1->bodySha256())) {
         failed();
         return;
     }

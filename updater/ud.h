@@ -1,6 +1,7 @@
 #pragma once
 
 #include "updater/services.h"
+#include "updater/signedlist.h"
 #include "updater/stagedfiles.h"
 
 #include <QWidget>
@@ -81,6 +82,7 @@ private:
     Services &m_services;
     std::unique_ptr<Ui::UD> ui;
     StagedFiles m_staged;
+    SignedList m_signedList;
     bool m_ended = false;
 };
 

@@ -4,7 +4,10 @@
 // without showing anything. Ends once the countdown would start; prints the
 // files and the seconds it took. run.sh sets it against curl.
 //
-//     mslupdate-bench-update <release page address> <program folder>
+//     mslupdate-bench-update <release page address> <program folder> [release key]
+//
+// With a release key the window checks the signed list beside the page and
+// every body's SHA-256, as a signed build does.
 
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
@@ -75,9 +78,9 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr,
-                     "usage: mslupdate-bench-update <release page address> <program folder>\n");
+    if (args.size() != 3 && args.size() != 4) {
+        std::fprintf(stderr, "usage: mslupdate-bench-update <release page address> <program folder>"
+                             " [release key]\n");
         return 2;
     }
     platform::AppInfo info;
@@ -86,6 +89,7 @@ int main(int argc, char **argv)
     info.minor = 4;
     info.revision = 20;
     info.releasePageUrl = args.at(1);
+    info.releaseKey = args.value(3);
 
     PrintedDialogs dialogs;
     NoShell shell;

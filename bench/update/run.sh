@@ -8,8 +8,13 @@
 # mslupdate-bench-update runs the download window headless (every body into a
 # temporary file beside its target, all put in place at the end), and curl
 # fetches the same addresses (page, share pages, files) in one process with
-# one connection reused. Needs mslupdate-bench-update built in BUILD_DIR/bin.
-# Installs nginx-light, curl and GNU time when missing. nginx listens on
+# one connection reused. Each case is signed as the maker signs a release
+# (SHA256SUMS and its minisign signature beside the page, a throwaway key) and
+# the updater runs with that key, so it checks the list and hashes every
+# body while it streams; UNSIGNED=1 runs it without a key instead. Needs
+# mslupdate-bench-update built in BUILD_DIR/bin.
+# Installs nginx-light, curl and GNU time when missing (minisign comes with
+# scripts/setup.sh). nginx listens on
 # 127.0.0.1 only, on a random free port, with its prefix and config in a
 # temporary folder.
 set -euo pipefail
@@ -56,10 +61,16 @@ make_case() {
     done
     printf '<p><strong>消息推送：关</strong></p><p>最新完整版</p></body></html>'
   } > "$page"
+  # The maker's signature beside the page.
+  (cd "$work/www/$name" && sha256sum "$@" | sed 's|  .*/|  |' > SHA256SUMS &&
+    minisign -S -s "$work/key" -m SHA256SUMS -t "Mosalune 13.04.21" </dev/null >/dev/null)
   { printf 'url = "%s/%s/release.html"\noutput = "/dev/null"\n' "$base" "$name"; cat "$work/$name.urls"; } > "$work/$name.curl"
 }
 
 echo "making the files ..."
+minisign -G -W -p "$work/key.pub" -s "$work/key" </dev/null >/dev/null
+key=$(sed -n 2p "$work/key.pub")
+[ -n "${UNSIGNED:-}" ] && key=
 head -c "${BIG_SIZE:-300M}" /dev/urandom > "$work/www/big/Mosalune.exe"
 make_case big Mosalune.exe
 small=()
@@ -88,7 +99,7 @@ run_case() {
   for i in $(seq "$runs"); do
     rm -rf "$work/out" "$work/prog"; mkdir -p "$work/out" "$work/prog"
     measure curl -s -f -K "$work/$name.curl" >> "$work/curl.txt"
-    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" measure "$client" 2>>"$work/client.log" "$base/$name/release.html" "$work/prog" >> "$work/ours.txt"
+    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" measure "$client" 2>>"$work/client.log" "$base/$name/release.html" "$work/prog" $key >> "$work/ours.txt"
     if [ "$i" -eq 1 ]; then
       for f in "$work/out/"*; do
         cmp -s "$f" "$work/prog/$(basename "$f")" || { echo "$name: $(basename "$f") differs" >&2; exit 1; }
@@ -115,7 +126,7 @@ run_case() {
     | awk '{ printf "  updater lists: %8.3f s  (page and share pages, median)\n", $1 }'
 }
 
-echo "nginx on 127.0.0.1:$port, $runs runs each"
+echo "nginx on 127.0.0.1:$port, $runs runs each, updater $([ -n "$key" ] && echo "with the release key" || echo unsigned), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 for c in ${CASES:-big small}; do
   case $c in
     big) run_case big $((300 * 1024 * 1024)) ;;

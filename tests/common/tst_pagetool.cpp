@@ -221,6 +221,7 @@ void TestPageTool::exitCodes_data()
                                << QStringLiteral("只能给出一个页面");
     QTest::newRow("unknown option") << QStringList{"check", "--bogus", "@good"} << 2
                                     << QStringLiteral("未知的选项");
+    QTest::newRow("key without its value") << QStringList{"check", "@good", "--key"} << 2 << QStringLiteral("缺少公钥");
     QTest::newRow("resolve is for check only") << QStringList{"share", "--resolve", "@good"} << 2
                                                << QStringLiteral("未知的选项");
     QTest::newRow("sample takes nothing") << QStringList{"sample", "x"} << 2

@@ -140,6 +140,19 @@ release_page() {
 }
 full_list="<p><strong>更新文件及地址：</strong></p>$(entry 1 Mosalune.exe "$base/share/1.html?from=page&amp;n=1")$(entry 2 MSLUpdate.exe "$base/share/2.html")$(entry 3 帮助.txt "$base/share/3.html")"
 
+# The maker's signature beside the page: SHA256SUMS of the page's files as
+# sha256sum writes it (without file $3 when given), signed with secret key $1
+# for version $2.
+sign_release() {
+  local key=$1 version=${2:-13.04.21} drop=${3:-}
+  (cd "$www/files" && sha256sum Mosalune.exe MSLUpdate.exe &&
+    printf '%s  帮助.txt\n' "$(sha256sum <help.txt | cut -c1-64)") |
+    grep -v "  $drop\$" >"$www/SHA256SUMS"
+  rm -f "$www/SHA256SUMS.minisig"
+  minisign -S -s "$key" -m "$www/SHA256SUMS" -t "Mosalune $version" </dev/null >/dev/null ||
+    fail "minisign could not sign the release"
+}
+
 start_nginx() {
   local limit=${1:-}
   cat >"$work/nginx/nginx.conf" <<EOF

@@ -84,6 +84,8 @@ menu_round() {
   diff <(echo "$home_before") <(outside) >"$work/diff.txt" ||
     fail "$name: the home folder changed outside the program folder: $(cat "$work/diff.txt")"
   "$home/.local/bin/mosalune-cut" --help >/dev/null || fail "$name: mosalune-cut no longer runs through its link"
+  # The installed release is an unsigned build: it updates without asking for a signature.
+  ! grep -q SHA256SUMS "$work/nginx/logs/access.log" || fail "$name: the unsigned build asked for SHA256SUMS"
   log "$name: 13.04.21 runs from $dir, every file equals what was served, nothing was written elsewhere"
 
   # Removing the install takes the update's files with it.

@@ -2,6 +2,7 @@
 #include "fixtureserver.h"
 
 #include <QElapsedTimer>
+#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QStorageInfo>
 #include <QTcpServer>
@@ -365,6 +366,7 @@ void TestInet::executeGivesWholeBodyInChunks()
     Inet inet;
     QVERIFY(!inet.StillExecuting());
     QSignalSpy spy(&inet, &Inet::StateChanged);
+    inet.setHashBodies(true);
     inet.Execute(m_server.address(path));
     QVERIFY(inet.StillExecuting());
     QVERIFY(spy.isEmpty()); // returns at once, reports later
@@ -382,6 +384,8 @@ void TestInet::executeGivesWholeBodyInChunks()
     const QByteArray got = drain(inet, chunkSize, &calls);
     QCOMPARE(got.size(), body.size());
     QCOMPARE(got, body);
+    // Hashed on the way in, whichever way the body came.
+    QCOMPARE(inet.bodySha256(), QCryptographicHash::hash(body, QCryptographicHash::Sha256));
     QCOMPARE(calls, int((body.size() + chunkSize - 1) / chunkSize) + 1);
     QVERIFY(inet.GetChunk(chunkSize).isEmpty());
 }

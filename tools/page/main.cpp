@@ -3,6 +3,7 @@
 
 #include "pagecheck.h"
 #include "samplepage.h"
+#include "signaturecheck.h"
 
 #include "common/errors.h"
 #include "common/inet.h"
@@ -16,6 +17,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -23,7 +25,7 @@ enum ExitCode { ExitRead = 0, ExitReaderFailed = 1, ExitUsage = 2 };
 
 const char kHelp[] =
     "用法：\n"
-    "  mosalune-page check [--json] [--resolve] 页面\n"
+    "  mosalune-page check [--json] [--resolve] [--key 公钥] 页面\n"
     "      读取发布页，列出各窗口将读到的内容：版本、更新日志（更新窗口中的样子）、\n"
     "      更新文件列表、消息推送开关和推送内容（对话框中的样子）；\n"
     "      读取失败的项目会说明是哪个标记或规则出了问题。\n"
@@ -31,6 +33,9 @@ const char kHelp[] =
     "                 pushMessage、pushText 和 errors；读取失败的项为 null。\n"
     "      --resolve  同时读取列表中每个文件的分享页并给出下载地址\n"
     "                 （JSON 中另加 resolved 数组）。\n"
+    "      --key 公钥  用发布公钥（minisign.pub 的第二行）校验页面旁的 SHA256SUMS 和\n"
+    "                 SHA256SUMS.minisig，与更新程序的校验相同；加 --resolve 时还下载\n"
+    "                 每个文件并比对 SHA-256（JSON 中另加 signature 对象）。\n"
     "  mosalune-page share [--json] 页面\n"
     "      读取一个分享页，给出其中的下载地址。\n"
     "  mosalune-page sample\n"
@@ -39,7 +44,7 @@ const char kHelp[] =
     "      显示本说明。\n"
     "\n"
     "“页面”是文件路径，或以 http:// 或 https:// 开头的网址（超时 60 秒）。\n"
-    "退出码：0 各项读取成功；1 有读取失败的项目；2 用法错误或页面无法读取。\n";
+    "退出码：0 各项读取成功；1 有读取失败或签名未通过校验的项目；2 用法错误或页面无法读取。\n";
 
 void print(FILE *stream, const QString &text)
 {
@@ -85,6 +90,7 @@ struct Options
 {
     bool json = false;
     bool resolve = false;
+    std::optional<QString> key;
     QString page;
 };
 
@@ -92,8 +98,13 @@ struct Options
 QString parseOptions(const QStringList &args, bool resolveAllowed, Options &options)
 {
     bool optionsEnded = false;
-    for (const QString &arg : args) {
-        if (!optionsEnded && arg == QLatin1String("--")) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (!optionsEnded && resolveAllowed && arg == QLatin1String("--key")) {
+            if (i + 1 == args.size() || args.at(i + 1).isEmpty())
+                return QStringLiteral("--key 后面缺少公钥。");
+            options.key = args.at(++i);
+        } else if (!optionsEnded && arg == QLatin1String("--")) {
             optionsEnded = true;
         } else if (!optionsEnded && arg == QLatin1String("--json")) {
             options.json = true;
@@ -140,13 +151,23 @@ int runCheck(common::Inet &inet, const Options &options)
             }
         }
     }
+    std::optional<pagetool::SignatureReport> signature;
+    if (options.key)
+        signature = pagetool::checkSignature(
+            inet, [&inet](const QString &where) { return fetch(inet, where); }, options.page,
+            report, *options.key);
     if (options.json) {
-        print(stdout, QString::fromUtf8(QJsonDocument(pagetool::reportJson(report))
-                                            .toJson(QJsonDocument::Indented)));
+        QJsonObject json = pagetool::reportJson(report);
+        if (signature)
+            json.insert(QStringLiteral("signature"), pagetool::signatureJson(*signature));
+        print(stdout, QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
     } else {
         print(stdout, pagetool::reportText(report, common::OwnVersion()));
+        if (signature)
+            print(stdout, pagetool::signatureText(*signature));
     }
-    return report.allRead() ? ExitRead : ExitReaderFailed;
+    const bool signatureHolds = !signature || signature->problems.isEmpty();
+    return report.allRead() && signatureHolds ? ExitRead : ExitReaderFailed;
 }
 
 int runShare(common::Inet &inet, const Options &options)

@@ -16,6 +16,8 @@ packages=(
   # gio starts the installed menu entry in the menu test, as a desktop does.
   libglib2.0-bin
   libxcb1-dev xdotool xcompmgr
+  # The updater test stops the real updater at chosen renames with strace.
+  strace
   # The end-to-end update test serves the release with nginx.
   nginx curl
 )

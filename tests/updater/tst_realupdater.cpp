@@ -257,7 +257,6 @@ void TstRealUpdater::stoppedAtEveryRename()
     QFETCH(bool, mainProgramNext);
     QTemporaryDir folder;
     QVERIFY(makeProgramFolder(folder));
-    // The old main program is the real one, so that it can be the next start.
     const QString mainProgram = QStringLiteral(MOSALUNE_TEST_PROGRAM);
     QVERIFY(QFile::copy(mainProgram, folder.filePath("Mosalune.exe")));
     QVERIFY(QFile::setPermissions(folder.filePath("Mosalune.exe"), QFile::permissions(mainProgram)));

@@ -10,6 +10,9 @@ int QtDialogService::msgBox(QWidget *parent, const QString &text, int style, con
 {
     QMessageBox box(parent);
     box.setWindowTitle(title);
+    // The text carries versions, file names and addresses from outside; as
+    // rich text their tags would be obeyed and swallow the words around them.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     const int icon = style & 0x70;
     if (icon == MbCritical)

@@ -28,7 +28,7 @@ class DialogService
 public:
     virtual ~DialogService() = default;
     // style is a sum of the values above (buttons + icon); returns the
-    // button pressed.
+    // button pressed. The text is shown exactly as given, never as markup.
     virtual int msgBox(QWidget *parent, const QString &text, int style, const QString &title) = 0;
     // The platform's file-open dialog for one file, with no title, no filter
     // and no initial folder. Returns the chosen path, or an empty string when

@@ -1,5 +1,7 @@
 #include "platform/heifdecoder.h"
 
+#include "platform/picturedecoder.h"
+
 #include <QFile>
 
 #include <libheif/heif.h>
@@ -147,6 +149,9 @@ HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
             handle = std::move(best);
     }
 
+    if (qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get())
+        > maxPicturePixels)
+        return HeifResult::Failed;
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     if (!options)

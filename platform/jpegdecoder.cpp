@@ -11,12 +11,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 extern "C" {
 #include <jpeglib.h>
+#include <jerror.h>
 }
+
+#include "platform/picturedecoder.h"
 
 namespace platform {
 
@@ -54,22 +59,116 @@ int scaleDenominator(int width, int height, int needWidth, int needHeight)
     return denominator;
 }
 
+// Bytes a file may hold before its frame header: EXIF, colour profiles
+// (up to 255 segments of 64 KB) and the tables, with room to spare.
+constexpr qint64 kHeaderBytes = 64LL * 1024 * 1024;
+// Entropy-coded data never needs more than a few bytes a pixel; a file that
+// goes on far beyond that (a header followed by gigabytes of zeros) is not a
+// photo, and is refused once that much has been read.
+constexpr qint64 kBytesPerPixel = 16;
+// Files up to this size are read whole, for decoding in bands side by side;
+// larger ones are streamed.
+constexpr qint64 kWholeFileBytes = 64LL * 1024 * 1024;
+
+// Where libjpeg reads from: bytes in memory, or a file streamed through a
+// small buffer so that its size costs no memory.
+struct Input {
+    const unsigned char *data = nullptr;
+    size_t size = 0;
+    std::FILE *file = nullptr;
+    qint64 limit = 0; // bytes of the file that may be read
+};
+
+struct FileSource {
+    jpeg_source_mgr pub;
+    std::FILE *file;
+    qint64 left;
+    bool started;
+    JOCTET buffer[16384];
+};
+
+void startFile(j_decompress_ptr info)
+{
+    reinterpret_cast<FileSource *>(info->src)->started = false;
+}
+
+boolean fillFromFile(j_decompress_ptr info)
+{
+    auto *source = reinterpret_cast<FileSource *>(info->src);
+    if (source->left <= 0)
+        ERREXIT(info, JERR_FILE_READ); // longer than any picture of its size
+    const size_t want = size_t(std::min<qint64>(qint64(sizeof source->buffer), source->left));
+    size_t got = std::fread(source->buffer, 1, want, source->file);
+    source->left -= qint64(got);
+    if (got == 0) {
+        // As libjpeg's own file source does: an early end gets an end marker
+        // and a warning.
+        if (!source->started)
+            ERREXIT(info, JERR_INPUT_EMPTY);
+        WARNMS(info, JWRN_JPEG_EOF);
+        source->buffer[0] = JOCTET(0xFF);
+        source->buffer[1] = JOCTET(JPEG_EOI);
+        got = 2;
+    }
+    source->pub.next_input_byte = source->buffer;
+    source->pub.bytes_in_buffer = got;
+    source->started = true;
+    return TRUE;
+}
+
+void skipInFile(j_decompress_ptr info, long count)
+{
+    jpeg_source_mgr *source = info->src;
+    while (count > long(source->bytes_in_buffer)) {
+        count -= long(source->bytes_in_buffer);
+        fillFromFile(info);
+    }
+    if (count > 0) {
+        source->next_input_byte += size_t(count);
+        source->bytes_in_buffer -= size_t(count);
+    }
+}
+
+void endFile(j_decompress_ptr) {}
+
+void attachSource(j_decompress_ptr info, const Input &input, FileSource *source)
+{
+    if (!input.file) {
+        jpeg_mem_src(info, input.data, static_cast<unsigned long>(input.size));
+        return;
+    }
+    source->pub.init_source = startFile;
+    source->pub.fill_input_buffer = fillFromFile;
+    source->pub.skip_input_data = skipInFile;
+    source->pub.resync_to_restart = jpeg_resync_to_restart;
+    source->pub.term_source = endFile;
+    source->pub.bytes_in_buffer = 0;
+    source->pub.next_input_byte = nullptr;
+    source->file = input.file;
+    source->left = input.limit;
+    info->src = &source->pub;
+}
+
 // What the header says, read before any pixel is decoded.
 struct Header {
     int width = 0;
     int height = 0;
     int orientation = 1;
     bool ours = false; // a colour space this path decodes
+    int components = 0;
 };
 
 // Kept free of C++ objects with destructors: libjpeg reports errors by
 // jumping out of it. With headerOnly, fills `header` and decodes nothing;
 // otherwise decodes at 1/denominator.
-bool decode(const unsigned char *data, size_t size, bool headerOnly, int denominator,
-            Header *header, Decoded *out)
+bool decode(const Input &input, bool headerOnly, int denominator, Header *header, Decoded *out)
 {
     jpeg_decompress_struct info;
     ErrorManager errors;
+    FileSource *const source = input.file ? static_cast<FileSource *>(std::malloc(sizeof(FileSource)))
+                                          : nullptr;
+    if (input.file && !source)
+        return false;
     unsigned char *volatile pixels = nullptr;
     info.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = onError;
@@ -77,6 +176,7 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         std::free(pixels);
+        std::free(source);
         return false;
     }
     jpeg_create_decompress(&info);
@@ -86,7 +186,7 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
     // no backing store to fall back on and fails instead. A baseline file
     // never needs those buffers.
     info.mem->max_memory_to_use = kMemoryBudget;
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    attachSource(&info, input, source);
     if (headerOnly)
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
@@ -109,7 +209,9 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
         header->ours = info.jpeg_color_space == JCS_YCbCr
                        || info.jpeg_color_space == JCS_GRAYSCALE
                        || info.jpeg_color_space == JCS_RGB;
+        header->components = info.num_components;
         jpeg_destroy_decompress(&info);
+        std::free(source);
         return true;
     }
     info.scale_denom = unsigned(denominator);
@@ -123,6 +225,7 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
     pixels = static_cast<unsigned char *>(std::malloc(stride * info.output_height));
     if (!pixels) {
         jpeg_destroy_decompress(&info);
+        std::free(source);
         return false;
     }
     while (info.output_scanline < info.output_height) {
@@ -134,6 +237,7 @@ bool decode(const unsigned char *data, size_t size, bool headerOnly, int denomin
     out->height = int(info.output_height);
     out->pixels = pixels;
     jpeg_destroy_decompress(&info);
+    std::free(source);
     return true;
 }
 
@@ -345,25 +449,55 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
 {
     if (refused)
         *refused = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    std::FILE *const file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!file)
         return {};
-    const QByteArray head = file.peek(3);
-    if (head.size() != 3 || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8
-        || quint8(head[2]) != 0xFF)
+    // Closed whichever way this ends.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> closer(file, std::fclose);
+    unsigned char head[3] = {};
+    if (std::fread(head, 1, 3, file) != 3 || head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF
+        || std::fseek(file, 0, SEEK_SET) != 0)
         return {};
-    const QByteArray jpeg = file.readAll();
-    file.close();
-    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
 
+    // From here on it is a JPEG: what this path cannot read, no reader can.
+    const auto refuse = [refused]() {
+        if (refused)
+            *refused = true;
+        return QImage();
+    };
     Header header;
-    if (!decode(bytes, size_t(jpeg.size()), true, 0, &header, nullptr) || !header.ours)
+    if (!decode(Input{nullptr, 0, file, kHeaderBytes}, true, 0, &header, nullptr))
+        return refuse();
+    if (qint64(header.width) * header.height > maxPicturePixels)
+        return refuse();
+    if (!header.ours)
         return {};
     // Sizes before turning: a photo turned a quarter swaps what it must cover.
     const bool turned = header.orientation >= 5;
     const int denominator = scaleDenominator(header.width, header.height,
                                              turned ? atLeast.height() : atLeast.width(),
                                              turned ? atLeast.width() : atLeast.height());
+    const Input streamed{nullptr, 0, file,
+                         kHeaderBytes
+                             + kBytesPerPixel * header.width * header.height
+                                   * std::max(1, header.components)};
+
+    // The common photo is read whole, to be decoded in bands side by side.
+    QByteArray jpeg;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        if (size > 0 && size <= kWholeFileBytes && std::fseek(file, 0, SEEK_SET) == 0) {
+            jpeg.resize(size);
+            if (std::fread(jpeg.data(), 1, size_t(size), file) != size_t(size))
+                jpeg.clear();
+        }
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return refuse();
+    const Input whole = jpeg.isEmpty()
+                            ? streamed
+                            : Input{reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                                    size_t(jpeg.size()), nullptr, 0};
 
     if (threads <= 0)
         threads = std::clamp(QThread::idealThreadCount(), 1, 8);
@@ -373,16 +507,22 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
         // Each band on a core of its own, then the rows joined in order.
         std::vector<Decoded> parts(size_t(bands.size()));
         std::vector<char> good(size_t(bands.size()), 0);
+        const auto decodeBand = [&](qsizetype b) {
+            const QByteArray &band = bands[b];
+            good[size_t(b)] = decode(Input{reinterpret_cast<const unsigned char *>(band.constData()),
+                                           size_t(band.size())},
+                                     false, denominator, nullptr, &parts[size_t(b)]);
+        };
         std::vector<std::thread> workers;
-        for (qsizetype b = 1; b < bands.size(); ++b)
-            workers.emplace_back([&, b] {
-                const QByteArray &band = bands[b];
-                good[size_t(b)] = decode(reinterpret_cast<const unsigned char *>(band.constData()),
-                                         size_t(band.size()), false, denominator, nullptr,
-                                         &parts[size_t(b)]);
-            });
-        good[0] = decode(reinterpret_cast<const unsigned char *>(bands[0].constData()),
-                         size_t(bands[0].size()), false, denominator, nullptr, &parts[0]);
+        workers.reserve(size_t(bands.size()));
+        for (qsizetype b = 1; b < bands.size(); ++b) {
+            try {
+                workers.emplace_back(decodeBand, b);
+            } catch (const std::system_error &) {
+                decodeBand(b); // no thread to be had: on this one
+            }
+        }
+        decodeBand(0);
         for (std::thread &worker : workers)
             worker.join();
         bool joined = true;
@@ -409,11 +549,8 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     }
     // A file the bands could not serve is decoded whole, as one stream.
     if (!decoded.pixels
-        && !decode(bytes, size_t(jpeg.size()), false, denominator, nullptr, &decoded)) {
-        if (refused)
-            *refused = true;
-        return {};
-    }
+        && !decode(whole, false, denominator, nullptr, &decoded))
+        return refuse();
     const QImage stored(decoded.pixels, decoded.width, decoded.height, decoded.width * 4,
                         QImage::Format_RGB32, std::free, decoded.pixels);
     return applyOrientation(stored, header.orientation);

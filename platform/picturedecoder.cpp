@@ -8,12 +8,20 @@
 #include "platform/webpdecoder.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QThread>
+#include <QTransform>
 #include <QtEndian>
+
+#include <exception>
+#include <functional>
+#include <memory>
 
 namespace platform {
 
@@ -50,6 +58,33 @@ QImage stretchOver(const QImage &picture, QSize size, const QColor &background)
     return image;
 }
 
+// A picture more than twice `size` both ways, brought down to `size`
+// before anything else copies it. Non-premultiplied alpha is premultiplied
+// in place first, which the smooth scaling would otherwise do in a copy.
+QImage shrunkToCover(QImage picture, QSize size)
+{
+    if (picture.width() <= size.width() * 2 || picture.height() <= size.height() * 2)
+        return picture;
+    if (picture.format() == QImage::Format_ARGB32)
+        picture.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// What Qt's readers do with a file's orientation when they turn it
+// themselves: mirror or flip, then a quarter turn.
+QImage turnedAsTagged(const QImage &stored, QImageIOHandler::Transformations turn)
+{
+    if (turn == QImageIOHandler::TransformationNone)
+        return stored;
+    if (turn == QImageIOHandler::TransformationRotate270)
+        return stored.transformed(QTransform().rotate(270));
+    const QImage mirrored = stored.mirrored(turn & QImageIOHandler::TransformationMirror,
+                                            turn & QImageIOHandler::TransformationFlip);
+    return turn & QImageIOHandler::TransformationRotate90
+               ? mirrored.transformed(QTransform().rotate(90))
+               : mirrored;
+}
+
 // The EXIF orientation a WebP file carries in its EXIF chunk, or 1. Qt's
 // WebP reader does not look at it.
 int webpOrientation(QFile &file)
@@ -81,14 +116,44 @@ int webpOrientation(QFile &file)
     return orientation;
 }
 
-} // namespace
-
-PictureError::PictureError(Cause cause)
-    : RunError(QStringLiteral("图片格式错误")), m_cause(cause)
+// A large picture takes seconds to decode. On the application's own thread
+// the decode runs on a worker while this waits in a local event loop that
+// leaves out user input: windows paint and timers run, but no click starts a
+// second load. Elsewhere (a worker, a program without an application) it
+// runs right here. Whatever the decode throws comes back here.
+QImage decodeWhileEventsFlow(const std::function<QImage()> &decode)
 {
+    QImage result;
+    std::exception_ptr failure;
+    const auto run = [&] {
+        try {
+            result = decode();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    const QCoreApplication *const app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        run();
+    } else {
+        const std::unique_ptr<QThread> worker(QThread::create(run));
+        QEventLoop loop;
+        QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        worker->start();
+        if (worker->isRunning() || worker->isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        else
+            run(); // no thread to be had
+        worker->wait();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    return result;
 }
 
-QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
+QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background);
+
+QImage loadPicture(const QString &path, QSize size, const QColor &background)
 {
     using Cause = PictureError::Cause;
     const QFileInfo info(path);
@@ -140,6 +205,13 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
         return renderSvg(svg, size, background);
     }
 
+    const QByteArray start(head, got);
+    return decodeWhileEventsFlow([&] { return loadPixels(file, start, size, background); });
+}
+
+QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background)
+{
+    const QString path = file.fileName();
     // Photos are the common input and the largest: decode them shrunk, and
     // upright, in one pass.
     bool refusedJpeg = false;
@@ -175,14 +247,13 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     // Still WebP pictures: libwebp scales while it decodes, so a large one
     // is never held whole. Animations go to Qt's reader, which gives the
     // first frame.
-    const QByteArray start = QByteArray::fromRawData(head, got);
     if (start.startsWith("RIFF") && start.mid(8, 4) == "WEBP") {
         if (file.size() > 256 * 1024 * 1024)
             throw PictureError();
         const int turn = webpOrientation(file);
         const QByteArray bytes = file.readAll();
         if (!file.seek(0))
-            throw PictureError(Cause::Unreadable);
+            throw PictureError(PictureError::Cause::Unreadable);
         bool failed = false;
         const QImage still = decodeWebpScaled(bytes, size, turn, &failed);
         if (failed)
@@ -193,17 +264,25 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
 
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
+    // Turned here once it is small: turning makes a copy, and of a picture
+    // at the pixel bound that is another 512 MiB.
+    reader.setAutoTransform(false);
     // Qt refuses pictures above 128 MB decoded; a 48-megapixel TIFF from a
-    // scanner or camera is more than that. Beyond 1 GB a file is more
-    // likely hostile than a picture.
-    reader.setAllocationLimit(1024);
+    // scanner or camera is more than that. The bound on pixels, at 4 bytes
+    // each, is the most any picture may take.
+    reader.setAllocationLimit(int(maxPicturePixels * 4 / (1024 * 1024)));
     if (!reader.canRead())
+        throw PictureError();
+    // Refused on the header's word, before a reader fills a screen of a GIF
+    // or a TIFF's strips at any size a few bytes claim.
+    if (const QSize claimed = reader.size();
+        claimed.isValid() && qint64(claimed.width()) * claimed.height() > maxPicturePixels)
         throw PictureError();
 
     // Let the decoder shrink while it decodes (JPEG does this in the DCT).
     // The size asked for is in the stored orientation, before the EXIF
-    // rotation is applied.
+    // rotation is applied. Qt's PNG reader only pretends: it decodes whole
+    // and scales a copy, twice the memory of reading it plain.
     const int webpTurn = reader.format() == "webp"
                                  && reader.transformation() == QImageIOHandler::TransformationNone
                              ? webpOrientation(file)
@@ -211,17 +290,43 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     const QSize stored = reader.size();
     if (stored.isValid() && stored.width() > size.width() * 2
         && stored.height() > size.height() * 2
-        && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        && reader.supportsOption(QImageIOHandler::ScaledSize) && reader.format() != "png") {
         const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90)
                             || webpTurn >= 5;
         reader.setScaledSize(turned ? size.transposed() : size);
     }
 
+    const QImageIOHandler::Transformations turn = reader.transformation();
     QImage picture = reader.read();
     if (picture.isNull())
         throw PictureError();
+    picture = shrunkToCover(std::move(picture),
+                            (turn & QImageIOHandler::TransformationRotate90) || webpTurn >= 5
+                                ? size.transposed()
+                                : size);
+    picture = turnedAsTagged(picture, turn);
     picture = applyOrientation(picture, webpTurn);
     return stretchOver(picture, size, background);
+}
+
+} // namespace
+
+PictureError::PictureError(Cause cause)
+    : RunError(QStringLiteral("图片格式错误")), m_cause(cause)
+{
+}
+
+QImage loadPictureStretched(const QString &path, QSize size, const QColor &background)
+{
+    try {
+        return loadPicture(path, size, background);
+    } catch (const PictureError &) {
+        throw;
+    } catch (...) {
+        // Out of memory, or anything else a library throws: a picture this
+        // program cannot read, never the end of the program.
+        throw PictureError();
+    }
 }
 
 } // namespace platform

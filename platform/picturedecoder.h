@@ -22,6 +22,12 @@ private:
     Cause m_cause;
 };
 
+// The most pixels a picture may have, 128 Mi (16384 x 8192; a 100-megapixel
+// camera's photos fit). A file whose header claims more is refused before it
+// is decoded: decoded whole at 4 bytes a pixel it is 512 MiB, and reading it
+// row by row still takes seconds. With it, a decode stays under 1 GiB.
+inline constexpr qint64 maxPicturePixels = qint64(1) << 27;
+
 // Reads a picture file and renders it at exactly `size` pixels, stretched
 // without keeping its aspect ratio, the way a picture box stretches a picture
 // into its frame. Decodes no larger than needed (JPEG is decoded at 1/2, 1/4

@@ -1,5 +1,7 @@
 #include "platform/pngdecoder.h"
 
+#include "platform/picturedecoder.h"
+
 #include <QFile>
 
 #include <csetjmp>
@@ -77,6 +79,10 @@ int decode(std::FILE *file, int needWidth, int needHeight, Reduced *out)
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
     const int colorType = png_get_color_type(png, info);
+    // A few kilobytes of zeros inflate to any number of rows: past the
+    // bound, no reader gets to spend minutes on them.
+    if (std::uint64_t(width) * height > std::uint64_t(maxPicturePixels))
+        png_error(png, "too many pixels");
     // Interlaced rows arrive in passes, and small pictures gain nothing:
     // both go the general way.
     if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE

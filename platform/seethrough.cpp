@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QTimer>
 #include <QEvent>
+#include <QHash>
+#include <QPainter>
 #include <QObject>
 #include <QPointer>
 #include <QRegion>
@@ -26,31 +28,55 @@ bool showsWith(const QWidget &window, const QWidget &control)
     return true;
 }
 
-// A label is only its text: the pixels it paints itself, without the
-// window's background behind them, so that the words float on the desktop.
-QRegion paintedRegion(QLabel &label)
+// A label as the desktop sees it without a compositor: its text in solid
+// pixels of the text's colour. The blended edge pixels of anti-aliased text
+// are either taken whole or left out, since a window shape has no partial
+// pixels; drawn blended, they would show the window's grey on the desktop
+// and turn thin Latin strokes whitish.
+QImage solidText(QLabel &label)
 {
     QImage image(label.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     label.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    const QImage mask = image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::AvoidDither);
-    return QRegion(QBitmap::fromImage(mask)).translated(label.pos());
+    image.convertTo(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = qAlpha(line[x]) >= 128 ? (line[x] | 0xff000000u) : 0u;
+    }
+    return image;
+}
+
+// The label's part of the shape: its solid text and a one-pixel rim of the
+// window's own background around it, so that the words read on a dark
+// desktop as on a light one.
+QRegion paintedRegion(const QLabel &label, const QImage &text)
+{
+    const QRegion pixels(QBitmap::fromImage(text.createAlphaMask(Qt::ThresholdAlphaDither | Qt::AvoidDither)));
+    QRegion rim;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            rim += pixels.translated(dx, dy);
+    return rim.intersected(QRect(QPoint(), label.size())).translated(label.pos());
 }
 
 // The union of the visible child controls, in the window's own coordinates:
 // labels by their text, every other control by its rectangle. Hidden
 // controls (the forms' hidden text boxes) take no part.
-QRegion controlsRegion(const QWidget &window)
+QRegion controlsRegion(const QWidget &window, QHash<const QLabel *, QImage> &texts)
 {
     QRegion region;
+    texts.clear();
     const QObjectList &children = window.children();
     for (QObject *child : children) {
         auto *widget = qobject_cast<QWidget *>(child);
         if (!widget || widget->isWindow() || !showsWith(window, *widget))
             continue;
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            region += paintedRegion(*label);
-        else
+        if (auto *label = qobject_cast<QLabel *>(widget)) {
+            const QImage text = solidText(*label);
+            region += paintedRegion(*label, text);
+            texts.insert(label, text);
+        } else
             region += widget->geometry();
     }
     return region;
@@ -79,17 +105,26 @@ public:
             if (watched == m_window)
                 watch(static_cast<QChildEvent *>(event)->child());
             break;
-        case QEvent::Paint:
+        case QEvent::Paint: {
+            auto *label = qobject_cast<QLabel *>(watched);
+            if (watched == m_window || !label || m_window->testAttribute(Qt::WA_TranslucentBackground))
+                break;
             // A label that paints anew may show another text: reshape once
             // the painting is over (rendering it here would paint again).
-            if (watched != m_window && qobject_cast<QLabel *>(watched) && !m_pending) {
+            if (!m_pending) {
                 m_pending = true;
                 QTimer::singleShot(0, this, [this] {
                     m_pending = false;
                     update();
                 });
             }
-            break;
+            // The pixels the shape was cut from, and no others.
+            const QImage text = m_texts.value(label);
+            if (text.size() != label->size())
+                break;
+            QPainter(label).drawImage(0, 0, text);
+            return true;
+        }
         case QEvent::ChildRemoved:
         case QEvent::Show:
         case QEvent::Hide:
@@ -114,11 +149,16 @@ private:
 
     void update()
     {
-        if (!m_window)
+        if (!m_window || m_window->testAttribute(Qt::WA_TranslucentBackground))
             return;
         m_rendering = true;
-        QRegion region = controlsRegion(*m_window);
+        const QHash<const QLabel *, QImage> before = m_texts;
+        QRegion region = controlsRegion(*m_window, m_texts);
         m_rendering = false;
+        // A label whose text changed painted the old one last time.
+        for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it)
+            if (before.value(it.key()) != it.value())
+                const_cast<QLabel *>(it.key())->update();
         // An empty mask means "no mask" to the window system: a window
         // without a visible control would show all of its background.
         if (region.isEmpty())
@@ -128,6 +168,7 @@ private:
     }
 
     QPointer<QWidget> m_window;
+    QHash<const QLabel *, QImage> m_texts;
     bool m_rendering = false;
     bool m_pending = false;
 };

@@ -1,5 +1,7 @@
 #include "platform/webpdecoder.h"
 
+#include "platform/picturedecoder.h"
+
 #include <QByteArray>
 
 #include <webp/decode.h>
@@ -19,6 +21,12 @@ QImage decodeWebpScaled(const QByteArray &file, QSize size, int orientation, boo
         return {};
     const int width = config.input.width;
     const int height = config.input.height;
+    // A lossless picture is decoded whole however it is scaled: 30 bytes
+    // can claim 16384 x 16384, a gigabyte.
+    if (qint64(width) * height > maxPicturePixels) {
+        *failed = true;
+        return {};
+    }
     // The size asked for is in the stored orientation, before turning.
     const QSize stored = orientation >= 5 ? size.transposed() : size;
     QSize out(width, height);

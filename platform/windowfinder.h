@@ -40,13 +40,14 @@ public:
 
 // The real service: one lock file per shown window in the user's private
 // runtime folder, held locked by the owning process. Other users can neither
-// see nor fake these windows.
+// see nor fake these windows, and windows on another display of the same
+// user (another session) are not found.
 class RuntimeDirWindows : public WindowFinder, public WindowPublisher
 {
 public:
     // folder: where the lock files live; empty means a folder of this program
-    // in the user's runtime folder (or, without a private one, in the temp
-    // folder). A folder that cannot be made private to the user is not used:
+    // and this display in the user's runtime folder (or, without a private
+    // one, in the temp folder). A folder that cannot be made private to the user is not used:
     // folder() is then empty, nothing is found and nothing is published.
     explicit RuntimeDirWindows(const QString &folder = QString());
     bool findWindow(const QString &windowClass, const QString &title) override;

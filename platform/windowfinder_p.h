@@ -16,7 +16,19 @@ bool ensurePrivateFolder(const QString &path);
 
 // The folder used when none is given: below $XDG_RUNTIME_DIR when that is a
 // private folder of the user, otherwise below the temp folder. Empty when
-// neither can be trusted.
+// neither can be trusted. Shared by every display of the user: what is
+// locked there (one updater per program folder) is one per user.
 QString defaultFolder();
+
+// The name of the desktop the program shows its windows on, made for a file
+// name: the Wayland display for Wayland, the X display without its screen
+// number for X (":0.1" is on the desktop of ":0"), else the platform's name.
+QString displayScope(const QString &platformName);
+
+// Where the windows shown on that platform's desktop are published: a
+// private folder per display below defaultFolder(), so that a window on
+// another display (another session of the user) is not found. Empty when
+// no private folder can be had.
+QString displayFolder(const QString &platformName);
 
 } // namespace platform::windowfiles

@@ -7,8 +7,10 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QUrl>
 #include <QWidget>
 
 #include <atomic>
@@ -99,6 +101,39 @@ QString defaultFolder()
     if (ensurePrivateFolder(fallback))
         return fallback;
     return QString();
+}
+
+QString displayScope(const QString &platformName)
+{
+    QString scope;
+    if (platformName.startsWith(QLatin1String("wayland"))) {
+        // A relative name is a socket in the runtime folder; Wayland's default.
+        const QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+        scope = QStringLiteral("wayland-") + (display.isEmpty() ? QStringLiteral("wayland-0") : display);
+    } else if (platformName == QLatin1String("xcb")) {
+        QString display = qEnvironmentVariable("DISPLAY");
+        const qsizetype colon = display.lastIndexOf(u':');
+        const qsizetype dot = display.indexOf(u'.', colon + 1);
+        if (colon >= 0 && dot >= 0)
+            display.truncate(dot);
+        // "unix:0" is the local ":0".
+        if (display.startsWith(QLatin1String("unix:")))
+            display.remove(0, 4);
+        scope = QStringLiteral("x11-") + display;
+    } else {
+        scope = platformName.isEmpty() ? QStringLiteral("none") : platformName;
+    }
+    // Keeps a socket path or any odd character from leaving the folder.
+    return QString::fromLatin1(QUrl::toPercentEncoding(scope, ":"));
+}
+
+QString displayFolder(const QString &platformName)
+{
+    const QString base = defaultFolder();
+    if (base.isEmpty())
+        return QString();
+    const QString folder = base + u'/' + displayScope(platformName);
+    return ensurePrivateFolder(folder) ? folder : QString();
 }
 
 } // namespace windowfiles
@@ -215,7 +250,7 @@ private:
 RuntimeDirWindows::RuntimeDirWindows(const QString &folder)
 {
     if (folder.isEmpty())
-        m_folder = windowfiles::defaultFolder();
+        m_folder = windowfiles::displayFolder(QGuiApplication::platformName());
     else if (windowfiles::ensurePrivateFolder(folder))
         m_folder = QFileInfo(folder).absoluteFilePath();
     if (m_folder.isEmpty())

@@ -19,11 +19,8 @@ Dialog::Dialog(Services &services, platform::Timer *timer2, QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(402, 213);
-    // Red text on the button face.
-    QPalette palette = ui->Text1->palette();
-    palette.setColor(QPalette::Text, QColor(255, 0, 0));
-    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-    ui->Text1->setPalette(palette);
+    // Red text on the button face comes from the form's own style sheet,
+    // which the theme's application-wide sheet cannot override.
 
     connect(ui->CancelButton, &QPushButton::clicked, this, &Dialog::CancelButton_Click);
     // Closing the window (or Escape) acts like "确定": it only closes.

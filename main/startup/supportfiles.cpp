@@ -88,10 +88,15 @@ void writeSupportFile(const QString &appDir, const QString &name, const QByteArr
                       qsizetype chunkSize, const std::function<void(qsizetype)> &written)
 {
     const QString target = appDir + name;
-    // A partial file of an earlier, interrupted start is overwritten.
+    // Whatever is under the temporary name, a partial file of an earlier,
+    // interrupted start or a link someone planted there, is removed (a link
+    // itself, never what it points to), and the file is created afresh:
+    // opened only if nothing is there, so a link put back in between makes
+    // the write fail instead of writing through it.
     QFile file(appDir + partialName(name));
+    QFile::remove(file.fileName());
     // Unbuffered: what the progress reports as written is in the file.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         fail(target, reasonFor(file, appDir));
     const qsizetype step = chunkSize > 0 ? chunkSize : qMax<qsizetype>(bytes.size(), 1);
     qsizetype done = 0;

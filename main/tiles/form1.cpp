@@ -295,7 +295,8 @@ void Form1::loadPicture(const QString &path)
     QImage display;
     try {
         display = tiles::loadDisplay(path);
-    } catch (const platform::PictureError &) {
+    } catch (...) {
+        // Whatever a decoder throws, the window stays: the picture is refused.
         wait.release();
         loadFailed();
         return;

@@ -33,13 +33,11 @@ PreUD::PreUD(StartupServices &startup, QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(312, 46);
-    // Tahoma 10.5 pt in green.
+    // Tahoma 10.5 pt; its green is in the form's style sheet, out of the
+    // theme's reach.
     QFont font = ui->Label1->font();
     font.setPointSizeF(10.5);
     ui->Label1->setFont(font);
-    QPalette palette = ui->Label1->palette();
-    palette.setColor(QPalette::WindowText, QColor(0x00, 0xC0, 0x00));
-    ui->Label1->setPalette(palette);
 
     Timer1 = new platform::Timer(0, this);
     connect(Timer1, &platform::Timer::tick, this, &PreUD::Timer1_Timer);

@@ -1,13 +1,15 @@
 #include "platform/dialogs.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
 // The real message boxes, answered with the keyboard as a person would: the
-// default button takes Return, Escape takes the cancelling one.
+// default button takes Return, Escape takes the cancelling one. The text (a
+// version from a page here) shows as written, never as markup.
 class TestDialogs : public QObject
 {
     Q_OBJECT
@@ -44,28 +46,36 @@ void TestDialogs::keysAnswerTheBox()
     platform::QtDialogService dialogs;
     QStringList seen;
     QString title;
+    const QString text = QStringLiteral("发现新版本 Ver：1<u>2</u 是否需要更新？");
+    QString shown; // the box's text as laid out, and its format
     bool pressed = false;
     // Twice in a row: nothing of the first box carries over to the second.
     for (int round = 0; round < 2; ++round) {
         seen.clear();
+        shown.clear();
         pressed = false;
         QTimer::singleShot(0, this, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return;
             title = box->windowTitle();
+            // As markup the text would be only as wide as what the tags leave.
+            if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+                shown = label->text() + (label->textFormat() == Qt::PlainText ? "" : " (not plain)")
+                        + (label->sizeHint().width() < label->fontMetrics().horizontalAdvance(text) ? " (narrow)" : "");
             for (QAbstractButton *button : box->buttons())
                 seen << button->text();
             QTest::keyClick(box, Qt::Key(key));
             pressed = true;
         });
-        QCOMPARE(dialogs.msgBox(nullptr, QStringLiteral("发现新版本"), style, QStringLiteral("更新提示：")), answer);
+        QCOMPARE(dialogs.msgBox(nullptr, text, style, QStringLiteral("更新提示：")), answer);
         QVERIFY(pressed);
         seen.sort();
         QStringList expected = buttons;
         expected.sort();
         QCOMPARE(seen, expected);
         QCOMPARE(title, QStringLiteral("更新提示："));
+        QCOMPARE(shown, text);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -325,11 +326,20 @@ void TestWindowFinder::defaultFolder_data()
     QTest::addColumn<int>("runtimeMode"); // 0: no runtime folder
     QTest::addColumn<bool>("symlinkedFallback");
     QTest::addColumn<QString>("expectedUnder"); // "runtime", "temp" or "" for none
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("display"); // DISPLAY, or WAYLAND_DISPLAY for Wayland
+    QTest::addColumn<QString>("scope"); // the display's own folder in the user's
 
-    QTest::newRow("private runtime folder") << 0700 << false << QStringLiteral("runtime");
-    QTest::newRow("no runtime folder") << 0 << false << QStringLiteral("temp");
-    QTest::newRow("runtime folder readable by others") << 0755 << false << QStringLiteral("temp");
-    QTest::newRow("fallback is a symlink") << 0 << true << QString();
+    QTest::newRow("private runtime folder") << 0700 << false << "runtime" << "offscreen" << ":5" << "offscreen";
+    QTest::newRow("no runtime folder") << 0 << false << "temp" << "offscreen" << ":5" << "offscreen";
+    QTest::newRow("runtime folder readable by others") << 0755 << false << "temp" << "offscreen" << ":5" << "offscreen";
+    QTest::newRow("fallback is a symlink") << 0 << true << "" << "offscreen" << ":5" << "offscreen";
+    // A window on another display of the user is not "running" here.
+    QTest::newRow("X display") << 0700 << false << "runtime" << "xcb" << ":5" << "x11-:5";
+    QTest::newRow("its second screen") << 0700 << false << "runtime" << "xcb" << "unix:5.1" << "x11-:5";
+    QTest::newRow("remote X display") << 0 << false << "temp" << "xcb" << "host:10.0" << "x11-host:10";
+    QTest::newRow("Wayland display") << 0700 << false << "runtime" << "wayland" << "wayland-1" << "wayland-wayland-1";
+    QTest::newRow("Wayland socket") << 0700 << false << "runtime" << "wayland-egl" << "/run/w 1" << "wayland-%2Frun%2Fw%201";
 }
 
 void TestWindowFinder::defaultFolder()
@@ -337,6 +347,9 @@ void TestWindowFinder::defaultFolder()
     QFETCH(int, runtimeMode);
     QFETCH(bool, symlinkedFallback);
     QFETCH(QString, expectedUnder);
+    QFETCH(QString, platform);
+    QFETCH(QString, display);
+    QFETCH(QString, scope);
 
     const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
     const QString temp = m_dir->filePath(QStringLiteral("temp"));
@@ -346,15 +359,20 @@ void TestWindowFinder::defaultFolder()
 
     const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
     const QByteArray oldTemp = qgetenv("TMPDIR");
+    const QByteArray oldDisplay = qgetenv("DISPLAY");
+    const QByteArray oldWayland = qgetenv("WAYLAND_DISPLAY");
     const auto restore = qScopeGuard([&] {
         qputenv("XDG_RUNTIME_DIR", oldRuntime);
         qputenv("TMPDIR", oldTemp);
+        qputenv("DISPLAY", oldDisplay);
+        qputenv("WAYLAND_DISPLAY", oldWayland);
     });
     if (runtimeMode)
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     else
         qunsetenv("XDG_RUNTIME_DIR");
     qputenv("TMPDIR", QFile::encodeName(temp));
+    qputenv(platform.startsWith(u"wayland") ? "WAYLAND_DISPLAY" : "DISPLAY", display.toLocal8Bit());
 
     const QString fallback = temp + QStringLiteral("/mosalune-windows-") + QString::number(::geteuid());
     if (symlinkedFallback) {
@@ -363,15 +381,21 @@ void TestWindowFinder::defaultFolder()
         QVERIFY(QFile::link(elsewhere, fallback));
     }
 
-    RuntimeDirWindows windows;
+    const QString folder = windowfiles::displayFolder(platform);
     if (expectedUnder.isEmpty()) {
-        QVERIFY(windows.folder().isEmpty());
+        QVERIFY(folder.isEmpty());
+        QVERIFY(RuntimeDirWindows().folder().isEmpty());
         return;
     }
-    const QString base = expectedUnder == u"runtime" ? runtime : temp;
-    QCOMPARE(QFileInfo(windows.folder()).absolutePath(), base);
-    QCOMPARE(permissions(windows.folder()), mode_t(0700));
+    const QString user = expectedUnder == u"runtime" ? runtime + QStringLiteral("/mosalune-windows") : fallback;
+    QCOMPARE(folder, user + u'/' + scope);
+    QCOMPARE(permissions(folder), mode_t(0700));
+    QCOMPARE(windowfiles::defaultFolder(), user); // one updater per program folder, whatever the display
 
+    if (platform != QGuiApplication::platformName())
+        return;
+    RuntimeDirWindows windows;
+    QCOMPARE(windows.folder(), folder);
     QWidget window;
     const auto registration = windows.publish(&window, updaterClass, updaterTitle);
     window.show();

@@ -2,23 +2,33 @@
 // whole screen while the form is at work, the way a person sees it:
 //
 //     mosalune-startup-shot pre|preud <picture.png> <skin folder>
+//     mosalune-startup-shot form1|dialog|notice|ud <picture.png> <skin folder>
 //     mosalune-startup-shot screen <picture.png> -
 //
 // ("screen" only takes the picture, of whatever other programs show.)
+// MOSALUNE_SHOT_DESKTOP=#rrggbb puts a window of that colour behind the form.
 // Prints "WINDOW x y width height" (the form's client area on the screen)
 // and, for each visible control, "CONTROL name x y width height" in screen
-// coordinates, then "COMPOSITED 0|1".
+// coordinates, then "FACE #rrggbb" (the form's button face) and
+// "COMPOSITED 0|1".
 
 #include "support/fakedialogs.h"
 #include "support/fakeplatform.h"
+#include "support/fakeinstance.h"
 #include "support/fakeresources.h"
+#include "support/fakeskinlibrary.h"
 
+#include "main/startup/dialog.h"
 #include "main/startup/pre.h"
+#include "main/tiles/form1.h"
 #include "main/versioncheck/preud.h"
 #include "platform/appinfo.h"
 #include "platform/fonts.h"
 #include "platform/seethrough.h"
 #include "platform/skinlibrary.h"
+#include "updater/form1.h"
+#include "updater/services.h"
+#include "updater/ud.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,6 +70,7 @@ bool shoot(QWidget &form, const QString &picture)
         out << "CONTROL " << widget->objectName() << ' ' << r.x() << ' ' << r.y() << ' ' << r.width() << ' '
             << r.height() << '\n';
     }
+    out << "FACE " << form.palette().color(QPalette::Button).name() << '\n';
     out << "COMPOSITED " << (platform::desktopComposites() ? 1 : 0) << '\n';
     return true;
 }
@@ -92,13 +103,50 @@ int main(int argc, char **argv)
     platform::SharedSkinLibrary skin;
     mosalune::StartupServices startup{services, resources, skin};
 
+    QWidget desktop(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint);
+    if (const QColor colour(qEnvironmentVariable("MOSALUNE_SHOT_DESKTOP")); colour.isValid()) {
+        desktop.setPalette(QPalette(colour, colour));
+        desktop.setAutoFillBackground(true);
+        desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        desktop.show();
+        settle(200);
+    }
     bool taken = false;
-    if (which == QLatin1String("screen")) {
+    // The other forms with the theme attached, as every normal start has it.
+    if (QStringList{"form1", "dialog", "notice", "ud"}.contains(which)) {
+        skin.load(skinFolder + QLatin1String("/BrontelSkin.dll"));
+        skin.SkinH_AttachEx(skinFolder + QLatin1String("/Brontel.Skin"), QString());
+    }
+    fakes::FakeInstance instance;
+    fakes::FakeSkinLibrary updaterSkin;
+    mslupdate::Services updater{dialogs, shell, network, windows, windows, instance, updaterSkin, info, [] {}, 1};
+    const auto showAndShoot = [&](QWidget &form) { form.show(); taken = shoot(form, picture); };
+    if (which == QLatin1String("form1")) {
+        mosalune::Form1 form(services);
+        form.load();
+        showAndShoot(form);
+    } else if (which == QLatin1String("dialog")) {
+        mosalune::Dialog dialog(services, nullptr);
+        dialog.load();
+        showAndShoot(dialog);
+    } else if (which == QLatin1String("notice")) {
+        mslupdate::form1 form(updater);
+        form.load();
+        showAndShoot(form);
+    } else if (which == QLatin1String("ud")) {
+        // Online, the page out of reach: asked while the first status line shows.
+        network.result = true;
+        info.releasePageUrl = QStringLiteral("http://127.0.0.1:9/");
+        mslupdate::UD ud(updater);
+        dialogs.onMessage = [&](const fakes::Message &) { taken = shoot(ud, picture); };
+        ud.load();
+    } else if (which == QLatin1String("screen")) {
         return QGuiApplication::primaryScreen()->grabWindow(0).save(picture, "PNG") ? 0 : 1;
     } else if (which == QLatin1String("pre")) {
         mosalune::Pre pre(startup);
         resources.onRequest = [&](int id) {
-            if (id == 101)
+            // While the library is written, under its Latin caption.
+            if (id == 102)
                 taken = shoot(pre, picture);
         };
         pre.load();

@@ -65,6 +65,8 @@ private slots:
     void newVersionStartsTheUpdater();
     void startupWindowsShowOnlyTheirControls_data();
     void startupWindowsShowOnlyTheirControls();
+    void formsKeepTheirColoursUnderTheTheme_data();
+    void formsKeepTheirColoursUnderTheTheme();
 
 private:
     // A fresh program folder holding only Mosalune.exe.
@@ -100,6 +102,22 @@ private:
     // Whether the main window is on the screen. Asked through xdotool, which
     // shrugs off windows that vanish while it looks (xwininfo gives up).
     bool mainShown() const { return m_x.shown(mainTitle) > 0; }
+
+    // A picture of one form on the screen (mosalune-startup-shot) and what
+    // the tool reports about it.
+    QString shoot(const QString &form, const QString &picture, const QColor &desktop = Qt::white) const
+    {
+        QProcess shot;
+        QProcessEnvironment env = m_x.environment();
+        env.insert(QStringLiteral("MOSALUNE_SHOT_DESKTOP"), desktop.name());
+        shot.setProcessEnvironment(env);
+        shot.start(QStringLiteral(MOSALUNE_SHOT_TOOL), {form, picture, QStringLiteral(MOSALUNE_SKIN_DIR)});
+        if (!shot.waitForFinished(30000) || shot.exitCode() != 0)
+            return QString();
+        const QString report = QString::fromUtf8(shot.readAllStandardOutput());
+        qInfo("%s: %s", qPrintable(picture), qPrintable(QString(report).replace(QLatin1Char('\n'), QLatin1String("; "))));
+        return report;
+    }
 
     XServer m_x;
     FixtureServer m_server;
@@ -164,6 +182,11 @@ void TstFirstStart::firstAndLaterStarts()
     }
     QVERIFY(QFile::remove(folder + QStringLiteral("/WhatsNew.txt")));
     QVERIFY(QFile::remove(folder + QStringLiteral("/Brontel.Skin")));
+    // A link planted under a temporary name is not written through.
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("outside.txt"));
+    files::writeFile(outside, "not the program's");
+    QVERIFY(QFile::link(outside, folder + QStringLiteral("/WhatsNew.txt.part")));
     auto third = start(folder);
     QVERIFY(third);
     QTRY_VERIFY_WITH_TIMEOUT(mainShown(), 20000);
@@ -171,6 +194,8 @@ void TstFirstStart::firstAndLaterStarts()
     QCOMPARE(files::readAll(folder + QStringLiteral("/WhatsNew.txt")), resource(105));
     QCOMPARE(files::readAll(folder + QStringLiteral("/Brontel.Skin")), resource(102));
     QCOMPARE(entries(folder), allNames());
+    QVERIFY(!QFileInfo(folder + QStringLiteral("/WhatsNew.txt")).isSymLink());
+    QCOMPARE(files::readAll(outside), QByteArray("not the program's"));
     stop(*third);
 }
 
@@ -318,16 +343,25 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls_data()
 {
     QTest::addColumn<QString>("form");
     QTest::addColumn<bool>("compositor");
-    QTest::newRow("splash, plain X") << "pre" << false;
-    QTest::newRow("version check, plain X") << "preud" << false;
-    QTest::newRow("splash, compositor") << "pre" << true;
-    QTest::newRow("version check, compositor") << "preud" << true;
+    QTest::addColumn<QColor>("desktop");
+    QTest::addColumn<QColor>("text"); // the caption's colour, in solid pixels without a compositor
+    const QColor white(Qt::white);
+    const QColor dark(0x20, 0x20, 0x20);
+    const QColor green(0, 0xc0, 0);
+    QTest::newRow("splash, plain X") << "pre" << false << white << QColor(Qt::black);
+    QTest::newRow("version check, plain X") << "preud" << false << white << green;
+    QTest::newRow("splash, plain X, dark desktop") << "pre" << false << dark << QColor(Qt::black);
+    QTest::newRow("version check, plain X, dark desktop") << "preud" << false << dark << green;
+    QTest::newRow("splash, compositor") << "pre" << true << white << QColor();
+    QTest::newRow("version check, compositor") << "preud" << true << white << QColor();
 }
 
 void TstFirstStart::startupWindowsShowOnlyTheirControls()
 {
     QFETCH(QString, form);
     QFETCH(bool, compositor);
+    QFETCH(QColor, desktop);
+    QFETCH(QColor, text);
     QProcess manager;
     if (compositor) {
         manager.setProcessEnvironment(m_x.environment());
@@ -336,18 +370,15 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
             QSKIP("xcompmgr is not installed");
         QThread::msleep(500);
     }
-    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-%2.png")
-                                .arg(form, compositor ? QStringLiteral("composited") : QStringLiteral("plain"));
+    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-%2-%3.png")
+                                .arg(form, compositor ? QStringLiteral("composited") : QStringLiteral("plain"),
+                                     desktop.name().mid(1));
     // A compositor that has only just started may not have taken over the
     // screen yet: the picture is taken again until it has.
     QString report;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        QProcess shot;
-        shot.setProcessEnvironment(m_x.environment());
-        shot.start(QStringLiteral(MOSALUNE_SHOT_TOOL), {form, picture, QStringLiteral(MOSALUNE_SKIN_DIR)});
-        QVERIFY(shot.waitForFinished(30000));
-        QCOMPARE(shot.exitCode(), 0);
-        report = QString::fromUtf8(shot.readAllStandardOutput());
+        report = shoot(form, picture, desktop);
+        QVERIFY(!report.isEmpty());
         if (report.contains(compositor ? QStringLiteral("COMPOSITED 1") : QStringLiteral("COMPOSITED 0")))
             break;
         QThread::msleep(500);
@@ -356,7 +387,6 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
         manager.terminate();
         manager.waitForFinished(5000);
     }
-    qInfo("%s: %s", qPrintable(picture), qPrintable(QString(report).replace(QLatin1Char('\n'), QLatin1String("; "))));
 
     QRect window;
     QList<QRect> controls;
@@ -374,12 +404,12 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
 
     const QImage image(picture);
     QVERIFY(!image.isNull());
-    // The desktop's own colour, far from the window (white on a plain X
-    // server, the compositor's grey under xcompmgr).
-    const QColor desktop = image.pixelColor(2, 2);
+    // The desktop's own colour, far from the window (the compositor's grey
+    // under xcompmgr).
+    QVERIFY(image.pixelColor(2, 2) == desktop || compositor);
+    desktop = image.pixelColor(2, 2);
     auto white = [&](int x, int y) { return image.pixelColor(x, y) == desktop; };
     // Around the controls, inside the window: the desktop, nothing else.
-    QVERIFY(desktop == QColor(Qt::white) || compositor);
     int foreign = 0;
     for (int y = window.top(); y <= window.bottom(); ++y)
         for (int x = window.left(); x <= window.right(); ++x) {
@@ -397,6 +427,57 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
                 drawn += !white(x, y);
         QVERIFY2(drawn > 20, qPrintable(QStringLiteral("%1 drawn pixels").arg(drawn)));
     }
+    if (!text.isValid())
+        return;
+    // The caption's second half (the Latin "BrontelSkin.dll" of the splash)
+    // in its own colour, not blended into the desktop.
+    const QRect caption = controls.last().adjusted(controls.last().width() / 2, 0, 0, 0);
+    int solid = 0;
+    for (int y = caption.top(); y <= caption.bottom(); ++y)
+        for (int x = caption.left(); x <= caption.right(); ++x)
+            solid += image.pixelColor(x, y) == text;
+    QVERIFY2(solid >= 40, qPrintable(QStringLiteral("%1 pixels of %2").arg(solid).arg(text.name())));
+}
+
+void TstFirstStart::formsKeepTheirColoursUnderTheTheme_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<bool>("onButtonFace"); // else on whatever lies behind
+    QTest::newRow("push dialog") << "dialog" << "Text1" << QColor(Qt::red) << true;
+    QTest::newRow("updater's change log") << "notice" << "Text1" << QColor(Qt::red) << true;
+    QTest::newRow("main window's link") << "form1" << "Label1" << QColor(Qt::red) << false;
+    QTest::newRow("download status line") << "ud" << "Label1" << QColor(Qt::red) << false;
+    QTest::newRow("version check caption") << "preud" << "Label1" << QColor(0, 0xc0, 0) << false;
+}
+
+// What a form designed for one of its controls stays under the theme's
+// application-wide sheet, on the real screen.
+void TstFirstStart::formsKeepTheirColoursUnderTheTheme()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, control);
+    QFETCH(QColor, text);
+    QFETCH(bool, onButtonFace);
+    const QString picture = QStringLiteral(MOSALUNE_SHOT_DIR "/%1-themed.png").arg(form);
+    const QString report = shoot(form, picture);
+    const auto m = QRegularExpression(QStringLiteral("CONTROL %1 (\\d+) (\\d+) (\\d+) (\\d+)").arg(control)).match(report);
+    QVERIFY2(m.hasMatch(), qPrintable(report));
+    // Inside the border the theme may draw.
+    const QRect r(m.captured(1).toInt() + 3, m.captured(2).toInt() + 3, m.captured(3).toInt() - 6, m.captured(4).toInt() - 6);
+    const QImage image(picture);
+    QHash<QRgb, int> counts;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    int near = 0; // the text's colour, its edges blended
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        near += qAbs(qRed(it.key()) - text.red()) + qAbs(qGreen(it.key()) - text.green())
+                        + qAbs(qBlue(it.key()) - text.blue()) <= 96 ? it.value() : 0;
+    QVERIFY2(near >= 10, qPrintable(QStringLiteral("%1 pixels near %2").arg(near).arg(text.name())));
+    const QColor face(QRegularExpression(QStringLiteral("FACE (#\\w+)")).match(report).captured(1));
+    QVERIFY(!onButtonFace || counts.value(face.rgb()) > r.width() * r.height() / 2);
 }
 
 QTEST_GUILESS_MAIN(TstFirstStart)

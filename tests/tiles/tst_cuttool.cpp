@@ -4,12 +4,15 @@
 #include "support/formharness.h"
 #include "support/metafilebuilder.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/resource.h>
 
 using files::readAll;
 
@@ -25,11 +28,16 @@ struct Run {
 };
 
 // Runs the cutter the way a script on a machine without a desktop would,
-// started in `folder` when one is given.
-Run cut(const QStringList &arguments, const QString &folder = QString())
+// started in `folder` and held to `addressSpace` bytes when these are given.
+Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
+    if (addressSpace)
+        process.setChildProcessModifier([addressSpace] {
+            const rlimit limit{addressSpace, addressSpace};
+            setrlimit(RLIMIT_AS, &limit);
+        });
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -64,6 +72,8 @@ private slots:
     void helpAndUsage();
     void reasonPerFile_data();
     void reasonPerFile();
+    void hostileFiles_data();
+    void hostileFiles();
     void commandLine_data();
     void commandLine();
     void optionLookalikeIsNeverAPicture();
@@ -174,6 +184,78 @@ void TstCutTool::reasonPerFile()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
     QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
+}
+
+// A deflate TIFF of any size in a few kilobytes: every strip of 64 black rows
+// points at the same compressed bytes. `orientation` as EXIF numbers it.
+static QByteArray deflateTiff(quint32 width, quint32 height, quint32 orientation = 1)
+{
+    const quint32 strips = (height + 63) / 64;
+    QByteArray strip = qCompress(QByteArray(qsizetype(width) * 3 * 64, '\0')).mid(4);
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const auto u16 = [&](quint32 v) { tiff.append(char(v & 0xFF)).append(char(v >> 8 & 0xFF)); };
+    const auto u32 = [&](quint32 v) { u16(v & 0xFFFF), u16(v >> 16); };
+    // Bits per sample, strip offsets and counts follow the directory.
+    const quint32 bitsAt = 8 + 2 + 10 * 12 + 4;
+    const quint32 offsetsAt = bitsAt + 8;
+    const quint32 countsAt = offsetsAt + 4 * strips;
+    const quint32 stripAt = countsAt + 4 * strips;
+    const quint32 tags[][3] = {{256, 4, width}, {257, 4, height},   {258, 3, bitsAt},
+                               {259, 3, 8},     {262, 3, 2},        {273, 4, offsetsAt},
+                               {274, 3, orientation},               {277, 3, 3},
+                               {278, 4, 64},    {279, 4, countsAt}};
+    u16(10);
+    for (const auto &tag : tags) {
+        u16(tag[0]), u16(tag[1]);
+        u32(tag[0] == 258 ? 3 : tag[0] == 273 || tag[0] == 279 ? strips : 1);
+        u32(tag[2]); // a short stored in place, little-endian, is the same
+    }
+    u32(0), u16(8), u16(8), u16(8), u16(0);
+    for (quint32 i = 0; i < 2 * strips; ++i)
+        u32(i < strips ? stripAt : quint32(strip.size()));
+    return tiff + strip;
+}
+
+void TstCutTool::hostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // a JPEG is grown to 3 GB, sparse
+    QTest::addColumn<bool>("cut");
+    const QByteArray jpeg = readAll(data + "/picture.jpg");
+    const qsizetype scan = jpeg.indexOf("\xFF\xDA");
+    const qsizetype scanData = scan + 2 + (quint8(jpeg[scan + 2]) << 8 | quint8(jpeg[scan + 3]));
+    // Each crashed under the cap, took a gigabyte or a minute of work.
+    QTest::newRow("JPEG header, then 3 GB of nothing") << jpeg.left(scanData) << false;
+    QTest::newRow("whole JPEG, then 3 GB of nothing") << jpeg << true;
+    QImage bomb(16384, 8193, QImage::Format_Mono);
+    bomb.fill(0);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    bomb.save(&png, "png");
+    QTest::newRow("1-bit PNG, one row past 128 Mi pixels") << png.data() << false;
+    QTest::newRow("30-byte lossless WebP, 16384 x 16384")
+        << QByteArray("RIFF\x16\0\0\0WEBPVP8L\x0a\0\0\0\x2f\xff\xff\xff\x0f\x88\x88\xfe\x07\0", 30)
+        << false;
+    QTest::newRow("35-byte GIF, 16383 x 16383 screen")
+        << QByteArray("GIF89a\xff?\xff?\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35)
+        << false;
+    QTest::newRow("deflate TIFF, 16383 x 16383") << deflateTiff(16383, 16383) << false;
+    // At the bound, turned by its tag: cut within the cap.
+    QTest::newRow("deflate TIFF of 128 Mi pixels, turned") << deflateTiff(16384, 8192, 6) << true;
+}
+
+void TstCutTool::hostileFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, cut);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hostile"));
+    files::writeFile(path, bytes);
+    if (bytes.startsWith("\xFF\xD8"))
+        QVERIFY(QFile::resize(path, 3LL << 30));
+    const Run run = ::cut({path}, QString(), 1LL << 30);
+    QCOMPARE(run.err, cut ? QString() : QStringLiteral("图片格式错误: %1\n").arg(path));
+    QCOMPARE(run.exitCode, cut ? 0 : 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), cut ? 9 : 1);
 }
 
 void TstCutTool::commandLine_data()

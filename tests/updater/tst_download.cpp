@@ -122,6 +122,7 @@ void TstDownload::threeFilesThenCountdown()
     });
     ud.load();
     QCOMPARE(ud.Label1()->text(), QStringLiteral("正在下载 Mosalune.exe"));
+    QCOMPARE(ud.Label1()->textFormat(), Qt::PlainText); // a file name is never markup
     QVERIFY(ud.isVisible());
     QCOMPARE(ud.List1()->count(), 3);
     QCOMPARE(ud.List2()->count(), 3);

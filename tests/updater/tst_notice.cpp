@@ -125,6 +125,8 @@ void TstNotice::shownStates_data()
     QTest::newRow("short version text")
         << true << handPage("13.4", "<p>更新日志</p><p>Alpha</p><p>") << kInvite << "Ver:13.4</p>"
         << "更新日志\nAlpha" << true << false;
+    QTest::newRow("version in tags, shown as written") << true << handPage("1<u>2</u>345", "<p>更新日志</p><p>A</p><p>")
+                                                       << kInvite << "Ver:1<u>2</u" << "更新日志\nA" << true << false;
 }
 
 void TstNotice::shownStates()
@@ -149,6 +151,9 @@ void TstNotice::shownStates()
     QCOMPARE(form.size(), QSize(257, 337));
     QCOMPARE(form.Label1()->text(), label1);
     QCOMPARE(form.Label2()->text(), label2);
+    for (const QLabel *label : {form.Label2(), form.Label1()}) // never markup: as wide as the text
+        QVERIFY(label->sizeHint().width() >= label->fontMetrics().horizontalAdvance(label->text())
+                && label->textFormat() == Qt::PlainText);
     QCOMPARE(form.Text1()->toPlainText(), text1);
     QCOMPARE(form.Command1()->isEnabled(), confirm);
     QCOMPARE(form.Label3()->isVisible(), link);

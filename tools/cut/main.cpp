@@ -242,6 +242,11 @@ int main(int argc, char **argv)
             print(stderr, QStringLiteral("%1: %2\n").arg(reason(error.cause()), path));
             status = SomeNotCut;
             continue;
+        } catch (...) {
+            // Whatever else a decoder throws ends this picture, not the run.
+            print(stderr, QStringLiteral("%1: %2\n").arg(reason(platform::PictureError::Cause::NotAPicture), path));
+            status = SomeNotCut;
+            continue;
         }
         const QString folder = outputFolder(path, line.outputRoot);
         if (!line.outputRoot.isEmpty() && !QDir().mkpath(folder)) {

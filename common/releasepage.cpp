@@ -1,8 +1,11 @@
 #include "common/releasepage.h"
 
+#include "common/programfiles.h"
 #include "common/texthelpers.h"
 
 #include "buildinfo.h"
+
+#include <QHash>
 
 namespace common {
 
@@ -31,8 +34,9 @@ bool isReservedDeviceName(const QString &name)
            && stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9');
 }
 
-// Why name cannot be written as a file in the program folder, or an empty
-// text when it can. The page is outside the program's control: a name with a
+} // namespace
+
+// The page is outside the program's control: a name with a
 // path in it would let the page put files anywhere the user may write, and a
 // name that reads differently from what it is (a right-to-left override, an
 // invisible character) could pass a file off as another. The program folder
@@ -65,7 +69,10 @@ QString unsafeNameReason(const QString &name)
     return QString();
 }
 
-} // namespace
+QString targetFileName(const QString &listedName)
+{
+    return listedName == updaterFileName ? newUpdaterFileName : listedName;
+}
 
 const QStringList &CommonMarkup()
 {
@@ -186,7 +193,17 @@ QList<FileEntry> FileEntries(const QString &page)
     section = mid(section, 4);
 
     const QStringList pieces = section.split(kParagraph);
+    // Counted before anything else is looked at, so that a huge list costs
+    // no more than its split.
+    if (pieces.size() - 1 > kMaxFileEntries)
+        throw ReadError(QStringLiteral("FileEntries.count"),
+                        QStringLiteral("文件列表有 %1 项，最多只能有 %2 项。")
+                            .arg(pieces.size() - 1)
+                            .arg(kMaxFileEntries));
     QList<FileEntry> entries;
+    // Two entries for one file would download it twice and keep whichever
+    // came last; which one that is must not be left to the page's order.
+    QHash<QString, qsizetype> written;
     // The last piece is what stands between the last "<p>" and the push
     // heading; it is never an entry.
     for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
@@ -202,6 +219,14 @@ QList<FileEntry> FileEntries(const QString &page)
         entry.displayEntry = left(piece, q2);
         entry.shareAddress = mid(entry.displayEntry, q1 + 1, q2 - q1 - 1);
         entry.fileName = EntryFileName(entry.displayEntry);
+        const QString target = targetFileName(entry.fileName);
+        if (const auto first = written.constFind(target); first != written.cend())
+            throw ReadError(QStringLiteral("FileEntries.duplicate"),
+                            QStringLiteral("文件列表第 %1 项和第 %2 项写的是同一个文件%3。")
+                                .arg(*first + 1)
+                                .arg(i + 1)
+                                .arg(quoted(target)));
+        written.insert(target, i);
         entries.append(entry);
     }
     return entries;

@@ -16,7 +16,7 @@ namespace common {
 // marker is missing ("Ver", "更新日志", "消息推送：", "保存至网盘", "href",
 // "id=\"" …) and a dotted key otherwise: ChangeLog.order, ChangeLog.layout,
 // FileEntries.order, FileEntries.start, FileEntries.quotes, FileEntries.name,
-// DirectAddress.quote, DirectAddress.empty, Push.order.
+// FileEntries.count, FileEntries.duplicate, DirectAddress.quote, DirectAddress.empty, Push.order.
 
 // Markup fragments stripped with RemoveAll, one after the other, in order.
 const QStringList &CommonMarkup();
@@ -44,10 +44,27 @@ struct FileEntry
     QString shareAddress; // the file's share page, &amp; already plain "&"
 };
 
+// The most entries a file list may have. Every entry costs a share page and
+// a download one after the other, and every one is a file beside the
+// programs: a list far longer than any release needs is a broken or hostile
+// page, not an update.
+inline constexpr int kMaxFileEntries = 100;
+
 // The file list in page order. Every entry is checked before any is returned:
 // one bad entry fails the whole list, so that nothing is downloaded from a
-// page whose list is half right.
+// page whose list is half right. A list longer than kMaxFileEntries, or one
+// that names a file twice (case-sensitively, and "NewMSLUpdate.exe" being
+// where "MSLUpdate.exe" is written), fails as a whole too.
 QList<FileEntry> FileEntries(const QString &page);
+
+// Why name cannot be written as a file in the program folder, or an empty
+// text when it can: a plain name that Windows accepts as well.
+QString unsafeNameReason(const QString &name);
+
+// The name a listed file is written under in the program folder: the
+// updater's own file cannot be replaced while it runs, so its new copy waits
+// beside it for the main program to move it in.
+QString targetFileName(const QString &listedName);
 
 // The file name held by a display entry: from its third character up to its
 // first double quote. Throws unless it is a plain file name.

@@ -1,5 +1,7 @@
 // Mosalune.exe: the tile maker.
 
+#include "common/programfiles.h"
+#include "common/replacejournal.h"
 #include "main/programsetup.h"
 #include "main/startup/pre.h"
 #include "main/startup/services.h"
@@ -9,6 +11,7 @@
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/fonts.h"
+#include "platform/instance.h"
 #include "platform/netstate.h"
 #include "platform/picturechild.h"
 #include "platform/resources.h"
@@ -18,6 +21,7 @@
 #include "platform/windowfinder.h"
 
 #include <QApplication>
+#include <QDir>
 
 // The support files live in a static library's resources, which the linker
 // keeps only when something asks for them.
@@ -44,6 +48,17 @@ int main(int argc, char **argv)
     platform::QtDialogService dialogs;
     platform::SystemShell shell;
     platform::RuntimeDirWindows windows;
+    // An update stopped among its renames is finished before any file of the
+    // folder is used. A running updater is left to finish its own: its lock
+    // is taken for the moment of the roll-forward only.
+    {
+        platform::LockFileInstance updater(QDir(info.folder).absoluteFilePath(common::updaterFileName));
+        QString error;
+        if (!updater.previousInstance()
+            && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed)
+            dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
+                           platform::MbOkOnly | platform::MbCritical, QStringLiteral("提示"));
+    }
     mosalune::ProgramState state;
     mosalune::Services services{dialogs, shell, *network, windows, info, state};
     platform::QtResourceStore resources;

@@ -29,7 +29,7 @@ seeds() {
   esac
 }
 
-for target in text releasepage sharepage transfer signature jpeg png heif webp picture metafile; do
+for target in text releasepage sharepage transfer signature journal jpeg png heif webp picture metafile; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   if [ -d fuzz/corpus/"$target" ]; then cp -n fuzz/corpus/"$target"/* "$corpus"/; fi

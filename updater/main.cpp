@@ -2,6 +2,7 @@
 // page announces another version.
 
 #include "common/programfiles.h"
+#include "common/replacejournal.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/fonts.h"
@@ -35,6 +36,13 @@ int main(int argc, char **argv)
     // One updater per program folder: two would write the same files.
     platform::LockFileInstance instance(
         QDir(info.folder).absoluteFilePath(common::updaterFileName));
+    // An update stopped among its renames is finished first, by whichever
+    // program starts next; the lock keeps the main program out meanwhile.
+    QString error;
+    if (!instance.previousInstance()
+        && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed)
+        dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
+                       platform::MbOkOnly | platform::MbCritical, QStringLiteral("提示"));
     platform::SharedSkinLibrary skin;
     mslupdate::Services services{dialogs, shell,   *network,
                                  windows, windows, instance,

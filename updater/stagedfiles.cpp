@@ -2,6 +2,7 @@
 
 #include "common/fspath.h"
 #include "common/programfiles.h"
+#include "common/replacejournal.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 
 #include <filesystem>
 #include <system_error>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -41,11 +44,6 @@ fs::perms freshPermissions(const QString &target)
 
 } // namespace
 
-QString targetFileName(const QString &listedName)
-{
-    return listedName == common::updaterFileName ? common::newUpdaterFileName : listedName;
-}
-
 StagedFiles::StagedFiles(QString folder) : m_folder(std::move(folder)) {}
 
 StagedFiles::~StagedFiles()
@@ -58,7 +56,7 @@ bool StagedFiles::adopt(const QString &fileName, const QString &contentPath, QSt
     const QFileInfo content(contentPath);
     if (contentPath.isEmpty() || !content.isFile())
         return failWith(error, QStringLiteral("下载的文件已不存在：%1").arg(fileName));
-    if (content.absoluteDir() != QDir(m_folder)) {
+    if (content.absoluteDir() != QDir(m_folder) || !common::isBodyFileName(content.fileName())) {
         QFile::remove(contentPath);
         return failWith(
             error, QStringLiteral("下载的文件不在 %1 中").arg(QDir::toNativeSeparators(m_folder)));
@@ -88,18 +86,24 @@ bool StagedFiles::commit(QString *error)
             return failWith(error, QStringLiteral("无法设置 %1 的权限：%2")
                                        .arg(QDir::toNativeSeparators(entry.staged), reason(code)));
     }
-    while (!m_entries.isEmpty()) {
-        const Entry entry = m_entries.first();
-        std::error_code code;
-        // rename() replaces the target in one step (MoveFileEx with
-        // replace-existing on Windows).
-        fs::rename(common::toFsPath(entry.staged), common::toFsPath(entry.target), code);
-        if (code)
-            return failWith(error, QStringLiteral("无法替换 %1：%2")
-                                       .arg(QDir::toNativeSeparators(entry.target), reason(code)));
-        m_entries.removeFirst();
+    QList<common::ReplaceMove> moves;
+    for (const Entry &entry : std::as_const(m_entries)) {
+        // The bodies' bytes reach the disk before the journal promises them.
+        QFile body(entry.staged);
+        if (!body.open(QIODevice::ReadOnly) || ::fsync(body.handle()) != 0)
+            return failWith(error, QStringLiteral("无法写入 %1").arg(
+                                       QDir::toNativeSeparators(entry.staged)));
+        moves.append({QFileInfo(entry.staged).fileName(), QFileInfo(entry.target).fileName()});
     }
-    return true;
+    // A journal that the next start could not read back would not finish
+    // anything (a listed name shaped like a body, say).
+    if (!common::readReplaceJournal(common::replaceJournalBytes(moves)))
+        return failWith(error, QStringLiteral("更新文件的名字不能用于更新记录"));
+    if (!common::writeReplaceJournal(m_folder, moves, error))
+        return false;
+    // From here on the staged files belong to the journal, whatever happens.
+    m_entries.clear();
+    return common::carryOutReplace(m_folder, moves, error);
 }
 
 void StagedFiles::discard()
@@ -113,10 +117,13 @@ void StagedFiles::removeLeftovers(const QString &folder)
 {
     // The transfer control's bodies are named "mosalune-XXXXXX.part".
     QDir dir(folder);
+    const QStringList needed = common::journalBodies(folder);
     const QStringList leftovers = dir.entryList({QStringLiteral("mosalune-??????.part")},
                                                 QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : leftovers)
-        dir.remove(name);
+    for (const QString &name : leftovers) {
+        if (!needed.contains(name))
+            dir.remove(name);
+    }
 }
 
 QStringList StagedFiles::stagedPaths() const

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "common/releasepage.h"
+
 #include <QList>
 #include <QString>
 
 namespace mslupdate {
 
-// The name a listed file is written under in the program folder: the
-// updater's own file cannot be replaced while it runs, so its new copy waits
-// beside it for the main program to move it in.
-QString targetFileName(const QString &listedName);
+using common::targetFileName;
 
 // The files of one update, each held under a temporary name beside its
 // target until every one has arrived. Only then are they moved into place,
@@ -35,7 +34,10 @@ public:
     // by one rename. A file that replaces another takes that one's
     // permissions; a new program file (".exe") is made executable. Every
     // target is checked before the first rename, so a target that cannot be
-    // replaced fails the whole update with nothing touched.
+    // replaced fails the whole update with nothing touched. The renames are
+    // journalled (common/replacejournal.h): should one fail, or the program
+    // be stopped among them, the files stay staged under the journal and the
+    // next start of either program finishes the replace.
     bool commit(QString *error = nullptr);
 
     // Removes every staged file; the targets stay as they are.
@@ -45,7 +47,7 @@ public:
 
     // Removes temporary files that an updater killed during its download
     // left in folder. Only one updater runs per folder, so none of them can
-    // still be in use.
+    // still be in use; those that a replace journal still lists are kept.
     static void removeLeftovers(const QString &folder);
     // The temporary paths still held, in order.
     QStringList stagedPaths() const;

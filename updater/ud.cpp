@@ -13,8 +13,11 @@
 #include "platform/timer.h"
 #include "platform/windowfinder.h"
 
+#include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 #include <limits>
@@ -137,6 +140,10 @@ void UD::showProgress(qint64 done, qint64 total)
 
 void UD::Inet1_StateChanged(int state)
 {
+    if (m_asking && !m_ended) {
+        m_heldState = state;
+        return;
+    }
     ui->ProgressBar1->setValue(0);
     if (m_ended)
         return;
@@ -154,7 +161,11 @@ void UD::Inet1_StateChanged(int state)
     // The body already lies beside its target under a temporary name; it
     // stays there until every file has arrived, and only if it is what the
     // maker signed.
-    if (!m_staged.adopt(name, Inet1->releaseBodyFile(), &error)
+    const QString body = Inet1->releaseBodyFile();
+    // A program of no bytes is what a server that answers with nothing
+    // gives, never a release.
+    const bool program = name == common::mainProgramFileName || name == common::newUpdaterFileName;
+    if (!m_staged.adopt(name, body, &error) || (program && QFileInfo(body).size() == 0)
         || !m_signedList.matches(FileIndex, Inet1->bodySha256())) {
         failed();
         return;
@@ -162,8 +173,7 @@ void UD::Inet1_StateChanged(int state)
     showProgress(size, size);
 
     if (FileIndex == ui->List2->count() - 1) {
-        // Every file is here: only now is anything replaced.
-        if (!m_staged.commit(&error)) {
+        if (!putInPlace()) {
             failed();
             return;
         }
@@ -173,6 +183,56 @@ void UD::Inet1_StateChanged(int state)
     }
     StartFile(FileIndex + 1);
     ++FileIndex;
+}
+
+// Every file is here: only now is anything replaced.
+bool UD::putInPlace()
+{
+    QString error;
+    m_replaced = m_staged.commit(&error);
+    return m_replaced;
+}
+
+void UD::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        askToStop();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void UD::closeEvent(QCloseEvent *event)
+{
+    // The window goes only with the updater.
+    event->ignore();
+    askToStop();
+}
+
+// Until the files are in place the update can be stopped, and stopping
+// replaces nothing. Once they are, there is nothing left to stop.
+void UD::askToStop()
+{
+    if (m_ended || m_replaced || m_asking)
+        return;
+    m_asking = true;
+    const int answer = m_services.dialogs.msgBox(
+        this, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"),
+        platform::MbYesNo, QStringLiteral("提示"));
+    m_asking = false;
+    const std::optional<int> held = std::exchange(m_heldState, std::nullopt);
+    if (m_ended)
+        return;
+    if (answer == platform::IdYes) {
+        // The transfer under way goes with its control, its body file too.
+        delete Inet1;
+        Inet1 = nullptr;
+        m_staged.discard();
+        hide();
+        end();
+        return;
+    }
+    if (held)
+        Inet1_StateChanged(*held);
 }
 
 void UD::Timer1_Timer()

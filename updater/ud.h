@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QListWidget;
@@ -73,8 +74,16 @@ public:
     // The files downloaded so far and not yet put in place.
     const StagedFiles &staged() const { return m_staged; }
 
+protected:
+    // Esc and the window manager's close ask whether to stop the update.
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void showProgress(qint64 done, qint64 total);
+    // Puts every staged file in place once the last one has arrived.
+    bool putInPlace();
+    void askToStop();
     void failed();
     void unload();
     void end();
@@ -84,6 +93,10 @@ private:
     StagedFiles m_staged;
     SignedList m_signedList;
     bool m_ended = false;
+    bool m_replaced = false;
+    // While the stop question is open, a transfer's end waits for the answer.
+    bool m_asking = false;
+    std::optional<int> m_heldState;
 };
 
 } // namespace mslupdate

@@ -155,6 +155,13 @@ void TestPageTool::checkJson_data()
     QTest::newRow("unsafe file name") << unsafe.build().toUtf8() << 1
                                       << QJsonObject{{"pushSwitch", "开"}} << QStringList{"files"};
 
+    ReleasePage twice, tooLong; // the updater listed twice; 101 entries
+    twice.files.append(fileEntry(3, QStringLiteral("NewMSLUpdate.exe"), QStringLiteral("http://s/x")));
+    for (int i = 0; i < 101; ++i)
+        tooLong.files.append(fileEntry(1, QStringLiteral("f%1.txt").arg(i), QStringLiteral("http://s/x")));
+    for (const ReleasePage &page : {twice, tooLong})
+        QTest::newRow("refused list") << page.build().toUtf8() << 1 << QJsonObject{{"pushSwitch", "开"}} << QStringList{"files"};
+
     QTest::newRow("no version, log too short, empty list")
         << QStringLiteral("<p>更新日志</p><p>更新文件及地址：</p><p>消息推送：关</p><p>最新完整版")
                .toUtf8()

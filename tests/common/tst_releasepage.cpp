@@ -304,6 +304,30 @@ void TestReleasePage::fileEntries_data()
             << page.build() << QStringList{QStringLiteral("3、%1\"http://s/ok\"").arg(name)}
             << QStringList{name} << QStringList{QStringLiteral("http://s/ok")} << QString();
     }
+    // One file twice, however the list spells it, and the length bound.
+    const QList<std::tuple<const char *, QStringList, QString>> lists{
+        {"a name twice", {"a.dll", "b.dll", "a.dll"}, "FileEntries.duplicate"},
+        {"the updater and its new name", {"MSLUpdate.exe", "NewMSLUpdate.exe"}, "FileEntries.duplicate"},
+        {"names differing in case", {"Mosalune.exe", "mosalune.exe", "NewMSLUpdate.exe"}, QString()},
+        {"the longest list", {}, QString()},
+        {"one entry too many", {}, "FileEntries.count"}};
+    for (auto [tag, listed, rule] : lists) {
+        if (listed.isEmpty())
+            for (int i = 0; i < common::kMaxFileEntries + (rule.isEmpty() ? 0 : 1); ++i)
+                listed << QStringLiteral("f%1.txt").arg(i);
+        ReleasePage page;
+        page.files.clear();
+        QStringList displays;
+        QStringList shares;
+        for (const QString &name : std::as_const(listed)) {
+            shares << QStringLiteral("http://s/") + name;
+            page.files << fileEntry(1, name, shares.last());
+            displays << QStringLiteral("1、%1\"%2\"").arg(name, shares.last());
+        }
+        if (!rule.isEmpty())
+            displays = listed = shares = QStringList();
+        QTest::newRow(tag) << page.build() << displays << listed << shares << rule;
+    }
     QTest::newRow("quote among the first two characters")
         << QStringLiteral("更新文件及地址：<p>1\"http://s/a\" x<p>消息推送：开最新完整版") << QStringList()
         << QStringList() << QStringList() << QStringLiteral("FileEntries.name");

@@ -71,6 +71,7 @@ private slots:
     void refusedWhileTheMainProgramIsOpen();
     void mainProgramThatCannotBeStartedIsNamed();
     void progressWithoutLengthIsBusy();
+    void escapeAndCloseAskWhetherToStop();
 
 private:
     // Runs the download window until it has ended or started its countdown.
@@ -186,13 +187,14 @@ void TstDownload::bodiesArriveExactly()
     QFETCH(QString, path);
     QFETCH(QByteArray, expected);
     Installation inst;
-    m_server.writeFile("one.html", releasePageFor(m_server, {{"Mosalune.exe", path}}).toUtf8());
+    // A data file: an empty program is refused.
+    m_server.writeFile("one.html", releasePageFor(m_server, {{"ReadMe.txt", path}}).toUtf8());
     UpdaterHarness h(m_server.address("/one.html"), inst.path());
     mslupdate::UD &ud = h.openDownload();
     runToEnd(h, ud, 60000);
     QCOMPARE(h.ends, 0);
     QCOMPARE(ud.Label1()->text(), QStringLiteral("更新完成，5秒钟后自动关闭本窗口"));
-    const QByteArray written = readAll(inst.file("Mosalune.exe"));
+    const QByteArray written = readAll(inst.file("ReadMe.txt"));
     QCOMPARE(written.size(), expected.size());
     QVERIFY(written == expected);
     QCOMPARE(ud.ProgressBar1()->value(), ud.ProgressBar1()->maximum());
@@ -221,6 +223,10 @@ void TstDownload::failuresLeaveEverythingAsItWas_data()
         << files("/short/bytes/300000") << 3 << "正在下载 NewMSLUpdate.exe";
     QTest::newRow("stalls past the time-out")
         << files("/delay/3000/files/updater.bin") << 3 << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("empty updater") << files("/files/empty.bin") << 3 << "正在下载 NewMSLUpdate.exe";
+    QTest::newRow("empty main program")
+        << releasePageFor(m_server, {{"ReadMe.txt", "/files/notes.txt"}, {"Mosalune.exe", "/nolength/bytes/0"}})
+        << 2 << "正在下载 Mosalune.exe";
 
     pagebuilder::ReleasePage empty;
     empty.files.clear();
@@ -346,6 +352,42 @@ void TstDownload::progressWithoutLengthIsBusy()
         QCOMPARE(maximum, 0);
     QCOMPARE(h.ud->ProgressBar1()->value(), h.ud->ProgressBar1()->maximum());
     QCOMPARE(readAll(inst.file("ReadMe.txt")), FixtureServer::patternBytes(40000));
+}
+
+// Esc first, answered "No" while the first body completes: nothing moves
+// until the answer, then the download goes on. The window manager's close
+// next, answered "Yes": the update stops with the folder as it was.
+void TstDownload::escapeAndCloseAskWhetherToStop()
+{
+    Installation inst;
+    const QMap<QString, QByteArray> before = inst.snapshot();
+    m_server.writeFile("stop.html", releasePageFor(m_server, {{"Mosalune.exe", "/trickle/100/2000/bytes/20000"},
+                                                              {"ReadMe.txt", "/trickle/100/100/bytes/100000"}})
+                                        .toUtf8());
+    UpdaterHarness h(m_server.address("/stop.html"), inst.path());
+    mslupdate::UD &ud = h.openDownload();
+    QVERIFY(QTest::qWaitForWindowExposed(&ud));
+    QList<int> stagedAtQuestion;
+    h.dialogs.onMessage = [&](const fakes::Message &) {
+        QTest::qWait(2500); // long enough for the first body to arrive
+        stagedAtQuestion << ud.staged().count();
+    };
+    QTest::keyClick(ud.windowHandle(), Qt::Key_Escape);
+    QCOMPARE(stagedAtQuestion, QList<int>({0}));
+    QCOMPARE(ud.Label1()->text(), QStringLiteral("正在下载 ReadMe.txt"));
+    QVERIFY(ud.isVisible() && ud.staged().count() == 1);
+
+    h.dialogs.answers = {platform::IdYes};
+    QVERIFY(!ud.close());
+    QCOMPARE(h.dialogs.messages.size(), 2);
+    for (const fakes::Message &message : std::as_const(h.dialogs.messages))
+        QCOMPARE(message.text, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"));
+    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbYesNo));
+    QVERIFY(h.ends == 1 && !ud.isVisible());
+    QTest::qWait(300);
+    QCOMPARE(inst.snapshot(), before);
+    QCOMPARE(h.dialogs.messages.size(), 2);
+    QVERIFY(h.shell.commandLines.isEmpty());
 }
 
 QTEST_MAIN(TstDownload)

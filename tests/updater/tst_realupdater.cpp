@@ -2,7 +2,9 @@
 // notice window appears with its title and size; "确定" clicked with the
 // mouse brings the download window, which fetches three files, puts them in
 // place and starts the new "Mosalune.exe"; a second updater is refused while
-// one runs, also after an earlier one was killed.
+// one runs, also after an earlier one was killed; an updater killed (or
+// failing) at any rename of its replace step leaves a folder that the next
+// start of either program completes.
 
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
@@ -10,6 +12,8 @@
 
 #include <QDir>
 #include <QFile>
+
+#include <algorithm>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -40,11 +44,17 @@ private slots:
     void noticeThenDownloadThenRestart();
     void secondUpdaterIsRefused();
     void refusedWhileTheMainProgramRuns();
+    void stoppedAtEveryRename_data();
+    void stoppedAtEveryRename();
 
 private:
     // A program folder holding the updater and an old companion file.
     bool makeProgramFolder(QTemporaryDir &folder);
-    void startUpdater(QProcess &updater, const QTemporaryDir &folder, const QString &page);
+    void startUpdater(QProcess &updater, const QTemporaryDir &folder, const QString &page,
+                      const QStringList &tracing = {},
+                      const QString &program = QStringLiteral("MSLUpdate.exe"));
+    // Clicks "确定" of the notice window once it is shown.
+    void clickNoticeOk();
 
     XServer m_x;
     FixtureServer m_server;
@@ -64,18 +74,23 @@ void TstRealUpdater::initTestCase()
     m_server.writeFile("files/updater.bin", "new updater");
     m_server.writeFile("files/notes.txt", "new notes");
 
-    pagebuilder::ReleasePage page;
-    page.files.clear();
-    const QList<QPair<QString, QString>> files{{"Mosalune.exe", "/files/main.sh"},
-                                               {"MSLUpdate.exe", "/files/updater.bin"},
-                                               {"ReadMe.txt", "/files/notes.txt"}};
-    int ordinal = 1;
-    for (const auto &[name, body] : files) {
-        const QString share = QStringLiteral("share/%1.html").arg(ordinal);
-        m_server.writeFile(share, pagebuilder::sharePage(m_server.address(body)).toUtf8());
-        page.files << pagebuilder::fileEntry(ordinal++, name, m_server.address("/" + share));
+    QList<QPair<QString, QString>> files{{"Mosalune.exe", "/files/main.sh"},
+                                         {"MSLUpdate.exe", "/files/updater.bin"},
+                                         {"ReadMe.txt", "/files/notes.txt"}};
+    // The same files with the main program last, so that it is still the
+    // old one after a kill among the renames and can be started.
+    for (const QString &release : {"release.html", "main-last.html"}) {
+        pagebuilder::ReleasePage page;
+        page.files.clear();
+        int ordinal = 1;
+        for (const auto &[name, body] : files) {
+            const QString share = QStringLiteral("share/%1-%2.html").arg(release).arg(ordinal);
+            m_server.writeFile(share, pagebuilder::sharePage(m_server.address(body)).toUtf8());
+            page.files << pagebuilder::fileEntry(ordinal++, name, m_server.address("/" + share));
+        }
+        m_server.writeFile(release, page.build().toUtf8());
+        std::rotate(files.begin(), files.begin() + 1, files.end());
     }
-    m_server.writeFile("release.html", page.build().toUtf8());
 }
 
 bool TstRealUpdater::makeProgramFolder(QTemporaryDir &folder)
@@ -89,17 +104,33 @@ bool TstRealUpdater::makeProgramFolder(QTemporaryDir &folder)
            readMe.open(QIODevice::WriteOnly) && readMe.write("old notes") == 9;
 }
 
+// tracing: strace options to run it under; program: the updater (online) or
+// the main program (offline, so that it goes straight to its window).
 void TstRealUpdater::startUpdater(QProcess &updater, const QTemporaryDir &folder,
-                                  const QString &page)
+                                  const QString &page, const QStringList &tracing,
+                                  const QString &program)
 {
     QProcessEnvironment env = m_x.environment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("online"));
+    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"),
+               program == u"MSLUpdate.exe" ? QStringLiteral("online") : QStringLiteral("offline"));
     env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.address(page));
     updater.setProcessEnvironment(env);
     updater.setWorkingDirectory(folder.path());
-    updater.start(folder.filePath(QStringLiteral("MSLUpdate.exe")), {});
+    const QStringList command = tracing + QStringList{"--", folder.filePath(program)};
+    updater.start(command.first() == u"--" ? command.last() : QStringLiteral("strace"),
+                  command.first() == u"--" ? QStringList() : command);
     QVERIFY(updater.waitForStarted(10000));
+}
+
+void TstRealUpdater::clickNoticeOk()
+{
+    std::optional<TopLevel> notice;
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
+                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
+    // "确定" lies at 8, 298 (89 × 33) in the window.
+    m_x.click(notice->at + QPoint(52, 314));
 }
 
 void TstRealUpdater::noticeThenDownloadThenRestart()
@@ -202,6 +233,77 @@ void TstRealUpdater::refusedWhileTheMainProgramRuns()
     QCOMPARE(readAll(folder.filePath("ReadMe.txt")), QByteArray("old notes"));
     updater.kill();
     updater.waitForFinished(5000);
+}
+
+// The replace step is rename 1 (the journal put in place) and renames 2 to 4
+// (the three files, the main program last). The updater is killed just before rename k, or rename k
+// fails; the folder then holds a mixture, and the next start of the updater
+// or of the main program leaves either every old file or every new one.
+void TstRealUpdater::stoppedAtEveryRename_data()
+{
+    QTest::addColumn<QString>("injection");
+    QTest::addColumn<int>("rename");
+    QTest::addColumn<bool>("mainProgramNext");
+    for (int k = 1; k <= 8; ++k)
+        QTest::addRow("killed at rename %d, then %s", (k + 1) / 2, k % 2 ? "MSLUpdate.exe" : "Mosalune.exe")
+            << QStringLiteral("signal=KILL") << (k + 1) / 2 << (k % 2 == 0);
+    QTest::newRow("rename 3 fails, then MSLUpdate.exe") << QStringLiteral("error=EIO") << 3 << false;
+}
+
+void TstRealUpdater::stoppedAtEveryRename()
+{
+    QFETCH(QString, injection);
+    QFETCH(int, rename);
+    QFETCH(bool, mainProgramNext);
+    QTemporaryDir folder;
+    QVERIFY(makeProgramFolder(folder));
+    const QString mainProgram = QStringLiteral(MOSALUNE_TEST_PROGRAM);
+    QVERIFY(QFile::copy(mainProgram, folder.filePath("Mosalune.exe")));
+    QVERIFY(QFile::setPermissions(folder.filePath("Mosalune.exe"), QFile::permissions(mainProgram)));
+    const QByteArray oldMain = readAll(folder.filePath("Mosalune.exe"));
+    // Each of the three files: old content (empty: none), new content.
+    const QList<std::tuple<QString, QByteArray, QByteArray>> files{
+        {"NewMSLUpdate.exe", QByteArray(), "new updater"},
+        {"ReadMe.txt", "old notes", "new notes"},
+        {"Mosalune.exe", oldMain, standIn}};
+    const auto newFiles = [&] {
+        int n = 0;
+        for (const auto &[name, oldBytes, newBytes] : files)
+            n += readAll(folder.filePath(name)) == newBytes ? 1 : 0;
+        return n;
+    };
+    const auto bodies = [&] { return QDir(folder.path()).entryList({"mosalune-??????.part"}).size(); };
+    const QString journal = folder.filePath("mosalune-replace.journal");
+    QProcess updater;
+    // The replace step renames within the opened folder (renameat), nothing
+    // else of the updater does.
+    const QStringList tracing{"-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat", "-e",
+                              QStringLiteral("inject=renameat:%1:when=%2").arg(injection).arg(rename)};
+    startUpdater(updater, folder, "/main-last.html", tracing);
+    clickNoticeOk();
+    if (injection.startsWith("error")) {
+        // The failure is told; "No" ends the updater (killing strace would
+        // leave it running untraced).
+        QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(QStringLiteral("提示")) > 0, 30000);
+        QVERIFY(m_x.pressKey(QStringLiteral("提示"), QStringLiteral("Escape")));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 30000);
+    // Stopped among the renames: what went in before it, and the journal.
+    QCOMPARE(newFiles(), qMax(0, rename - 2));
+    QCOMPARE(QFile::exists(journal), rename >= 2);
+    QCOMPARE(bodies(), 3 - qMax(0, rename - 2));
+
+    QProcess next;
+    startUpdater(next, folder, "/release.html", {}, mainProgramNext ? "Mosalune.exe" : "MSLUpdate.exe");
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(journal) && newFiles() % 3 == 0, 20000);
+    // Its window comes after the roll-forward.
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(mainProgramNext ? QStringLiteral(" Mosalune   Ver13.04.20")
+                                                       : noticeTitle) > 0, 30000);
+    next.kill();
+    next.waitForFinished(5000);
+    QCOMPARE(newFiles(), rename >= 2 ? 3 : 0);
+    QCOMPARE(bodies(), rename >= 2 ? 0 : 3);
+    QVERIFY(!QFile::exists(journal + ".new"));
 }
 
 QTEST_GUILESS_MAIN(TstRealUpdater)

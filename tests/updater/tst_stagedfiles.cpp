@@ -3,6 +3,7 @@
 
 #include "support/files.h"
 
+#include "common/replacejournal.h"
 #include "updater/stagedfiles.h"
 #include "updater/ud.h"
 
@@ -49,7 +50,7 @@ private slots:
     void discardLeavesTheFolderAsItWas();
     void aTargetThatIsAFolderFailsBeforeAnyRename();
     void onlyBodiesInTheFolderAreAdopted();
-    void leftoversOfAKilledUpdaterGo();
+    void leftoversOfAKilledUpdaterGo(); // and a torn replace journal harms nothing
     void barSettings_data();
     void barSettings();
 };
@@ -167,10 +168,26 @@ void TstStagedFiles::leftoversOfAKilledUpdaterGo()
         writeFile(dir.filePath(name), "keep");
     writeFile(dir.filePath("mosalune-x9Y8z7.part"), "left");
     writeFile(dir.filePath("mosalune-000000.part"), "left");
+    // Bodies that a replace journal lists are the next start's to put in place.
+    const QList<common::ReplaceMove> moves{{"mosalune-kept00.part", "ReadMe.txt"}, {"mosalune-kept01.part", "a"}};
+    for (const auto &[staged, target] : moves)
+        writeFile(dir.filePath(staged), "needed");
+    writeFile(dir.filePath(common::replaceJournalName), common::replaceJournalBytes(moves));
     mslupdate::StagedFiles::removeLeftovers(dir.path());
-    QStringList expected = kept;
+    QStringList expected = kept + QStringList{"mosalune-kept00.part", "mosalune-kept01.part",
+                                              common::replaceJournalName};
     expected.sort();
     QCOMPARE(entries(dir.path()), expected);
+    // A journal cut anywhere short of its end renames nothing and goes.
+    const QByteArray whole = common::replaceJournalBytes(moves);
+    for (qsizetype cut = 0; cut < whole.size(); ++cut) {
+        writeFile(dir.filePath(common::replaceJournalName), whole.left(cut));
+        QCOMPARE(common::rollForwardReplace(dir.path()), common::RollForward::Dropped);
+        QCOMPARE(entries(dir.path()), expected.filter(QRegularExpression("^(?!mosalune-replace)")));
+    }
+    writeFile(dir.filePath(common::replaceJournalName), whole);
+    QCOMPARE(common::rollForwardReplace(dir.path()), common::RollForward::Finished);
+    QCOMPARE(readAll(dir.filePath("ReadMe.txt")), QByteArray("needed"));
 }
 
 void TstStagedFiles::barSettings_data()

@@ -102,6 +102,10 @@ void UD::load()
     }
 
     StagedFiles::removeLeftovers(m_services.app.folder);
+    // The window paints while a page is fetched, and the window manager's
+    // close is handled meanwhile: a stop asked for then ends the updater
+    // once the fetch under way has returned.
+    m_fetchingLists = true;
     try {
         const QString page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
         QStringList shareLinks;
@@ -111,14 +115,23 @@ void UD::load()
         }
         if (shareLinks.isEmpty())
             throw common::RunError(QStringLiteral("更新文件列表是空的"));
-        m_signedList.load(*Inet1, m_services.app.releaseKey, m_services.app.releasePageUrl, page);
-        for (const QString &link : std::as_const(shareLinks))
+        if (!m_ended)
+            m_signedList.load(*Inet1, m_services.app.releaseKey, m_services.app.releasePageUrl, page);
+        for (const QString &link : std::as_const(shareLinks)) {
+            if (m_ended)
+                break;
             ui->List2->addItem(
                 common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
+        }
     } catch (const common::RunError &) {
-        failed();
+        m_fetchingLists = false;
+        if (!m_ended)
+            failed();
         return;
     }
+    m_fetchingLists = false;
+    if (m_ended)
+        return;
     if (Inet1->StillExecuting())
         return;
     StartFile(0);
@@ -223,9 +236,13 @@ void UD::askToStop()
     if (m_ended)
         return;
     if (answer == platform::IdYes) {
-        // The transfer under way goes with its control, its body file too.
-        delete Inet1;
-        Inet1 = nullptr;
+        // The transfer under way goes with its control, its body file too;
+        // a page fetch still waiting in load() keeps its control until it
+        // returns.
+        if (!m_fetchingLists) {
+            delete Inet1;
+            Inet1 = nullptr;
+        }
         m_staged.discard();
         hide();
         end();

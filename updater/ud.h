@@ -96,6 +96,7 @@ private:
     bool m_replaced = false;
     // While the stop question is open, a transfer's end waits for the answer.
     bool m_asking = false;
+    bool m_fetchingLists = false;
     std::optional<int> m_heldState;
 };
 

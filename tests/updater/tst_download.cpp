@@ -10,6 +10,7 @@
 #include "common/programfiles.h"
 #include "platform/timer.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -388,6 +389,16 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     QCOMPARE(inst.snapshot(), before);
     QCOMPARE(h.dialogs.messages.size(), 2);
     QVERIFY(h.shell.commandLines.isEmpty());
+
+    // Closed while the page is still fetched (the fetch lets the window
+    // system's events through): the updater ends once the fetch returns.
+    UpdaterHarness early(m_server.address("/delay/1000/stop.html"), inst.path());
+    early.dialogs.answers = {platform::IdYes};
+    early.ud = std::make_unique<mslupdate::UD>(early.makeServices());
+    QCoreApplication::postEvent(early.ud.get(), new QCloseEvent);
+    early.ud->load();
+    QVERIFY(early.ends == 1 && early.ud->List2()->count() == 0 && early.dialogs.messages.size() == 1);
+    QCOMPARE(inst.snapshot(), before);
 }
 
 QTEST_MAIN(TstDownload)

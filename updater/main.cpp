@@ -44,12 +44,18 @@ int main(int argc, char **argv)
         dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
                        platform::MbOkOnly | platform::MbCritical, QStringLiteral("提示"));
     platform::SharedSkinLibrary skin;
+    // The window paints and can be closed while its page is fetched, before
+    // the event loop runs: an end asked for then must not be lost.
+    bool ended = false;
     mslupdate::Services services{dialogs, shell,   *network,
                                  windows, windows, instance,
-                                 skin,    info,    [] { QCoreApplication::exit(0); }};
+                                 skin,    info,    [&ended] {
+                                     ended = true;
+                                     QCoreApplication::exit(0);
+                                 }};
 
     mslupdate::form1 form(services);
-    if (!form.load())
+    if (!form.load() || ended)
         return 0;
     return app.exec();
 }

@@ -47,8 +47,7 @@ private slots:
 private:
     // A program folder holding the updater and an old companion file.
     bool makeProgramFolder(QTemporaryDir &folder);
-    void startUpdater(QProcess &updater, const QString &folder, const QString &page,
-                      const QStringList &tracing = {},
+    void startUpdater(QProcess &updater, const QString &folder, const QString &page, const QStringList &tracing = {},
                       const QString &program = QStringLiteral("MSLUpdate.exe"));
     // Clicks "确定" of the notice window once it is shown, after a picture of
     // the screen when a file is named.
@@ -72,12 +71,11 @@ void TstRealUpdater::initTestCase()
     m_server.writeFile("files/updater.bin", "new updater");
     m_server.writeFile("files/notes.txt", "new notes");
 
-    QList<QPair<QString, QString>> files{{"Mosalune.exe", "/files/main.sh"},
-                                         {"MSLUpdate.exe", "/files/updater.bin"},
-                                         {"ReadMe.txt", "/files/notes.txt"}};
+    QList<QPair<QString, QString>> files{
+        {"Mosalune.exe", "/files/main.sh"}, {"MSLUpdate.exe", "/files/updater.bin"}, {"ReadMe.txt", "/files/notes.txt"}};
     // The same files with the main program last, so that it is still the
     // old one after a kill among the renames and can be started.
-    for (const QString &release : {"release.html", "main-last.html"}) {
+    for (const QString release : {"release.html", "main-last.html"}) {
         pagebuilder::ReleasePage page;
         page.files.clear();
         int ordinal = 1;
@@ -104,9 +102,8 @@ bool TstRealUpdater::makeProgramFolder(QTemporaryDir &folder)
 
 // tracing: strace options to run it under; program: the updater (online) or
 // the main program (offline, so that it goes straight to its window).
-void TstRealUpdater::startUpdater(QProcess &updater, const QString &folder,
-                                  const QString &page, const QStringList &tracing,
-                                  const QString &program)
+void TstRealUpdater::startUpdater(QProcess &updater, const QString &folder, const QString &page,
+                                  const QStringList &tracing, const QString &program)
 {
     QProcessEnvironment env = m_x.environment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
@@ -124,8 +121,7 @@ void TstRealUpdater::startUpdater(QProcess &updater, const QString &folder,
 void TstRealUpdater::clickNoticeOk(const QString &picture)
 {
     std::optional<TopLevel> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
     if (!picture.isEmpty()) {
         QTest::qWait(500); // drawn before the picture is taken
@@ -246,10 +242,8 @@ void TstRealUpdater::stoppedAtEveryRename()
     const QList<QPair<QString, QByteArray>> files{
         {"NewMSLUpdate.exe", "new updater"}, {"ReadMe.txt", "new notes"}, {"Mosalune.exe", standIn}};
     const auto newFiles = [&] {
-        int n = 0;
-        for (const auto &[name, newBytes] : files)
-            n += readAll(folder.filePath(name)) == newBytes ? 1 : 0;
-        return n;
+        return int(std::count_if(files.cbegin(), files.cend(),
+                                 [&](const auto &f) { return readAll(folder.filePath(f.first)) == f.second; }));
     };
     const auto bodies = [&] { return QDir(folder.path()).entryList({"mosalune-??????.part"}).size(); };
     const QString journal = folder.filePath("mosalune-replace.journal");

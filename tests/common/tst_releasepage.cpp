@@ -317,8 +317,7 @@ void TestReleasePage::fileEntries_data()
                 listed << QStringLiteral("f%1.txt").arg(i);
         ReleasePage page;
         page.files.clear();
-        QStringList displays;
-        QStringList shares;
+        QStringList displays, shares;
         for (const QString &name : std::as_const(listed)) {
             shares << QStringLiteral("http://s/") + name;
             page.files << fileEntry(1, name, shares.last());

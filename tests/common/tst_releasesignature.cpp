@@ -19,8 +19,7 @@ class TestReleaseSignature : public QObject
         p.closeWriteChannel();
         if (!p.waitForFinished(20000) || p.exitCode() != 0)
             qFatal("minisign %s failed: %s", qPrintable(args.join(' ')), p.readAllStandardError().constData());
-        QFile f(out.isEmpty() ? QString() : m_dir.filePath(out));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return out.isEmpty() ? QByteArray() : file(out);
     }
     QByteArray file(const QString &name) { QFile f(m_dir.filePath(name)); f.open(QIODevice::ReadOnly); return f.readAll(); }
     QString keyLine(const QString &key) { return QString::fromLatin1(file(key + ".pub").split('\n').value(1)); }
@@ -43,21 +42,19 @@ private slots:
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<int>("fault");
         const QStringList both{"Mosalune.exe", "帮助.txt"};
-        const QStringList comment{"-t", "Mosalune 13.04.21"};
+        const QStringList comment{"-t", "Mosalune 13.04.21"}, a = QStringList{"a"} + comment;
+        const QByteArray twice = sums + exe + "  Mosalune.exe\n", oneSpace = exe + " Mosalune.exe\n";
+        const QByteArray changed = QByteArray(sums).replace(0, 1, exe.startsWith('0') ? "1" : "0");
         using F = common::SignatureFault;
-        QTest::newRow("prehashed") << sums << QStringList{"a"} + comment << sums << both << int(F::None);
+        QTest::newRow("prehashed") << sums << a << sums << both << int(F::None);
         QTest::newRow("legacy") << sums << QStringList{"a", "-l"} + comment << sums << both << int(F::None);
         QTest::newRow("another key") << sums << QStringList{"b"} + comment << sums << both << int(F::OtherKey);
-        QTest::newRow("changed after signing") << sums << QStringList{"a"} + comment
-            << QByteArray(sums).replace(0, 1, exe.startsWith('0') ? "1" : "0") << both << int(F::BadSignature);
+        QTest::newRow("changed after signing") << sums << a << changed << both << int(F::BadSignature);
         QTest::newRow("another version") << sums << QStringList{"a", "-t", "Mosalune 13.04.20"} << sums << both << int(F::OtherVersion);
         QTest::newRow("comment with more") << sums << QStringList{"a", "-t", "Mosalune 13.04.21 "} << sums << both << int(F::OtherVersion);
-        QTest::newRow("a file without its line") << sums << QStringList{"a"} + comment << sums
-            << both + QStringList{"MSLUpdate.exe"} << int(F::ListMismatch);
-        QTest::newRow("a file twice") << sums + exe + "  Mosalune.exe\n" << QStringList{"a"} + comment
-            << sums + exe + "  Mosalune.exe\n" << both << int(F::ListMismatch);
-        QTest::newRow("one space") << exe + " Mosalune.exe\n" << QStringList{"a"} + comment
-            << exe + " Mosalune.exe\n" << QStringList{"Mosalune.exe"} << int(F::Unreadable);
+        QTest::newRow("a file without its line") << sums << a << sums << both + QStringList{"MSLUpdate.exe"} << int(F::ListMismatch);
+        QTest::newRow("a file twice") << twice << a << twice << both << int(F::ListMismatch);
+        QTest::newRow("one space") << oneSpace << a << oneSpace << QStringList{"Mosalune.exe"} << int(F::Unreadable);
     }
     void verify()
     {
@@ -70,8 +67,10 @@ private slots:
         const QByteArray signature = run(QStringList{"-S", "-s", m_dir.filePath(signing.first() + ".key"),
                                                      "-m", m_dir.filePath("SHA256SUMS")} + signing.mid(1),
                                          "SHA256SUMS.minisig");
-        const common::ReleaseCheck check =
-            common::VerifyRelease(keyLine("a"), servedSums, signature, "13.04.21", listed);
+        const auto verifyWith = [&](const QString &key, const QByteArray &sig) {
+            return common::VerifyRelease(key, servedSums, sig, "13.04.21", listed);
+        };
+        const common::ReleaseCheck check = verifyWith(keyLine("a"), signature);
         QCOMPARE(int(check.fault), fault);
         QCOMPARE(check.reason.isEmpty(), check.ok());
         if (check.ok())
@@ -80,13 +79,10 @@ private slots:
         QList<QByteArray> lines = signature.split('\n');
         lines[2] = "trusted comment: Mosalune 13.04.21";
         if (fault == int(common::SignatureFault::OtherVersion))
-            QCOMPARE(common::VerifyRelease(keyLine("a"), servedSums, lines.join('\n'), "13.04.21", listed).fault,
-                     common::SignatureFault::BadSignature);
+            QCOMPARE(verifyWith(keyLine("a"), lines.join('\n')).fault, common::SignatureFault::BadSignature);
         lines.removeAt(3);
-        QCOMPARE(common::VerifyRelease(keyLine("a"), servedSums, lines.join('\n'), "13.04.21", listed).fault,
-                 common::SignatureFault::Unreadable);
-        QCOMPARE(common::VerifyRelease("RWQ" + keyLine("b").mid(3, 10), servedSums, signature, "13.04.21", listed).fault,
-                 common::SignatureFault::BadKey);
+        QCOMPARE(verifyWith(keyLine("a"), lines.join('\n')).fault, common::SignatureFault::Unreadable);
+        QCOMPARE(verifyWith("RWQ" + keyLine("b").mid(3, 10), signature).fault, common::SignatureFault::BadKey);
     }
 };
 

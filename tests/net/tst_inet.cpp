@@ -112,8 +112,7 @@ void TestInet::openUrlBodies_data()
     QTest::newRow("empty") << "/empty.bin" << QByteArray();
     QTest::newRow("no length") << "/nolength/page.html" << page;
     // A clean end cannot be told from the end of a close-delimited body.
-    QTest::newRow("no length, closed early") << "/nolength/short/bytes/1000"
-                                             << FixtureServer::patternBytes(500);
+    QTest::newRow("no length, closed early") << "/nolength/short/bytes/1000" << FixtureServer::patternBytes(500);
     QTest::newRow("chunked") << "/chunked/bytes/100000" << FixtureServer::patternBytes(100000);
     QTest::newRow("three redirects") << "/redirect/3/page.html" << page;
     QTest::newRow("301 redirect") << "/status/301/redirect/1/page.html" << page;
@@ -162,15 +161,11 @@ void TestInet::failures_data()
     QTest::newRow("404 after redirects") << at("/redirect/2/missing") << "服务器返回错误 404";
     QTest::newRow("3xx without Location") << at("/status/302") << "服务器返回错误 302";
     QTest::newRow("too many redirects") << at("/redirect/11/page.html") << "重定向次数过多";
-    QTest::newRow("cut short") << at("/short/bytes/100000") << "数据不完整";
-    QTest::newRow("cut short, 1 byte") << at("/short/bytes/3") << "数据不完整";
-    QTest::newRow("dropped") << at("/drop/bytes/300000") << "数据不完整";
-    QTest::newRow("no length, reset") << at("/nolength/drop/bytes/300000") << "数据不完整";
-    QTest::newRow("no length, reset early") << at("/nolength/drop/bytes/300") << "数据不完整";
-    QTest::newRow("chunked, no last chunk") << at("/chunked/short/bytes/300") << "数据不完整";
-    QTest::newRow("chunked, reset") << at("/chunked/drop/bytes/300") << "数据不完整";
-    QTest::newRow("longer than announced") << at("/overlong/chunked/bytes/3000")
-                                           << "服务器发送的数据多于它声明的长度";
+    // Cut short or reset, with a length, without one, or chunked.
+    for (const char *path : {"/short/bytes/100000", "/short/bytes/3", "/drop/bytes/300000", "/nolength/drop/bytes/300000",
+                             "/nolength/drop/bytes/300", "/chunked/short/bytes/300", "/chunked/drop/bytes/300"})
+        QTest::newRow(path) << at(path) << "数据不完整";
+    QTest::newRow("longer than announced") << at("/overlong/chunked/bytes/3000") << "服务器发送的数据多于它声明的长度";
     QTest::newRow("headers too late") << at("/delay/3000/page.html") << "请求超时";
     QTest::newRow("refused") << closedPortAddress() << "无法连接服务器";
     QTest::newRow("not http") << "ftp://127.0.0.1/x" << "网址无效：ftp://127.0.0.1/x";
@@ -311,11 +306,10 @@ void TestInet::downloadLimits_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<qint64>("leaveFree"); // -1: the default reserve
     QTest::addColumn<QString>("message");
-    QTest::newRow("trickle under the floor") << "/trickle/100/10/bytes/100000" << qint64(-1)
-                                             << "下载速度过慢（0.5 秒内不足 1024 字节）";
-    QTest::newRow("no length past the free space") << "/nolength/bytes/5000000000" << qint64(20 << 20)
-                                                   << "下载的内容超出磁盘的可用空间";
-    QTest::newRow("steady above the floor") << "/trickle/20/5000/bytes/100000" << qint64(-1) << "";
+    const qint64 defaultReserve = -1, leave20MiB = 20 << 20;
+    QTest::newRow("trickle under the floor") << "/trickle/100/10/bytes/100000" << defaultReserve << "下载速度过慢（0.5 秒内不足 1024 字节）";
+    QTest::newRow("no length past the free space") << "/nolength/bytes/5000000000" << leave20MiB << "下载的内容超出磁盘的可用空间";
+    QTest::newRow("steady above the floor") << "/trickle/20/5000/bytes/100000" << defaultReserve << "";
 }
 
 void TestInet::downloadLimits()
@@ -329,8 +323,8 @@ void TestInet::downloadLimits()
     inet.setSpeedFloor(1024, 500);
     if (leaveFree >= 0)
         inet.setDiskReserve(QStorageInfo(folder.path()).bytesAvailable() - leaveFree);
-    const QList<int> states = executeAndWait(inet, m_server.address(path));
-    QCOMPARE(states, QList<int>{message.isEmpty() ? Inet::icResponseCompleted : Inet::icError});
+    QCOMPARE(executeAndWait(inet, m_server.address(path)),
+             QList<int>{message.isEmpty() ? Inet::icResponseCompleted : Inet::icError});
     QCOMPARE(inet.lastError(), message);
     if (!message.isEmpty())
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());

@@ -357,15 +357,12 @@ void TestWindowFinder::defaultFolder()
     QVERIFY(QDir().mkdir(temp));
     QCOMPARE(::chmod(QFile::encodeName(runtime).constData(), mode_t(runtimeMode ? runtimeMode : 0700)), 0);
 
-    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
-    const QByteArray oldTemp = qgetenv("TMPDIR");
-    const QByteArray oldDisplay = qgetenv("DISPLAY");
-    const QByteArray oldWayland = qgetenv("WAYLAND_DISPLAY");
+    QList<std::pair<const char *, QByteArray>> saved;
+    for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR", "DISPLAY", "WAYLAND_DISPLAY"})
+        saved.append({name, qgetenv(name)});
     const auto restore = qScopeGuard([&] {
-        qputenv("XDG_RUNTIME_DIR", oldRuntime);
-        qputenv("TMPDIR", oldTemp);
-        qputenv("DISPLAY", oldDisplay);
-        qputenv("WAYLAND_DISPLAY", oldWayland);
+        for (const auto &[name, value] : std::as_const(saved))
+            qputenv(name, value);
     });
     if (runtimeMode)
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));

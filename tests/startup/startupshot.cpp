@@ -120,19 +120,13 @@ int main(int argc, char **argv)
     fakes::FakeInstance instance;
     fakes::FakeSkinLibrary updaterSkin;
     mslupdate::Services updater{dialogs, shell, network, windows, windows, instance, updaterSkin, info, [] {}, 1};
-    const auto showAndShoot = [&](QWidget &form) { form.show(); taken = shoot(form, picture); };
+    const auto loadAndShoot = [&](auto &&form) { form.load(); form.show(); taken = shoot(form, picture); };
     if (which == QLatin1String("form1")) {
-        mosalune::Form1 form(services);
-        form.load();
-        showAndShoot(form);
+        loadAndShoot(mosalune::Form1(services));
     } else if (which == QLatin1String("dialog")) {
-        mosalune::Dialog dialog(services, nullptr);
-        dialog.load();
-        showAndShoot(dialog);
+        loadAndShoot(mosalune::Dialog(services, nullptr));
     } else if (which == QLatin1String("notice")) {
-        mslupdate::form1 form(updater);
-        form.load();
-        showAndShoot(form);
+        loadAndShoot(mslupdate::form1(updater));
     } else if (which == QLatin1String("ud")) {
         // Online, the page out of reach: asked while the first status line shows.
         network.result = true;

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -46,6 +48,16 @@ QStringList allNames()
         names << file.second;
     names.sort();
     return names;
+}
+
+// How many pixels of `r` pass `pick(x, y)`.
+int pixels(const QRect &r, const std::function<bool(int, int)> &pick)
+{
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += pick(x, y);
+    return n;
 }
 
 } // namespace
@@ -345,12 +357,10 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls_data()
     QTest::addColumn<bool>("compositor");
     QTest::addColumn<QColor>("desktop");
     QTest::addColumn<QColor>("text"); // the caption's colour, in solid pixels without a compositor
-    const QColor white(Qt::white);
-    const QColor dark(0x20, 0x20, 0x20);
-    const QColor green(0, 0xc0, 0);
-    QTest::newRow("splash, plain X") << "pre" << false << white << QColor(Qt::black);
+    const QColor white(Qt::white), black(Qt::black), dark(0x20, 0x20, 0x20), green(0, 0xc0, 0);
+    QTest::newRow("splash, plain X") << "pre" << false << white << black;
     QTest::newRow("version check, plain X") << "preud" << false << white << green;
-    QTest::newRow("splash, plain X, dark desktop") << "pre" << false << dark << QColor(Qt::black);
+    QTest::newRow("splash, plain X, dark desktop") << "pre" << false << dark << black;
     QTest::newRow("version check, plain X, dark desktop") << "preud" << false << dark << green;
     QTest::newRow("splash, compositor") << "pre" << true << white << QColor();
     QTest::newRow("version check, compositor") << "preud" << true << white << QColor();
@@ -410,21 +420,13 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
     desktop = image.pixelColor(2, 2);
     auto white = [&](int x, int y) { return image.pixelColor(x, y) == desktop; };
     // Around the controls, inside the window: the desktop, nothing else.
-    int foreign = 0;
-    for (int y = window.top(); y <= window.bottom(); ++y)
-        for (int x = window.left(); x <= window.right(); ++x) {
-            bool onControl = false;
-            for (const QRect &r : controls)
-                onControl = onControl || r.contains(x, y);
-            foreign += !onControl && !white(x, y);
-        }
-    QCOMPARE(foreign, 0);
+    const auto onControl = [&](int x, int y) {
+        return std::any_of(controls.cbegin(), controls.cend(), [&](const QRect &r) { return r.contains(x, y); });
+    };
+    QCOMPARE(pixels(window, [&](int x, int y) { return !onControl(x, y) && !white(x, y); }), 0);
     // The controls themselves are drawn: the bar and some text.
     for (const QRect &r : controls) {
-        int drawn = 0;
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            for (int x = r.left(); x <= r.right(); ++x)
-                drawn += !white(x, y);
+        const int drawn = pixels(r, [&](int x, int y) { return !white(x, y); });
         QVERIFY2(drawn > 20, qPrintable(QStringLiteral("%1 drawn pixels").arg(drawn)));
     }
     if (!text.isValid())
@@ -432,10 +434,7 @@ void TstFirstStart::startupWindowsShowOnlyTheirControls()
     // The caption's second half (the Latin "BrontelSkin.dll" of the splash)
     // in its own colour, not blended into the desktop.
     const QRect caption = controls.last().adjusted(controls.last().width() / 2, 0, 0, 0);
-    int solid = 0;
-    for (int y = caption.top(); y <= caption.bottom(); ++y)
-        for (int x = caption.left(); x <= caption.right(); ++x)
-            solid += image.pixelColor(x, y) == text;
+    const int solid = pixels(caption, [&](int x, int y) { return image.pixelColor(x, y) == text; });
     QVERIFY2(solid >= 40, qPrintable(QStringLiteral("%1 pixels of %2").arg(solid).arg(text.name())));
 }
 
@@ -467,17 +466,13 @@ void TstFirstStart::formsKeepTheirColoursUnderTheTheme()
     // Inside the border the theme may draw.
     const QRect r(m.captured(1).toInt() + 3, m.captured(2).toInt() + 3, m.captured(3).toInt() - 6, m.captured(4).toInt() - 6);
     const QImage image(picture);
-    QHash<QRgb, int> counts;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            ++counts[image.pixel(x, y)];
-    int near = 0; // the text's colour, its edges blended
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        near += qAbs(qRed(it.key()) - text.red()) + qAbs(qGreen(it.key()) - text.green())
-                        + qAbs(qBlue(it.key()) - text.blue()) <= 96 ? it.value() : 0;
+    const int near = pixels(r, [&](int x, int y) { // the text's colour, its edges blended
+        const QRgb p = image.pixel(x, y);
+        return qAbs(qRed(p) - text.red()) + qAbs(qGreen(p) - text.green()) + qAbs(qBlue(p) - text.blue()) <= 96;
+    });
     QVERIFY2(near >= 10, qPrintable(QStringLiteral("%1 pixels near %2").arg(near).arg(text.name())));
     const QColor face(QRegularExpression(QStringLiteral("FACE (#\\w+)")).match(report).captured(1));
-    QVERIFY(!onButtonFace || counts.value(face.rgb()) > r.width() * r.height() / 2);
+    QVERIFY(!onButtonFace || pixels(r, [&](int x, int y) { return image.pixel(x, y) == face.rgb(); }) > r.width() * r.height() / 2);
 }
 
 QTEST_GUILESS_MAIN(TstFirstStart)

@@ -171,11 +171,9 @@ void TstForm1Setup::fetchFailureOpensTheWindow_data()
     QTest::newRow("nobody listening") << QStringLiteral("http://127.0.0.1:9/release.html") << 5 << false;
     QTest::newRow("slower than the time-out") << m_server.url("/delay/4000/x").toString() << 1 << false;
     QTest::newRow("body cut short") << m_server.url("/drop/bytes/4000").toString() << 5 << false;
-    // The version check's fetch timed out: no second wait, even for a page
-    // that would come.
+    // The version check's fetch timed out: no second wait, even for a page that would come.
     publish("late.html", ReleasePage().build());
-    QTest::newRow("after the version check timed out") << m_server.url("/delay/2000/late.html").toString()
-                                                       << 5 << true;
+    QTest::newRow("after the version check timed out") << m_server.url("/delay/2000/late.html").toString() << 5 << true;
 }
 
 void TstForm1Setup::fetchFailureOpensTheWindow()

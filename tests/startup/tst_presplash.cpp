@@ -67,13 +67,6 @@ struct Splash {
     QList<bool> visibleWhileWriting;
 };
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 } // namespace
 
 class TstPreSplash : public QObject
@@ -166,7 +159,7 @@ void TstPreSplash::writesOnlyWhatIsMissing()
     // carries (an empty file, the user's own).
     QDateTime old = QDateTime::currentDateTime().addDays(-3);
     for (const QString &name : present) {
-        writeFile(dir.filePath(name), "user's " + name.toUtf8());
+        files::writeFile(dir.filePath(name), "user's " + name.toUtf8());
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
@@ -189,7 +182,7 @@ void TstPreSplash::partialFileOfAnInterruptedStartIsReplaced()
     QTemporaryDir dir;
     // A start killed while writing leaves only the temporary file; the real
     // name was never used, so the next start writes the library again.
-    writeFile(dir.filePath(mosalune::partialName(kLibrary)), QByteArray(9000, 'x'));
+    files::writeFile(dir.filePath(mosalune::partialName(kLibrary)), QByteArray(9000, 'x'));
     Splash splash(dir.path());
     QVERIFY(splash.load());
     QCOMPARE(files::readAll(dir.filePath(kLibrary)), splash.resources.resources.value(101));

@@ -41,6 +41,19 @@ private slots:
     void stalledPageOpensTheMainWindowInTime();
 
 private:
+    // Starts the real program on `x`; `page` is where its version check looks.
+    bool start(QProcess &mosalune, const XServer &x, const QString &network, const QString &page = {})
+    {
+        QProcessEnvironment env = x.environment();
+        env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), network);
+        if (!page.isEmpty())
+            env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.address(page));
+        mosalune.setProcessEnvironment(env);
+        mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
+        mosalune.start(program, {});
+        return mosalune.waitForStarted(10000);
+    }
+
     XServer m_x;
     FixtureServer m_server;
 };
@@ -68,29 +81,11 @@ void TstRealProgram::mainWindowAppears()
     m_server.writeFile(QStringLiteral("release.html"), page.toUtf8());
 
     QProcess mosalune;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), m_x.display());
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), network);
-    env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.url(QStringLiteral("/release.html")).toString());
-    mosalune.setProcessEnvironment(env);
-    mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
-    mosalune.start(program, {});
-    QVERIFY(mosalune.waitForStarted(10000));
+    QVERIFY(start(mosalune, m_x, network, QStringLiteral("/release.html")));
 
-    auto shown = [&] {
-        for (const QString &w : m_x.windows())
-            if (w.startsWith(expected))
-                return true;
-        return false;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(shown(), 20000);
-    if (!expected.startsWith(mainTitle)) {
-        // The question stands alone: no main window behind it.
-        for (const QString &w : m_x.windows())
-            QVERIFY2(!w.startsWith(mainTitle), qPrintable(w));
-    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_x.hasWindow(expected), 20000);
+    // The question stands alone: no main window behind it.
+    QVERIFY2(expected.startsWith(mainTitle) || !m_x.hasWindow(mainTitle), "a main window behind the question");
     QCOMPARE(mosalune.state(), QProcess::Running);
     mosalune.kill();
     mosalune.waitForFinished(5000);
@@ -124,34 +119,19 @@ void TstRealProgram::slowMetafilePlaysBesideAPaintingWindow()
     QVERIFY(QFile::copy(QStringLiteral(MOSALUNE_TEST_DATA "/picture.wmf"), good));
 
     QProcess mosalune;
-    QProcessEnvironment env = x.environment();
-    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("offline"));
-    mosalune.setProcessEnvironment(env);
-    mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
-    mosalune.start(program, {});
-    QVERIFY(mosalune.waitForStarted(10000));
+    QVERIFY(start(mosalune, x, QStringLiteral("offline")));
     std::optional<TopLevel> window;
     QTRY_VERIFY_WITH_TIMEOUT((window = x.topLevel(mainTitle, QSize(400, 322))).has_value(), 20000);
     const QRect frame(window->at, window->size);
-    const QString windowId = x.run(QStringLiteral("xdotool"),
-                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                    QStringLiteral("--name"), QStringLiteral("Mosalune   Ver")})
-                                 .split(QLatin1Char('\n'))
-                                 .value(0)
-                                 .trimmed();
+    const QString windowId = x.windowId(mainTitle);
     QVERIFY(!windowId.isEmpty());
 
     // "选择图片", the file name typed into the dialog, Enter.
     auto open = [&](const QString &path) {
         x.click(window->at + QPoint(56, 97));
         QTRY_VERIFY_WITH_TIMEOUT(x.shown(QStringLiteral("打开")) == 1, 10000);
-        const QString dialog = x.run(QStringLiteral("xdotool"),
-                                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                      QStringLiteral("--name"), QStringLiteral("^打开$")})
-                                   .trimmed();
-        x.run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
-        x.run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
-                                          QStringLiteral("5"), path});
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), x.windowId("打开")});
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), path});
         x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
     };
 
@@ -205,9 +185,8 @@ void TstRealProgram::stalledPageOpensTheMainWindowInTime_data()
     QTest::newRow("stalls after its headers") << "/trickle/100000/1/release.html";
 }
 
-// Whatever the server does, the main window opens within 30 s of start (the
-// time-outs the program ships with), and the version check's bar stands
-// drawn while it waits for the page.
+// Whatever the server does, the main window opens within the shipped 30 s, and
+// the version check's bar stands drawn while it waits for the page.
 void TstRealProgram::stalledPageOpensTheMainWindowInTime()
 {
     QFETCH(QString, path);
@@ -216,35 +195,25 @@ void TstRealProgram::stalledPageOpensTheMainWindowInTime()
     m_server.writeFile(QStringLiteral("release.html"),
                        pagebuilder::ReleasePage{.version = QStringLiteral("13.04.20")}.build().toUtf8());
     QProcess mosalune;
-    QProcessEnvironment env = x.environment();
-    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("online"));
-    env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.address(path));
-    mosalune.setProcessEnvironment(env);
-    mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
     QElapsedTimer clock;
     clock.start();
-    mosalune.start(program, {});
-    QVERIFY(mosalune.waitForStarted(10000));
+    QVERIFY(start(mosalune, x, QStringLiteral("online"), path));
 
     std::optional<TopLevel> check;
     QTRY_VERIFY_WITH_TIMEOUT((check = x.topLevel(QStringLiteral("自动更新"))).has_value(), 10000);
     QTest::qWait(1500); // well inside the fetch
     const QImage window = grabScreen(x.display(), QRect(check->at, QSize(312, 46)));
     window.save(QStringLiteral(MOSALUNE_SHOT_DIR "/version-check-waiting.png"));
-    const QImage bar = window.copy(0, 0, 312, 17);
-    QVERIFY2(paintedPixels(bar) > 500,
-             qPrintable(QStringLiteral("%1 drawn pixels of the bar").arg(paintedPixels(bar))));
+    const int drawn = paintedPixels(window.copy(0, 0, 312, 17));
+    QVERIFY2(drawn > 500, qPrintable(QStringLiteral("%1 drawn pixels of the bar").arg(drawn)));
     // Taken off the screen and put back during the fetch, it draws itself
     // again: the waiting thread paints.
-    const QString id = x.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
-                                                         QStringLiteral("^自动更新$")})
-                           .split(QLatin1Char('\n'))
-                           .value(0)
-                           .trimmed();
+    const auto bar = [&] { return paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))); };
+    const QString id = x.windowId(QStringLiteral("自动更新"));
     x.run(QStringLiteral("xdotool"), {QStringLiteral("windowunmap"), QStringLiteral("--sync"), id});
-    QCOMPARE(paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))), 0);
+    QCOMPARE(bar(), 0);
     x.run(QStringLiteral("xdotool"), {QStringLiteral("windowmap"), QStringLiteral("--sync"), id});
-    QTRY_VERIFY_WITH_TIMEOUT(paintedPixels(grabScreen(x.display(), QRect(check->at, QSize(312, 17)))) > 500, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(bar() > 500, 2000);
     QVERIFY2(!x.topLevel(mainTitle, QSize(400, 322)).has_value() && x.topLevel(QStringLiteral("自动更新")),
              "the page fetch was over before the window was looked at");
 

@@ -143,16 +143,23 @@ public:
                        .size());
     }
 
+    // The id of the first shown window with exactly this title, empty when
+    // there is none.
+    QString windowId(const QString &title) const
+    {
+        return run(QStringLiteral("xdotool"),
+                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                    QLatin1Char('^') + escaped(title) + QLatin1Char('$')})
+            .split(QLatin1Char('\n'))
+            .value(0)
+            .trimmed();
+    }
+
     // Gives the keyboard to the window with exactly this title and presses a
     // key there. Returns false when no such window is shown.
     bool pressKey(const QString &title, const QString &key) const
     {
-        const QString id = run(QStringLiteral("xdotool"),
-                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                QLatin1Char('^') + escaped(title) + QLatin1Char('$')})
-                               .split(QLatin1Char('\n'))
-                               .value(0)
-                               .trimmed();
+        const QString id = windowId(title);
         if (id.isEmpty())
             return false;
         run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});

@@ -203,18 +203,13 @@ static QByteArray deflateTiff(quint32 width, quint32 height, quint32 orientation
     const auto u16 = [&](quint32 v) { tiff.append(char(v & 0xFF)).append(char(v >> 8 & 0xFF)); };
     const auto u32 = [&](quint32 v) { u16(v & 0xFFFF), u16(v >> 16); };
     // Bits per sample, strip offsets and counts follow the directory.
-    const quint32 bitsAt = 8 + 2 + 10 * 12 + 4;
-    const quint32 offsetsAt = bitsAt + 8;
-    const quint32 countsAt = offsetsAt + 4 * strips;
-    const quint32 stripAt = countsAt + 4 * strips;
-    const quint32 tags[][3] = {{256, 4, width}, {257, 4, height},   {258, 3, bitsAt},
-                               {259, 3, 8},     {262, 3, 2},        {273, 4, offsetsAt},
-                               {274, 3, orientation},               {277, 3, 3},
-                               {278, 4, 64},    {279, 4, countsAt}};
+    const quint32 bitsAt = 8 + 2 + 10 * 12 + 4, offsetsAt = bitsAt + 8;
+    const quint32 countsAt = offsetsAt + 4 * strips, stripAt = countsAt + 4 * strips;
+    const quint32 tags[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, bitsAt}, {259, 3, 8}, {262, 3, 2},
+                               {273, 4, offsetsAt}, {274, 3, orientation}, {277, 3, 3}, {278, 4, 64}, {279, 4, countsAt}};
     u16(10);
     for (const auto &tag : tags) {
-        u16(tag[0]), u16(tag[1]);
-        u32(tag[0] == 258 ? 3 : tag[0] == 273 || tag[0] == 279 ? strips : 1);
+        u16(tag[0]), u16(tag[1]), u32(tag[0] == 258 ? 3 : tag[0] == 273 || tag[0] == 279 ? strips : 1);
         u32(tag[2]); // a short stored in place, little-endian, is the same
     }
     u32(0), u16(8), u16(8), u16(8), u16(0);
@@ -240,11 +235,9 @@ void TstCutTool::hostileFiles_data()
     bomb.save(&png, "png");
     QTest::newRow("1-bit PNG, one row past 128 Mi pixels") << png.data() << false;
     QTest::newRow("30-byte lossless WebP, 16384 x 16384")
-        << QByteArray("RIFF\x16\0\0\0WEBPVP8L\x0a\0\0\0\x2f\xff\xff\xff\x0f\x88\x88\xfe\x07\0", 30)
-        << false;
+        << QByteArray("RIFF\x16\0\0\0WEBPVP8L\x0a\0\0\0\x2f\xff\xff\xff\x0f\x88\x88\xfe\x07\0", 30) << false;
     QTest::newRow("35-byte GIF, 16383 x 16383 screen")
-        << QByteArray("GIF89a\xff?\xff?\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35)
-        << false;
+        << QByteArray("GIF89a\xff?\xff?\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35) << false;
     QTest::newRow("deflate TIFF, 16383 x 16383") << deflateTiff(16383, 16383) << false;
     // At the bound, turned by its tag: cut within the cap.
     QTest::newRow("deflate TIFF of 128 Mi pixels, turned") << deflateTiff(16384, 8192, 6) << true;

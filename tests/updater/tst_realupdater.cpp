@@ -8,28 +8,25 @@
 
 #include "common/pagebuilder.h"
 #include "fixtureserver.h"
+#include "support/files.h"
 #include "support/xserver.h"
 
 #include <QDir>
 #include <QFile>
-
-#include <algorithm>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
+using files::readAll;
+
 namespace {
 
 const QString program = QStringLiteral(MSLUPDATE_TEST_PROGRAM);
 const QString noticeTitle = QStringLiteral("Mosalune 更新程序");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The stand-in main program: it leaves a mark beside itself when started.
 const QByteArray standIn = "#!/bin/sh\necho started > \"$(dirname \"$0\")/mosalune-started\"\n";
@@ -50,11 +47,11 @@ private slots:
 private:
     // A program folder holding the updater and an old companion file.
     bool makeProgramFolder(QTemporaryDir &folder);
-    void startUpdater(QProcess &updater, const QTemporaryDir &folder, const QString &page,
-                      const QStringList &tracing = {},
+    void startUpdater(QProcess &updater, const QString &folder, const QString &page, const QStringList &tracing = {},
                       const QString &program = QStringLiteral("MSLUpdate.exe"));
-    // Clicks "确定" of the notice window once it is shown.
-    void clickNoticeOk();
+    // Clicks "确定" of the notice window once it is shown, after a picture of
+    // the screen when a file is named.
+    void clickNoticeOk(const QString &picture = {});
 
     XServer m_x;
     FixtureServer m_server;
@@ -74,12 +71,11 @@ void TstRealUpdater::initTestCase()
     m_server.writeFile("files/updater.bin", "new updater");
     m_server.writeFile("files/notes.txt", "new notes");
 
-    QList<QPair<QString, QString>> files{{"Mosalune.exe", "/files/main.sh"},
-                                         {"MSLUpdate.exe", "/files/updater.bin"},
-                                         {"ReadMe.txt", "/files/notes.txt"}};
+    QList<QPair<QString, QString>> files{
+        {"Mosalune.exe", "/files/main.sh"}, {"MSLUpdate.exe", "/files/updater.bin"}, {"ReadMe.txt", "/files/notes.txt"}};
     // The same files with the main program last, so that it is still the
     // old one after a kill among the renames and can be started.
-    for (const QString &release : {"release.html", "main-last.html"}) {
+    for (const QString release : {"release.html", "main-last.html"}) {
         pagebuilder::ReleasePage page;
         page.files.clear();
         int ordinal = 1;
@@ -106,9 +102,8 @@ bool TstRealUpdater::makeProgramFolder(QTemporaryDir &folder)
 
 // tracing: strace options to run it under; program: the updater (online) or
 // the main program (offline, so that it goes straight to its window).
-void TstRealUpdater::startUpdater(QProcess &updater, const QTemporaryDir &folder,
-                                  const QString &page, const QStringList &tracing,
-                                  const QString &program)
+void TstRealUpdater::startUpdater(QProcess &updater, const QString &folder, const QString &page,
+                                  const QStringList &tracing, const QString &program)
 {
     QProcessEnvironment env = m_x.environment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
@@ -116,19 +111,22 @@ void TstRealUpdater::startUpdater(QProcess &updater, const QTemporaryDir &folder
                program == u"MSLUpdate.exe" ? QStringLiteral("online") : QStringLiteral("offline"));
     env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.address(page));
     updater.setProcessEnvironment(env);
-    updater.setWorkingDirectory(folder.path());
-    const QStringList command = tracing + QStringList{"--", folder.filePath(program)};
+    updater.setWorkingDirectory(folder);
+    const QStringList command = tracing + QStringList{"--", QDir(folder).filePath(program)};
     updater.start(command.first() == u"--" ? command.last() : QStringLiteral("strace"),
                   command.first() == u"--" ? QStringList() : command);
     QVERIFY(updater.waitForStarted(10000));
 }
 
-void TstRealUpdater::clickNoticeOk()
+void TstRealUpdater::clickNoticeOk(const QString &picture)
 {
     std::optional<TopLevel> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
+    if (!picture.isEmpty()) {
+        QTest::qWait(500); // drawn before the picture is taken
+        m_x.screenshot(picture);
+    }
     // "确定" lies at 8, 298 (89 × 33) in the window.
     m_x.click(notice->at + QPoint(52, 314));
 }
@@ -139,17 +137,8 @@ void TstRealUpdater::noticeThenDownloadThenRestart()
     QVERIFY(makeProgramFolder(folder));
     const QByteArray updaterBytes = readAll(folder.filePath("MSLUpdate.exe"));
     QProcess updater;
-    startUpdater(updater, folder, "/release.html");
-
-    std::optional<TopLevel> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
-                             20000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
-    QTest::qWait(500); // drawn before the picture is taken
-    m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-notice.png"));
-
-    // "确定" lies at 8, 298 (89 × 33) in the window.
-    m_x.click(notice->at + QPoint(52, 314));
+    startUpdater(updater, folder.path(), "/release.html");
+    clickNoticeOk(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-notice.png"));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.filePath("NewMSLUpdate.exe")), 20000);
     m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-download.png"));
     // The notice window has gone; the download window is the only one.
@@ -174,11 +163,11 @@ void TstRealUpdater::secondUpdaterIsRefused()
     QTemporaryDir folder;
     QVERIFY(makeProgramFolder(folder));
     QProcess first;
-    startUpdater(first, folder, "/release.html");
+    startUpdater(first, folder.path(), "/release.html");
     QTRY_VERIFY_WITH_TIMEOUT(m_x.topLevel(noticeTitle, QSize(257, 337)).has_value(), 20000);
 
     QProcess second;
-    startUpdater(second, folder, "/release.html");
+    startUpdater(second, folder.path(), "/release.html");
     QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(QStringLiteral("提示：")) > 0, 20000);
     m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-second.png"));
     QCOMPARE(second.state(), QProcess::Running); // waiting for its message to be closed
@@ -190,7 +179,7 @@ void TstRealUpdater::secondUpdaterIsRefused()
     QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_x.shown(noticeTitle), 0, 10000);
     QProcess third;
-    startUpdater(third, folder, "/release.html");
+    startUpdater(third, folder.path(), "/release.html");
     QTRY_VERIFY_WITH_TIMEOUT(m_x.topLevel(noticeTitle, QSize(257, 337)).has_value(), 20000);
     QCOMPARE(m_x.shown(QStringLiteral("提示：")), 0);
     third.kill();
@@ -202,14 +191,8 @@ void TstRealUpdater::secondUpdaterIsRefused()
 void TstRealUpdater::refusedWhileTheMainProgramRuns()
 {
     QProcess mosalune;
-    QProcessEnvironment env = m_x.environment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-    env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), QStringLiteral("offline"));
-    mosalune.setProcessEnvironment(env);
-    const QString mainProgram = QStringLiteral(MOSALUNE_TEST_PROGRAM);
-    mosalune.setWorkingDirectory(QFileInfo(mainProgram).absolutePath());
-    mosalune.start(mainProgram, {});
-    QVERIFY(mosalune.waitForStarted(10000));
+    startUpdater(mosalune, QFileInfo(QStringLiteral(MOSALUNE_TEST_PROGRAM)).absolutePath(), "/release.html", {},
+                 "Mosalune.exe");
     const auto stop = qScopeGuard([&] {
         mosalune.kill();
         mosalune.waitForFinished(5000);
@@ -219,12 +202,8 @@ void TstRealUpdater::refusedWhileTheMainProgramRuns()
     QTemporaryDir folder;
     QVERIFY(makeProgramFolder(folder));
     QProcess updater;
-    startUpdater(updater, folder, "/release.html");
-    std::optional<TopLevel> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(),
-                             20000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
-    m_x.click(notice->at + QPoint(52, 314));
+    startUpdater(updater, folder.path(), "/release.html");
+    clickNoticeOk();
     QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(QStringLiteral("Mosalune 更新提示:")) > 0, 20000);
     m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-mainopen.png"));
     // Nothing was fetched or written.
@@ -235,10 +214,9 @@ void TstRealUpdater::refusedWhileTheMainProgramRuns()
     updater.waitForFinished(5000);
 }
 
-// The replace step is rename 1 (the journal put in place) and renames 2 to 4
-// (the three files, the main program last). The updater is killed just before rename k, or rename k
-// fails; the folder then holds a mixture, and the next start of the updater
-// or of the main program leaves either every old file or every new one.
+// The replace step is rename 1 (the journal) and renames 2 to 4 (the three
+// files, the main program last). Killed before rename k, or rename k failing,
+// leaves a mixture that the next start of either program makes all old or all new.
 void TstRealUpdater::stoppedAtEveryRename_data()
 {
     QTest::addColumn<QString>("injection");
@@ -260,17 +238,12 @@ void TstRealUpdater::stoppedAtEveryRename()
     const QString mainProgram = QStringLiteral(MOSALUNE_TEST_PROGRAM);
     QVERIFY(QFile::copy(mainProgram, folder.filePath("Mosalune.exe")));
     QVERIFY(QFile::setPermissions(folder.filePath("Mosalune.exe"), QFile::permissions(mainProgram)));
-    const QByteArray oldMain = readAll(folder.filePath("Mosalune.exe"));
-    // Each of the three files: old content (empty: none), new content.
-    const QList<std::tuple<QString, QByteArray, QByteArray>> files{
-        {"NewMSLUpdate.exe", QByteArray(), "new updater"},
-        {"ReadMe.txt", "old notes", "new notes"},
-        {"Mosalune.exe", oldMain, standIn}};
+    // The three files, with what the update puts in them.
+    const QList<QPair<QString, QByteArray>> files{
+        {"NewMSLUpdate.exe", "new updater"}, {"ReadMe.txt", "new notes"}, {"Mosalune.exe", standIn}};
     const auto newFiles = [&] {
-        int n = 0;
-        for (const auto &[name, oldBytes, newBytes] : files)
-            n += readAll(folder.filePath(name)) == newBytes ? 1 : 0;
-        return n;
+        return int(std::count_if(files.cbegin(), files.cend(),
+                                 [&](const auto &f) { return readAll(folder.filePath(f.first)) == f.second; }));
     };
     const auto bodies = [&] { return QDir(folder.path()).entryList({"mosalune-??????.part"}).size(); };
     const QString journal = folder.filePath("mosalune-replace.journal");
@@ -279,7 +252,7 @@ void TstRealUpdater::stoppedAtEveryRename()
     // else of the updater does.
     const QStringList tracing{"-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat", "-e",
                               QStringLiteral("inject=renameat:%1:when=%2").arg(injection).arg(rename)};
-    startUpdater(updater, folder, "/main-last.html", tracing);
+    startUpdater(updater, folder.path(), "/main-last.html", tracing);
     clickNoticeOk();
     if (injection.startsWith("error")) {
         // The failure is told; "No" ends the updater (killing strace would
@@ -294,7 +267,7 @@ void TstRealUpdater::stoppedAtEveryRename()
     QCOMPARE(bodies(), 3 - qMax(0, rename - 2));
 
     QProcess next;
-    startUpdater(next, folder, "/release.html", {}, mainProgramNext ? "Mosalune.exe" : "MSLUpdate.exe");
+    startUpdater(next, folder.path(), "/release.html", {}, mainProgramNext ? "Mosalune.exe" : "MSLUpdate.exe");
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(journal) && newFiles() % 3 == 0, 20000);
     // Its window comes after the roll-forward.
     QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(mainProgramNext ? QStringLiteral(" Mosalune   Ver13.04.20")

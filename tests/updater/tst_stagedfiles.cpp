@@ -174,8 +174,7 @@ void TstStagedFiles::leftoversOfAKilledUpdaterGo()
         writeFile(dir.filePath(staged), "needed");
     writeFile(dir.filePath(common::replaceJournalName), common::replaceJournalBytes(moves));
     mslupdate::StagedFiles::removeLeftovers(dir.path());
-    QStringList expected = kept + QStringList{"mosalune-kept00.part", "mosalune-kept01.part",
-                                              common::replaceJournalName};
+    QStringList expected = kept + QStringList{"mosalune-kept00.part", "mosalune-kept01.part", common::replaceJournalName};
     expected.sort();
     QCOMPARE(entries(dir.path()), expected);
     // A journal cut anywhere short of its end renames nothing and goes.

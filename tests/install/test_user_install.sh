@@ -41,10 +41,14 @@ mkdir -m 700 "$home/run" && mkfifo "$home/run/x" && cp "$src/tests/data/picture.
 Xvfb -displayfd 3 -nolisten tcp 3>"$home/run/x" >/dev/null 2>&1 & xvfb_pid=$!
 read -r -t 20 d <"$home/run/x" && export DISPLAY=:$d XDG_RUNTIME_DIR=$home/run || fail "Xvfb did not start"
 (cd / && gio launch "$entry" "$home/holiday.png") || fail "gio could not launch the entry with a picture"
+# xprop's output is read whole before it is searched: under pipefail, grep -q
+# leaving early would fail the check by xprop's broken pipe.
+icon=
 for ((i = 0; i < 150; i++)); do w=$(xdotool search --onlyvisible --name '^ Mosalune   Ver' | head -n 1) || true
-  [ -n "$w" ] && xprop -id "$w" _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL)' && break; sleep 0.2; done
-xprop -id "$w" WM_CLASS | grep -q "\"$(sed -n 's/^StartupWMClass=//p' "$entry")\"\$" || fail "no window of the entry's class"
-xprop -id "$w" _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL)' || fail "the window has no icon"
+  [ -n "$w" ] && icon=$(xprop -id "$w" _NET_WM_ICON) && [[ $icon == _NET_WM_ICON\(CARDINAL\)* ]] && break; sleep 0.2; done
+class=$(xprop -id "$w" WM_CLASS) || true
+[[ $class == *"\"$(sed -n 's/^StartupWMClass=//p' "$entry")\"" ]] || fail "no window of the entry's class"
+[[ $icon == _NET_WM_ICON\(CARDINAL\)* ]] || fail "the window has no icon"
 xdotool mousemove --window "$w" 340 97 click 1 && for ((i = 0; i < 50; i++)); do [ -f "$home/8.jpg" ] && break; sleep 0.2; done
 [ -f "$home/8.jpg" ] && kill "$(xdotool getwindowpid "$w")" || fail "the picture given to the menu entry was not cut"
 

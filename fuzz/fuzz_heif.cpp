@@ -1,7 +1,7 @@
 // HEIC/HEIF and AVIF through libheif: primary image or thumbnail, turned.
 
 #include "fuzz/picturefile.h"
-#include "platform/heifdecoder.h"
+#include "picture/heifdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -2,7 +2,7 @@
 // decoded on two threads, turned by EXIF. A picture or a refusal, no more.
 
 #include "fuzz/picturefile.h"
-#include "platform/jpegdecoder.h"
+#include "picture/jpegdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -4,7 +4,7 @@
 // is this same program, started with the child's arguments.
 
 #include "fuzz/picturefile.h"
-#include "platform/picturechild.h"
+#include "picture/picturechild.h"
 
 #include <QCoreApplication>
 

@@ -3,7 +3,7 @@
 // played in a child process (fuzz_metafile).
 
 #include "fuzz/picturefile.h"
-#include "platform/metafile.h"
+#include "picture/metafile.h"
 
 #include <QGuiApplication>
 

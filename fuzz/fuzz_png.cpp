@@ -1,7 +1,7 @@
 // Large PNGs read row by row and averaged down as they come.
 
 #include "fuzz/picturefile.h"
-#include "platform/pngdecoder.h"
+#include "picture/pngdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

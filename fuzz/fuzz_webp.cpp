@@ -2,8 +2,8 @@
 // the EXIF turn that is applied afterwards.
 
 #include "fuzz/picturefile.h"
-#include "platform/jpegdecoder.h"
-#include "platform/webpdecoder.h"
+#include "picture/jpegdecoder.h"
+#include "picture/webpdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -9,7 +9,7 @@
 #include <QFile>
 #include <QString>
 
-#include "platform/picturedecoder.h"
+#include "picture/picturedecoder.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 #include "common/releasepage.h"
 #include "common/texthelpers.h"
 #include "platform/appinfo.h"
-#include "platform/clicklabel.h"
+#include "widgets/clicklabel.h"
 #include "platform/dialogs.h"
 #include "platform/instance.h"
 #include "platform/netstate.h"

@@ -4,9 +4,9 @@
 //
 //     mosalune-bench-supportfiles [RUNS]     (default 25)
 
-#include "main/startup/pre.h"
-#include "main/startup/services.h"
-#include "main/startup/startupservices.h"
+#include "main/splash/pre.h"
+#include "main/services.h"
+#include "main/splash/startupservices.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/netstate.h"

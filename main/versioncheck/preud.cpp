@@ -4,8 +4,8 @@
 
 #include "common/inet.h"
 #include "common/releasepage.h"
-#include "main/startup/pre.h"
-#include "main/startup/supportfiles.h"
+#include "main/splash/pre.h"
+#include "main/splash/supportfiles.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/netstate.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/startup/startupservices.h"
+#include "main/splash/startupservices.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "common/errors.h"
 #include "common/releasepage.h"
 
-#include "pagebuilder.h"
+#include "support/pagebuilder.h"
 
 #include <QTest>
 

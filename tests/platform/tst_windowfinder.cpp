@@ -45,7 +45,7 @@ class WindowProcess
 public:
     bool start(const QString &windowClass, const QString &title, const QString &folder)
     {
-        process.start(QStringLiteral(MOSALUNE_TOOLS_DIR "/mosalune-test-window"),
+        process.start(QStringLiteral(MOSALUNE_TEST_TOOLS_DIR "/mosalune-test-window"),
                       {windowClass, title, folder});
         return waitForLine("SHOWN");
     }

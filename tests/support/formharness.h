@@ -5,8 +5,8 @@
 #include "support/fakedialogs.h"
 #include "support/fakeplatform.h"
 
-#include "main/startup/services.h"
-#include "main/tiles/form1.h"
+#include "main/services.h"
+#include "main/mainwindow/form1.h"
 #include "platform/appinfo.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 // QTEST_MAIN for tests whose code loads pictures: the test program is also
 // the child that plays metafiles, as Mosalune.exe and mosalune-cut are.
 
-#include "platform/picturechild.h"
+#include "picture/picturechild.h"
 
 #include <QtTest>
 

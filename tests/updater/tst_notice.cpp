@@ -6,7 +6,7 @@
 #include "common/inet.h"
 #include "common/programfiles.h"
 
-#include "platform/clicklabel.h"
+#include "widgets/clicklabel.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

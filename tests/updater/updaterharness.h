@@ -3,7 +3,7 @@
 // The updater's windows with stand-ins for the platform, and release pages
 // whose files and share pages the fixture server serves.
 
-#include "common/pagebuilder.h"
+#include "support/pagebuilder.h"
 #include "fixtureserver.h"
 #include "support/fakedialogs.h"
 #include "support/fakeinstance.h"

@@ -1,10 +1,10 @@
 // mosalune-cut: the main window's tile job for scripts and batches.
 
-#include "main/tiles/tilegeometry.h"
-#include "main/tiles/tilejob.h"
-#include "main/tiles/tilewriter.h"
-#include "platform/picturechild.h"
-#include "platform/picturedecoder.h"
+#include "tiles/tilegeometry.h"
+#include "tiles/tilejob.h"
+#include "tiles/tilewriter.h"
+#include "picture/picturechild.h"
+#include "picture/picturedecoder.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,9 +6,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     QImage image;
-    const platform::HeifResult result =
-        platform::decodeHeif(inputFile(data, size), QSize(400, 200), &image);
-    if (result == platform::HeifResult::Decoded && image.isNull())
+    const picture::HeifResult result =
+        picture::decodeHeif(inputFile(data, size), QSize(400, 200), &image);
+    if (result == picture::HeifResult::Decoded && image.isNull())
         std::abort();
     return 0;
 }

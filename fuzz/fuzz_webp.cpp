@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int turn = size ? data[size - 1] % 8 + 1 : 1;
     bool failed = false;
     const QImage image =
-        platform::decodeWebpScaled(inputBytes(data, size), QSize(400, 200), turn, &failed);
+        picture::decodeWebpScaled(inputBytes(data, size), QSize(400, 200), turn, &failed);
     if (failed && !image.isNull())
         std::abort();
-    if (!image.isNull() && platform::applyOrientation(image, turn).isNull())
+    if (!image.isNull() && picture::applyOrientation(image, turn).isNull())
         std::abort();
     return 0;
 }

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-namespace platform {
+namespace picture {
 
 namespace {
 
@@ -174,4 +174,4 @@ HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
     return out->isNull() ? HeifResult::Failed : HeifResult::Decoded;
 }
 
-} // namespace platform
+} // namespace picture

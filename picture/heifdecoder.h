@@ -4,7 +4,7 @@
 #include <QSize>
 #include <QString>
 
-namespace platform {
+namespace picture {
 
 enum class HeifResult {
     NotHandled, // not a HEIF or AVIF file
@@ -23,4 +23,4 @@ HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out);
 QImage reduceInterleaved(const uchar *data, int width, int height, qsizetype stride, int channels,
                          QSize atLeast);
 
-} // namespace platform
+} // namespace picture

@@ -23,7 +23,7 @@ extern "C" {
 
 #include "picture/picturedecoder.h"
 
-namespace platform {
+namespace picture {
 
 namespace {
 
@@ -570,4 +570,4 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     return applyOrientation(stored, header.orientation);
 }
 
-} // namespace platform
+} // namespace picture

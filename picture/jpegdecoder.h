@@ -6,7 +6,7 @@
 #include <QSize>
 #include <QString>
 
-namespace platform {
+namespace picture {
 
 // Decodes a baseline or progressive JPEG straight from libjpeg, shrinking in
 // the DCT (1/2, 1/4, 1/8) as far as the result still covers `atLeast` after
@@ -37,4 +37,4 @@ int exifOrientation(const QByteArray &app1);
 // Turns an image stored with EXIF orientation `orientation` upright.
 QImage applyOrientation(const QImage &stored, int orientation);
 
-} // namespace platform
+} // namespace picture

@@ -11,7 +11,7 @@ extern "C" {
 #include <libwmf/gd.h>
 }
 
-namespace platform {
+namespace picture {
 
 namespace {
 
@@ -117,4 +117,4 @@ QByteArray emfToSvg(const QByteArray &data)
     return svg;
 }
 
-} // namespace platform
+} // namespace picture

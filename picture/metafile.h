@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QSize>
 
-namespace platform {
+namespace picture {
 
 enum class MetafileKind { None, Wmf, Emf };
 
@@ -18,4 +18,4 @@ QImage renderWmf(const QByteArray &data, QSize size);
 // the metafile cannot be read.
 QByteArray emfToSvg(const QByteArray &data);
 
-} // namespace platform
+} // namespace picture

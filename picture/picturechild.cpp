@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace platform {
+namespace picture {
 
 namespace {
 
@@ -166,4 +166,4 @@ QImage renderInChild(const QString &path, QSize size, const QColor &background)
         .copy();
 }
 
-} // namespace platform
+} // namespace picture

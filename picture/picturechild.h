@@ -7,7 +7,7 @@
 
 #include <optional>
 
-namespace platform {
+namespace picture {
 
 // Metafile players (libwmf, libemf2svg) can be driven into minutes of work,
 // gigabytes of memory or a crash by a file of a few bytes. Such pictures are
@@ -17,7 +17,7 @@ namespace platform {
 // Every program that loads pictures calls this first thing in main(), before
 // it makes its application object:
 //
-//     if (const auto status = platform::runPictureChild(argc, argv))
+//     if (const auto status = picture::runPictureChild(argc, argv))
 //         return *status;
 //
 // When this process was started as such a child, it plays the picture, writes
@@ -51,4 +51,4 @@ QImage renderInChild(const QString &path, QSize size, const QColor &background);
 void limitPictureChild(const PictureChildLimits &limits);
 QString pictureChildProgram();
 
-} // namespace platform
+} // namespace picture

@@ -20,7 +20,7 @@
 #endif
 #endif
 
-namespace platform {
+namespace picture {
 
 void limitPictureChild(const PictureChildLimits &limits)
 {
@@ -56,4 +56,4 @@ QString pictureChildProgram()
     return QString::fromLatin1(self);
 }
 
-} // namespace platform
+} // namespace picture

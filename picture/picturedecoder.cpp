@@ -23,7 +23,7 @@
 #include <functional>
 #include <memory>
 
-namespace platform {
+namespace picture {
 
 namespace {
 
@@ -335,4 +335,4 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     }
 }
 
-} // namespace platform
+} // namespace picture

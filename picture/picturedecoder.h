@@ -6,7 +6,7 @@
 #include <QSize>
 #include <QString>
 
-namespace platform {
+namespace picture {
 
 // A file that is not a picture we can read (or no file at all). The message
 // is the window's one text for all of these; cause() tells them apart for
@@ -41,4 +41,4 @@ inline constexpr qint64 maxPicturePixels = qint64(1) << 27;
 QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
                            bool *damaged = nullptr);
 
-} // namespace platform
+} // namespace picture

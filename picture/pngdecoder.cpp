@@ -12,7 +12,7 @@
 
 #include <png.h>
 
-namespace platform {
+namespace picture {
 
 namespace {
 
@@ -211,4 +211,4 @@ PngResult decodePngReduced(const QString &path, QSize atLeast, QImage *out)
     return PngResult::Decoded;
 }
 
-} // namespace platform
+} // namespace picture

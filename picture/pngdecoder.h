@@ -4,7 +4,7 @@
 #include <QSize>
 #include <QString>
 
-namespace platform {
+namespace picture {
 
 // What the reduced PNG path made of a file.
 enum class PngResult {
@@ -19,4 +19,4 @@ enum class PngResult {
 // direction. Pictures with transparency come premultiplied.
 PngResult decodePngReduced(const QString &path, QSize atLeast, QImage *out);
 
-} // namespace platform
+} // namespace picture

@@ -6,7 +6,7 @@
 
 #include <webp/decode.h>
 
-namespace platform {
+namespace picture {
 
 QImage decodeWebpScaled(const QByteArray &file, QSize size, int orientation, bool *failed)
 {
@@ -60,4 +60,4 @@ QImage decodeWebpScaled(const QByteArray &file, QSize size, int orientation, boo
     return image;
 }
 
-} // namespace platform
+} // namespace picture

@@ -5,7 +5,7 @@
 
 class QByteArray;
 
-namespace platform {
+namespace picture {
 
 // Decodes a still WebP picture straight from libwebp. A picture more than
 // twice `size` in both directions (after turning it by `orientation`, the
@@ -15,4 +15,4 @@ namespace platform {
 // reader then takes them); `failed` tells a damaged WebP from those.
 QImage decodeWebpScaled(const QByteArray &file, QSize size, int orientation, bool *failed);
 
-} // namespace platform
+} // namespace picture

@@ -14,11 +14,11 @@ namespace tiles {
 QImage loadDisplay(const QString &path, bool *damaged)
 {
     const QImage picture =
-        platform::loadPictureStretched(path, displayOuterSize, boxBackground(), damaged);
+        picture::loadPictureStretched(path, displayOuterSize, boxBackground(), damaged);
     try {
         return paintDisplay(picture);
     } catch (...) {
-        throw platform::PictureError(); // out of memory: no picture to show
+        throw picture::PictureError(); // out of memory: no picture to show
     }
 }
 

@@ -12,7 +12,7 @@ namespace tiles {
 
 // Decodes the picture (no larger than the display needs) and stretches it
 // into the display box.
-// Throws platform::PictureError. `damaged` (when given) is set when the
+// Throws picture::PictureError. `damaged` (when given) is set when the
 // file was cut short or corrupt and only part of it could be shown.
 QImage loadDisplay(const QString &path, bool *damaged = nullptr);
 

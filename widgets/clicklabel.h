@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 
-namespace platform {
+namespace widgets {
 
 // A label (text or picture) that reports mouse-down with the button pressed,
 // for the banner and link lines of the forms.
@@ -24,4 +24,4 @@ protected:
     }
 };
 
-} // namespace platform
+} // namespace widgets

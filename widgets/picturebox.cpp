@@ -4,7 +4,7 @@
 #include <QDropEvent>
 #include <QPainter>
 
-namespace platform {
+namespace widgets {
 
 namespace {
 constexpr int twipsPerPixel = 15;
@@ -160,4 +160,4 @@ void PictureBox::dropEvent(QDropEvent *event)
     emit oleDragDrop(event->mimeData());
 }
 
-} // namespace platform
+} // namespace widgets

@@ -7,7 +7,7 @@
 
 class QMimeData;
 
-namespace platform {
+namespace widgets {
 
 class PictureBox;
 
@@ -92,4 +92,4 @@ private:
     QList<LineControl *> m_lines;
 };
 
-} // namespace platform
+} // namespace widgets

@@ -61,7 +61,7 @@ QString closedPortAddress()
 
 } // namespace
 
-class TestInet : public QObject
+class TstInet : public QObject
 {
     Q_OBJECT
 
@@ -94,7 +94,7 @@ private:
     FixtureServer m_server;
 };
 
-void TestInet::initTestCase()
+void TstInet::initTestCase()
 {
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
     QVERIFY(!m_server.writeFile(QStringLiteral("page.html"), "<p>hello</p>\n").isEmpty());
@@ -102,7 +102,7 @@ void TestInet::initTestCase()
     QVERIFY(!m_server.writeFile(QStringLiteral("empty.bin"), QByteArray()).isEmpty());
 }
 
-void TestInet::openUrlBodies_data()
+void TstInet::openUrlBodies_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QByteArray>("body");
@@ -124,7 +124,7 @@ void TestInet::openUrlBodies_data()
     QTest::newRow("slow but in time") << "/delay/200/page.html" << page;
 }
 
-void TestInet::openUrlBodies()
+void TstInet::openUrlBodies()
 {
     QFETCH(QString, path);
     QFETCH(QByteArray, body);
@@ -141,7 +141,7 @@ void TestInet::openUrlBodies()
     QVERIFY(inet.lastError().isEmpty());
 }
 
-void TestInet::openUrlDecodesUtf8()
+void TstInet::openUrlDecodesUtf8()
 {
     Inet inet;
     QCOMPARE(inet.OpenURL(m_server.address("/sub/zh.txt")),
@@ -150,7 +150,7 @@ void TestInet::openUrlDecodesUtf8()
 
 // Every fault, through both doors: the blocking call throws the message, the
 // download reports exactly one state 11 with the same reason.
-void TestInet::failures_data()
+void TstInet::failures_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("message");
@@ -174,7 +174,7 @@ void TestInet::failures_data()
         << "无法建立安全连接";
 }
 
-void TestInet::failures()
+void TstInet::failures()
 {
     QFETCH(QString, address);
     QFETCH(QString, message);
@@ -202,7 +202,7 @@ void TestInet::failures()
 // A page is read into memory, so a body past the cap is refused however it is
 // sent (announced, chunked, or with no length and no end in sight), while a
 // download streams to its file whatever its size.
-void TestInet::pagesAreCappedDownloadsAreNot_data()
+void TstInet::pagesAreCappedDownloadsAreNot_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("accepted");
@@ -214,7 +214,7 @@ void TestInet::pagesAreCappedDownloadsAreNot_data()
     QTest::newRow("a gigabyte, no length") << QStringLiteral("/nolength/bytes/1000000000") << false;
 }
 
-void TestInet::pagesAreCappedDownloadsAreNot()
+void TstInet::pagesAreCappedDownloadsAreNot()
 {
     QFETCH(QString, path);
     QFETCH(bool, accepted);
@@ -241,7 +241,7 @@ void TestInet::pagesAreCappedDownloadsAreNot()
 }
 
 // A trickle that never stalls for a whole time-out but lasts longer than one.
-void TestInet::timeOutIsOverallForBlockingButIdleForDownloads()
+void TstInet::timeOutIsOverallForBlockingButIdleForDownloads()
 {
     const QString trickle = m_server.address("/trickle/100/100/bytes/2000"); // about 2 s
     Inet inet;
@@ -253,7 +253,7 @@ void TestInet::timeOutIsOverallForBlockingButIdleForDownloads()
     QCOMPARE(drain(inet, 4096), FixtureServer::patternBytes(2000));
 }
 
-void TestInet::openUrlLetsNoOtherHandlerRun()
+void TstInet::openUrlLetsNoOtherHandlerRun()
 {
     int ticks = 0;
     QTimer timer;
@@ -281,7 +281,7 @@ void TestInet::openUrlLetsNoOtherHandlerRun()
     QTRY_COMPARE(otherDone.size(), 1);
 }
 
-void TestInet::openUrlWorksWithoutEventLoop()
+void TstInet::openUrlWorksWithoutEventLoop()
 {
     QByteArray got;
     QString error;
@@ -301,7 +301,7 @@ void TestInet::openUrlWorksWithoutEventLoop()
 
 // A download that crawls below the floor, or that has no length and would
 // fill the disk, fails instead of running on.
-void TestInet::downloadLimits_data()
+void TstInet::downloadLimits_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<qint64>("leaveFree"); // -1: the default reserve
@@ -312,7 +312,7 @@ void TestInet::downloadLimits_data()
     QTest::newRow("steady above the floor") << "/trickle/20/5000/bytes/100000" << defaultReserve << "";
 }
 
-void TestInet::downloadLimits()
+void TstInet::downloadLimits()
 {
     QFETCH(QString, path);
     QFETCH(qint64, leaveFree);
@@ -330,7 +330,7 @@ void TestInet::downloadLimits()
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
-void TestInet::executeGivesWholeBodyInChunks_data()
+void TstInet::executeGivesWholeBodyInChunks_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<qint64>("chunkSize");
@@ -351,7 +351,7 @@ void TestInet::executeGivesWholeBodyInChunks_data()
                              << "300000";
 }
 
-void TestInet::executeGivesWholeBodyInChunks()
+void TstInet::executeGivesWholeBodyInChunks()
 {
     QFETCH(QString, path);
     QFETCH(qint64, chunkSize);
@@ -384,7 +384,7 @@ void TestInet::executeGivesWholeBodyInChunks()
     QVERIFY(inet.GetChunk(chunkSize).isEmpty());
 }
 
-void TestInet::laterExecuteCancelsEarlierWithoutEvent()
+void TstInet::laterExecuteCancelsEarlierWithoutEvent()
 {
     Inet inet;
     QSignalSpy spy(&inet, &Inet::StateChanged);
@@ -398,7 +398,7 @@ void TestInet::laterExecuteCancelsEarlierWithoutEvent()
     QCOMPARE(drain(inet, 100), kChinese);
 }
 
-void TestInet::progressCountsTheBody()
+void TstInet::progressCountsTheBody()
 {
     Inet inet;
     QList<QPair<qint64, qint64>> reports;
@@ -419,7 +419,7 @@ void TestInet::progressCountsTheBody()
     QCOMPARE(inet.bytesTotal(), qint64(-1));
 }
 
-void TestInet::takeBodyFileReplacesTarget()
+void TstInet::takeBodyFileReplacesTarget()
 {
     QTemporaryDir folder;
     const QString target = folder.filePath(QStringLiteral("Mosalune.exe"));
@@ -446,7 +446,7 @@ void TestInet::takeBodyFileReplacesTarget()
 
 // A released body belongs to the caller: neither the next download nor the
 // control's end removes it.
-void TestInet::releasedBodyFileOutlivesTheControl()
+void TstInet::releasedBodyFileOutlivesTheControl()
 {
     QTemporaryDir folder;
     QString released;
@@ -469,7 +469,7 @@ void TestInet::releasedBodyFileOutlivesTheControl()
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QFileInfo(released).fileName()});
 }
 
-void TestInet::takeBodyFileFailureKeepsChunks()
+void TstInet::takeBodyFileFailureKeepsChunks()
 {
     QTemporaryDir folder;
     Inet inet;
@@ -483,7 +483,7 @@ void TestInet::takeBodyFileFailureKeepsChunks()
     QCOMPARE(head + drain(inet, 999), FixtureServer::patternBytes(10000));
 }
 
-void TestInet::temporaryFilesDoNotOutliveTheirUse()
+void TstInet::temporaryFilesDoNotOutliveTheirUse()
 {
     QTemporaryDir folder;
     QDir dir(folder.path());
@@ -508,5 +508,5 @@ void TestInet::temporaryFilesDoNotOutliveTheirUse()
     QCOMPARE(dir.entryList(QDir::Files), QStringList());
 }
 
-QTEST_GUILESS_MAIN(TestInet)
+QTEST_GUILESS_MAIN(TstInet)
 #include "tst_inet.moc"

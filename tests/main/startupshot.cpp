@@ -12,23 +12,19 @@
 // coordinates, then "FACE #rrggbb" (the form's button face) and
 // "COMPOSITED 0|1".
 
-#include "support/fakedialogs.h"
-#include "support/fakeplatform.h"
-#include "support/fakeinstance.h"
-#include "support/fakeresources.h"
-#include "support/fakeskinlibrary.h"
+#include "support/fakeservices.h"
 
-#include "main/mainwindow/dialog.h"
-#include "main/splash/pre.h"
-#include "main/mainwindow/form1.h"
-#include "main/versioncheck/preud.h"
+#include "main/mainwindow/pushnoticedialog.h"
+#include "main/splash/splashwindow.h"
+#include "main/mainwindow/mainwindow.h"
+#include "main/versioncheck/versioncheckwindow.h"
 #include "platform/appinfo.h"
 #include "platform/fonts.h"
 #include "platform/seethrough.h"
 #include "platform/skinlibrary.h"
-#include "updater/form1.h"
+#include "updater/updatenoticewindow.h"
 #include "updater/services.h"
-#include "updater/ud.h"
+#include "updater/downloadwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -122,22 +118,22 @@ int main(int argc, char **argv)
     mslupdate::Services updater{dialogs, shell, network, windows, windows, instance, updaterSkin, info, [] {}, 1};
     const auto loadAndShoot = [&](auto &&form) { form.load(); form.show(); taken = shoot(form, picture); };
     if (which == QLatin1String("form1")) {
-        loadAndShoot(mosalune::Form1(services));
+        loadAndShoot(mosalune::MainWindow(services));
     } else if (which == QLatin1String("dialog")) {
-        loadAndShoot(mosalune::Dialog(services, nullptr));
+        loadAndShoot(mosalune::PushNoticeDialog(services, nullptr));
     } else if (which == QLatin1String("notice")) {
-        loadAndShoot(mslupdate::form1(updater));
+        loadAndShoot(mslupdate::UpdateNoticeWindow(updater));
     } else if (which == QLatin1String("ud")) {
         // Online, the page out of reach: asked while the first status line shows.
         network.result = true;
         info.releasePageUrl = QStringLiteral("http://127.0.0.1:9/");
-        mslupdate::UD ud(updater);
+        mslupdate::DownloadWindow ud(updater);
         dialogs.onMessage = [&](const fakes::Message &) { taken = shoot(ud, picture); };
         ud.load();
     } else if (which == QLatin1String("screen")) {
         return QGuiApplication::primaryScreen()->grabWindow(0).save(picture, "PNG") ? 0 : 1;
     } else if (which == QLatin1String("pre")) {
-        mosalune::Pre pre(startup);
+        mosalune::SplashWindow pre(startup);
         resources.onRequest = [&](int id) {
             // While the library is written, under its Latin caption.
             if (id == 102)
@@ -147,7 +143,7 @@ int main(int argc, char **argv)
     } else {
         for (const char *name : {"BrontelSkin.dll", "Brontel.Skin"})
             QFile::copy(skinFolder + QLatin1Char('/') + QLatin1String(name), folder.filePath(QLatin1String(name)));
-        mosalune::PreUD preud(startup);
+        mosalune::VersionCheckWindow preud(startup);
         // Part way through: the bar at 40 and its caption, as the ticks leave it.
         resources.onRequest = [&](int id) {
             if (id != 103)

@@ -66,12 +66,12 @@ private slots:
 namespace {
 
 // How long ten ticks of Timer1 take, driven by hand.
-qint64 tenTicks(mosalune::Form1 &form)
+qint64 tenTicks(mosalune::MainWindow &form)
 {
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 10; ++i)
-        form.Timer1_Timer();
+        form.watchForUpdaterSwap();
     return clock.elapsed();
 }
 
@@ -190,7 +190,7 @@ void TstUpdaterSwap::aFailedSwapIsNotRetriedOnEveryTick()
     h.form->Timer1->setEnabled(false);
     QElapsedTimer clock;
     clock.start();
-    h.form->Timer1_Timer();
+    h.form->watchForUpdaterSwap();
     QVERIFY(clock.elapsed() >= 1000);
     QCOMPARE(readAll(oldPath), QByteArray("old"));
     QCOMPARE(readAll(newPath), QByteArray("new"));

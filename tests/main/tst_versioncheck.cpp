@@ -1,11 +1,8 @@
-// The version check PreUD against release pages from the fixture server: its
+// The version check window against release pages from the fixture server: its
 // load step, the timed progress driven tick by tick, the update question and
 // every way out of it, and the silent hand-over when the load step fails.
 
-#include "support/fakedialogs.h"
-#include "support/fakeplatform.h"
-#include "support/fakeresources.h"
-#include "support/fakeskinlibrary.h"
+#include "support/fakeservices.h"
 #include "support/files.h"
 
 #include "support/pagebuilder.h"
@@ -13,7 +10,7 @@
 
 #include "common/inet.h"
 #include "main/splash/supportfiles.h"
-#include "main/versioncheck/preud.h"
+#include "main/versioncheck/versioncheckwindow.h"
 #include "platform/appinfo.h"
 #include "platform/skinlibrary.h"
 #include "platform/timer.h"
@@ -49,7 +46,7 @@ struct Check {
     fakes::FakeSkinLibrary skin;
     mosalune::Services services{dialogs, shell, network, windows, app, state, 5};
     mosalune::StartupServices startup{services, resources, skin};
-    std::unique_ptr<mosalune::PreUD> form;
+    std::unique_ptr<mosalune::VersionCheckWindow> form;
 
     int ticks = 0;        // ticks driven so far
     int form1At = -1;     // the tick on which the main window was asked for (0: the load)
@@ -68,14 +65,14 @@ struct Check {
 
     void load()
     {
-        form = std::make_unique<mosalune::PreUD>(startup);
-        QObject::connect(form.get(), &mosalune::PreUD::showForm1, [this] {
+        form = std::make_unique<mosalune::VersionCheckWindow>(startup);
+        QObject::connect(form.get(), &mosalune::VersionCheckWindow::showMainWindow, [this] {
             ++handOvers;
             form1At = ticks;
             // The main window comes first; the form is unloaded after it
             // (or before it, when the load step failed).
         });
-        QObject::connect(form.get(), &mosalune::PreUD::programEnds, [this] {
+        QObject::connect(form.get(), &mosalune::VersionCheckWindow::programEnds, [this] {
             ++handOvers;
             endAt = ticks;
             QVERIFY(form->isUnloaded());
@@ -88,7 +85,7 @@ struct Check {
     {
         for (int i = 0; i < count; ++i) {
             ++ticks;
-            form->Timer1_Timer();
+            form->advanceProgress();
             captions.append(form->Label1()->text());
         }
     }
@@ -134,7 +131,7 @@ void TstVersionCheck::loadStep()
 {
     Check check(pageWithVersion(QStringLiteral("13.04.20")));
     check.load();
-    mosalune::PreUD &form = *check.form;
+    mosalune::VersionCheckWindow &form = *check.form;
     QVERIFY(!form.isUnloaded());
     QVERIFY(form.isVisible());
     QCOMPARE(check.handOvers, 0);
@@ -248,7 +245,7 @@ void TstVersionCheck::differentVersionAsksOnce()
             return;
         QVERIFY(!check.form->Timer1->isRunning());
         for (int i = 0; i < 5; ++i)
-            check.form->Timer1_Timer();
+            check.form->advanceProgress();
         valueWhileAsking = check.value();
         captionWhileAsking = check.form->Label1()->text();
     };
@@ -381,7 +378,7 @@ void TstVersionCheck::design()
 {
     Check check(pageWithVersion(QStringLiteral("13.04.20")));
     check.load();
-    mosalune::PreUD &form = *check.form;
+    mosalune::VersionCheckWindow &form = *check.form;
     QCOMPARE(form.windowTitle(), QStringLiteral("自动更新"));
     QVERIFY(form.windowFlags().testFlag(Qt::FramelessWindowHint));
     QCOMPARE(form.size(), QSize(312, 46));

@@ -152,13 +152,13 @@ void TstJpegDecoder::bandsDecodeToTheSamePixels()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray jpeg = file.readAll();
-    QCOMPARE(platform::restartBands(jpeg, 3).size(), banded ? 3 : 0);
-    QCOMPARE(platform::restartBands(jpeg, 2).size(), banded ? 2 : 0);
-    QCOMPARE(platform::restartBands(jpeg, 1).size(), 0);
-    const QImage whole = platform::decodeJpegUpright(path, atLeast, 1);
+    QCOMPARE(picture::restartBands(jpeg, 3).size(), banded ? 3 : 0);
+    QCOMPARE(picture::restartBands(jpeg, 2).size(), banded ? 2 : 0);
+    QCOMPARE(picture::restartBands(jpeg, 1).size(), 0);
+    const QImage whole = picture::decodeJpegUpright(path, atLeast, 1);
     QVERIFY(!whole.isNull());
     for (const int threads : {2, 3, 8}) {
-        const QImage banded = platform::decodeJpegUpright(path, atLeast, threads);
+        const QImage banded = picture::decodeJpegUpright(path, atLeast, threads);
         QCOMPARE(banded.size(), whole.size());
         QVERIFY2(banded == whole, qPrintable(QStringLiteral("%1 threads").arg(threads)));
     }
@@ -187,8 +187,8 @@ void TstJpegDecoder::damagedBandsGiveWhatOnePieceGives()
         QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
         out.write(bytes);
         out.close();
-        const QImage whole = platform::decodeJpegUpright(bad, QSize(400, 200), 1);
-        const QImage banded = platform::decodeJpegUpright(bad, QSize(400, 200), 2);
+        const QImage whole = picture::decodeJpegUpright(bad, QSize(400, 200), 1);
+        const QImage banded = picture::decodeJpegUpright(bad, QSize(400, 200), 2);
         QCOMPARE(banded.size(), whole.size());
         QVERIFY(banded == whole);
     }
@@ -203,30 +203,30 @@ void TstJpegDecoder::decodesShrunk()
     const QString path = dir.filePath(QStringLiteral("big.jpg"));
     QVERIFY(big.save(path, "JPEG", 90));
     // 1/8 would give 300 x 150, too small for 400 x 200: 1/4 it is.
-    const QImage image = platform::decodeJpegUpright(path, QSize(400, 200));
+    const QImage image = picture::decodeJpegUpright(path, QSize(400, 200));
     QCOMPARE(image.size(), QSize(600, 300));
     QVERIFY(qAbs(image.pixelColor(100, 150).red() - 255) < 30);
     QVERIFY(qAbs(image.pixelColor(500, 150).blue() - 255) < 30);
 
     // The tagged photo in the test data: stored 96 x 48, shown 48 x 96. To
     // cover 12 x 24 upright it must cover 24 x 12 as stored: 1/4.
-    const QImage turned = platform::decodeJpegUpright(data + QStringLiteral("/rotated-exif.jpg"),
+    const QImage turned = picture::decodeJpegUpright(data + QStringLiteral("/rotated-exif.jpg"),
                                                       QSize(12, 24));
     QCOMPARE(turned.size(), QSize(12, 24));
 }
 
 void TstJpegDecoder::refusesWhatIsNotAJpeg()
 {
-    QVERIFY(platform::decodeJpegUpright(data + QStringLiteral("/picture.png"), QSize(400, 200)).isNull());
-    QVERIFY(platform::decodeJpegUpright(data + QStringLiteral("/empty.jpg"), QSize(400, 200)).isNull());
-    QVERIFY(platform::decodeJpegUpright(data + QStringLiteral("/no-such.jpg"), QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/picture.png"), QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/empty.jpg"), QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/no-such.jpg"), QSize(400, 200)).isNull());
     QTemporaryDir dir;
     QFile truncated(dir.filePath(QStringLiteral("cut.jpg")));
     QFile whole(data + QStringLiteral("/picture.jpg"));
     QVERIFY(whole.open(QIODevice::ReadOnly) && truncated.open(QIODevice::WriteOnly));
     truncated.write(whole.read(40)); // the header only, no scan
     truncated.close();
-    QVERIFY(platform::decodeJpegUpright(truncated.fileName(), QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(truncated.fileName(), QSize(400, 200)).isNull());
 }
 
 // A progressive file needs the coefficients of the whole picture in memory.
@@ -254,14 +254,14 @@ void TstJpegDecoder::progressiveHeaderCannotClaimGigabytes()
     };
     const QString real = write(QStringLiteral("real.jpg"), jpeg);
     QVERIFY(!real.isEmpty());
-    QCOMPARE(platform::decodeJpegUpright(real, QSize(32, 32)).size(), QSize(32, 32));
+    QCOMPARE(picture::decodeJpegUpright(real, QSize(32, 32)).size(), QSize(32, 32));
 
     // Frame header: marker, length (2), precision (1), height (2), width (2).
     qToBigEndian<quint16>(20000, jpeg.data() + sof + 5);
     qToBigEndian<quint16>(20000, jpeg.data() + sof + 7);
     const QString hostile = write(QStringLiteral("hostile.jpg"), jpeg);
     QVERIFY(!hostile.isEmpty());
-    QVERIFY(platform::decodeJpegUpright(hostile, QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(hostile, QSize(400, 200)).isNull());
 }
 
 void TstJpegDecoder::orientationTag_data()
@@ -279,7 +279,7 @@ void TstJpegDecoder::orientationTag()
 {
     QFETCH(QByteArray, app1);
     QFETCH(int, orientation);
-    QCOMPARE(platform::exifOrientation(app1), orientation);
+    QCOMPARE(picture::exifOrientation(app1), orientation);
 }
 
 void TstJpegDecoder::everyOrientationTurnsUpright_data()
@@ -314,7 +314,7 @@ void TstJpegDecoder::everyOrientationTurnsUpright()
         default: return {x, y};
         }
     };
-    const QImage shown = platform::applyOrientation(stored, orientation);
+    const QImage shown = picture::applyOrientation(stored, orientation);
     QCOMPARE(shown.size(), orientation >= 5 ? QSize(h, w) : QSize(w, h));
     for (int y = 0; y < shown.height(); ++y)
         for (int x = 0; x < shown.width(); ++x)

@@ -35,9 +35,9 @@ QString describe(const QColor &c)
 bool decode(const QString &path, QImage &image, QString &refusal, const QColor &background = Qt::white)
 {
     try {
-        image = platform::loadPictureStretched(path, QSize(400, 200), background);
+        image = picture::loadPictureStretched(path, QSize(400, 200), background);
         return true;
-    } catch (const platform::PictureError &error) {
+    } catch (const picture::PictureError &error) {
         refusal = QStringLiteral("%1 refused: %2").arg(path, error.message());
         return false;
     }
@@ -203,12 +203,12 @@ void TstPictureDecoder::hostileMetafilesAreCutOff()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, runsOutOfTime);
-    QVERIFY(platform::pictureChildAvailable());
-    const platform::PictureChildLimits before = platform::pictureChildLimits();
-    platform::PictureChildLimits tight;
+    QVERIFY(picture::pictureChildAvailable());
+    const picture::PictureChildLimits before = picture::pictureChildLimits();
+    picture::PictureChildLimits tight;
     tight.wallMilliseconds = 1500;
     tight.memoryBytes = 256ll << 20;
-    platform::setPictureChildLimits(tight);
+    picture::setPictureChildLimits(tight);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("hostile.wmf"));
@@ -220,7 +220,7 @@ void TstPictureDecoder::hostileMetafilesAreCutOff()
     clock.start();
     const bool decoded = decode(path, image, refusal);
     const qint64 took = clock.elapsed();
-    platform::setPictureChildLimits(before);
+    picture::setPictureChildLimits(before);
 
     QVERIFY2(!decoded, "a hostile metafile was played to the end");
     QVERIFY2(refusal.endsWith(QStringLiteral(": 图片格式错误")), qPrintable(refusal));

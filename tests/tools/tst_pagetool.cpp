@@ -60,7 +60,7 @@ const QStringList kReportKeys{QStringLiteral("changeLog"),   QStringLiteral("err
 
 } // namespace
 
-class TestPageTool : public QObject
+class TstPageTool : public QObject
 {
     Q_OBJECT
 
@@ -80,13 +80,13 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestPageTool::initTestCase()
+void TstPageTool::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QFile::exists(QStringLiteral(MOSALUNE_TOOLS_DIR "/mosalune-page")));
 }
 
-void TestPageTool::samplePassesCheck()
+void TstPageTool::samplePassesCheck()
 {
     const Run sample = runTool({QStringLiteral("sample")});
     QCOMPARE(sample.exitCode, 0);
@@ -119,7 +119,7 @@ void TestPageTool::samplePassesCheck()
     QVERIFY(!logLines.last().isEmpty());
 }
 
-void TestPageTool::checkJson_data()
+void TstPageTool::checkJson_data()
 {
     QTest::addColumn<QByteArray>("page");
     QTest::addColumn<int>("exitCode");
@@ -186,7 +186,7 @@ void TestPageTool::checkJson_data()
                                                "pushSwitch", "pushText"};
 }
 
-void TestPageTool::checkJson()
+void TstPageTool::checkJson()
 {
     QFETCH(QByteArray, page);
     QFETCH(int, exitCode);
@@ -214,7 +214,7 @@ void TestPageTool::checkJson()
     }
 }
 
-void TestPageTool::exitCodes_data()
+void TstPageTool::exitCodes_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
@@ -244,7 +244,7 @@ void TestPageTool::exitCodes_data()
         << QStringList{"check", "http://127.0.0.1:1/page.html"} << 2 << QStringLiteral("无法读取页面");
 }
 
-void TestPageTool::exitCodes()
+void TstPageTool::exitCodes()
 {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
@@ -271,7 +271,7 @@ void TestPageTool::exitCodes()
     QVERIFY2(output.contains(inOutput), qPrintable(output));
 }
 
-void TestPageTool::share_data()
+void TstPageTool::share_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<int>("exitCode");
@@ -283,7 +283,7 @@ void TestPageTool::share_data()
                                     << QJsonValue(QJsonValue::Null);
 }
 
-void TestPageTool::share()
+void TstPageTool::share()
 {
     QFETCH(QString, page);
     QFETCH(int, exitCode);
@@ -297,7 +297,7 @@ void TestPageTool::share()
     QCOMPARE(json.value(QStringLiteral("error")).isNull(), !direct.isNull());
 }
 
-void TestPageTool::checkOverHttp()
+void TstPageTool::checkOverHttp()
 {
     FixtureServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -317,7 +317,7 @@ void TestPageTool::checkOverHttp()
     QVERIFY(!missing.err.isEmpty());
 }
 
-void TestPageTool::resolveOverHttp()
+void TstPageTool::resolveOverHttp()
 {
     FixtureServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -355,5 +355,5 @@ void TestPageTool::resolveOverHttp()
         QStringLiteral("下载地址：http://dl.example/upd?k=1&n=MSLUpdate.exe")));
 }
 
-QTEST_GUILESS_MAIN(TestPageTool)
+QTEST_GUILESS_MAIN(TstPageTool)
 #include "tst_pagetool.moc"

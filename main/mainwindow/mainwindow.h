@@ -16,9 +16,11 @@ class Form1;
 namespace common {
 class Inet;
 }
-namespace platform {
+namespace widgets {
 class LineControl;
 class PictureBox;
+} // namespace widgets
+namespace platform {
 class Timer;
 class WindowRegistration;
 } // namespace platform
@@ -27,12 +29,12 @@ namespace mosalune {
 
 // The main window: the user brings in a picture (button or drop), may show
 // where it will be cut, and writes the eight tiles beside it.
-class Form1 : public QWidget
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form1(Services &services, QWidget *parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(Services &services, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // The window's load: the message push from the release page, then the
     // layout steps. Returns false when the program has to end instead of
@@ -45,7 +47,7 @@ public:
 
     // Puts a downloaded "NewMSLUpdate.exe" in place of "MSLUpdate.exe" once
     // the updater's window is gone.
-    void killUD();
+    void swapInNewUpdater();
 
     // Folder of the last loaded picture, with its trailing separator.
     QString PicFolder;
@@ -60,25 +62,25 @@ public:
     platform::Timer *Timer2 = nullptr;
     common::Inet *Inet1 = nullptr;
 
-    platform::PictureBox *p1() const;
-    platform::PictureBox *Picture1() const;
-    platform::LineControl *Line1 = nullptr;
-    platform::LineControl *Line2 = nullptr;
-    platform::LineControl *Line3 = nullptr;
-    platform::LineControl *Line4 = nullptr;
+    widgets::PictureBox *p1() const;
+    widgets::PictureBox *Picture1() const;
+    widgets::LineControl *Line1 = nullptr;
+    widgets::LineControl *Line2 = nullptr;
+    widgets::LineControl *Line3 = nullptr;
+    widgets::LineControl *Line4 = nullptr;
 
     // The timers' tick handlers (public so that tests can drive the clock).
-    void Timer1_Timer();
-    void Timer2_Timer();
+    void watchForUpdaterSwap();
+    void countPushMinutes();
 
 private:
     void layoutSteps();
     void readMessagePush();
     void openReleasePage(Qt::MouseButton button);
-    void Command1_Click();
-    void Command2_Click();
-    void Check2_Click();
-    void p1_OLEDragDrop(const QMimeData *data);
+    void choosePicture();
+    void cutTiles();
+    void toggleGuides();
+    void dropPicture(const QMimeData *data);
     // The load sequence shared by the button and the drop, from the moment the
     // path is known.
     void loadPicture(const QString &path);
@@ -86,7 +88,7 @@ private:
     bool pictureLoaded() const;
 
     Services &m_services;
-    bool m_inKillUD = false;
+    bool m_swapping = false;
     // A swap that failed is tried again after this long, without the wait.
     static constexpr qint64 kSwapRetryMsecs = 60000;
     bool m_swapFailed = false;

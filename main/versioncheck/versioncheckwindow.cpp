@@ -1,10 +1,10 @@
-#include "main/versioncheck/preud.h"
+#include "main/versioncheck/versioncheckwindow.h"
 
-#include "ui_preud.h"
+#include "ui_versioncheckwindow.h"
 
 #include "common/inet.h"
 #include "common/releasepage.h"
-#include "main/splash/pre.h"
+#include "main/splash/splashwindow.h"
 #include "main/splash/supportfiles.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
@@ -27,7 +27,7 @@ namespace {
 const QString kUpdaterFileName = QStringLiteral("MSLUpdate.exe");
 } // namespace
 
-PreUD::PreUD(StartupServices &startup, QWidget *parent)
+VersionCheckWindow::VersionCheckWindow(StartupServices &startup, QWidget *parent)
     : QWidget(parent), m_startup(startup), ui(std::make_unique<Ui::PreUD>())
 {
     ui->setupUi(this);
@@ -40,34 +40,34 @@ PreUD::PreUD(StartupServices &startup, QWidget *parent)
     ui->Label1->setFont(font);
 
     Timer1 = new platform::Timer(0, this);
-    connect(Timer1, &platform::Timer::tick, this, &PreUD::Timer1_Timer);
+    connect(Timer1, &platform::Timer::tick, this, &VersionCheckWindow::advanceProgress);
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_startup.services.requestTimeout);
 }
 
-PreUD::~PreUD() = default;
+VersionCheckWindow::~VersionCheckWindow() = default;
 
-QProgressBar *PreUD::ProgressBar1() const
+QProgressBar *VersionCheckWindow::ProgressBar1() const
 {
     return ui->ProgressBar1;
 }
 
-QLabel *PreUD::Label1() const
+QLabel *VersionCheckWindow::Label1() const
 {
     return ui->Label1;
 }
 
-QLineEdit *PreUD::Text1() const
+QLineEdit *VersionCheckWindow::Text1() const
 {
     return ui->Text1;
 }
 
-QLineEdit *PreUD::Text2() const
+QLineEdit *VersionCheckWindow::Text2() const
 {
     return ui->Text2;
 }
 
-void PreUD::load()
+void VersionCheckWindow::load()
 {
     try {
         loadStep();
@@ -75,11 +75,11 @@ void PreUD::load()
         // Whatever failed (the skin, a text file, the page), the tile maker
         // itself still works: it opens without the check, and says nothing.
         unload();
-        emit showForm1();
+        emit showMainWindow();
     }
 }
 
-void PreUD::loadStep()
+void VersionCheckWindow::loadStep()
 {
     Services &services = m_startup.services;
     const platform::AppInfo &app = services.app;
@@ -130,7 +130,7 @@ void PreUD::loadStep()
     m_loaded = true;
 }
 
-void PreUD::Timer1_Timer()
+void VersionCheckWindow::advanceProgress()
 {
     if (!m_loaded || m_asking || m_unloaded)
         return;
@@ -146,13 +146,13 @@ void PreUD::Timer1_Timer()
         checkStep(bar->value());
 }
 
-void PreUD::checkStep(int n)
+void VersionCheckWindow::checkStep(int n)
 {
     Services &services = m_startup.services;
     if (!services.state.NetConnected) {
         ui->Label1->setText(QStringLiteral("网络连接失败！"));
         if (n >= 100) {
-            emit showForm1();
+            emit showMainWindow();
             unload();
         }
         return;
@@ -160,7 +160,7 @@ void PreUD::checkStep(int n)
     if (ui->Text1->text() == ui->Text2->text()) {
         ui->Label1->setText(QStringLiteral(" 载入成功！"));
         if (n >= 100) {
-            emit showForm1();
+            emit showMainWindow();
             unload();
         }
         return;
@@ -173,7 +173,7 @@ void PreUD::checkStep(int n)
         this, QStringLiteral("发现新版本 Ver：") + ui->Text2->text() + QStringLiteral(" 是否需要更新？"),
         platform::MbOkCancel, QStringLiteral("更新提示："));
     if (answer != platform::IdOk) {
-        emit showForm1();
+        emit showMainWindow();
         unload();
         return;
     }
@@ -195,11 +195,11 @@ void PreUD::checkStep(int n)
         emit programEnds();
         return;
     }
-    emit showForm1();
+    emit showMainWindow();
     unload();
 }
 
-void PreUD::unload()
+void VersionCheckWindow::unload()
 {
     m_unloaded = true;
     m_asking = false;

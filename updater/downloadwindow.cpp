@@ -1,6 +1,6 @@
-#include "updater/ud.h"
+#include "updater/downloadwindow.h"
 
-#include "ui_ud.h"
+#include "ui_downloadwindow.h"
 
 #include "common/inet.h"
 #include "common/programfiles.h"
@@ -28,7 +28,7 @@ namespace {
 const QString kDownloading = QStringLiteral("正在下载 ");
 } // namespace
 
-BarSetting barSetting(qint64 done, qint64 total)
+ProgressBarSetting progressBarSetting(qint64 done, qint64 total)
 {
     if (total < 0)
         return {};
@@ -41,7 +41,7 @@ BarSetting barSetting(qint64 done, qint64 total)
     return {int(total >> shift), int(clamped >> shift)};
 }
 
-UD::UD(Services &services, QWidget *parent)
+DownloadWindow::DownloadWindow(Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), ui(std::make_unique<Ui::UD>()),
       m_staged(services.app.folder)
 {
@@ -51,39 +51,39 @@ UD::UD(Services &services, QWidget *parent)
 
     Timer1 = new platform::Timer(0, this);
     Timer1->setEnabled(true);
-    connect(Timer1, &platform::Timer::tick, this, &UD::Timer1_Timer);
+    connect(Timer1, &platform::Timer::tick, this, &DownloadWindow::countDownToClose);
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_services.requestTimeout);
     // Bodies land beside their targets, so that putting them in place is a
     // rename within one folder.
     Inet1->setDownloadFolder(m_services.app.folder);
-    connect(Inet1, &common::Inet::StateChanged, this, &UD::Inet1_StateChanged);
-    connect(Inet1, &common::Inet::progress, this, &UD::showProgress);
+    connect(Inet1, &common::Inet::StateChanged, this, &DownloadWindow::fileFinished);
+    connect(Inet1, &common::Inet::progress, this, &DownloadWindow::showProgress);
 }
 
-UD::~UD() = default;
+DownloadWindow::~DownloadWindow() = default;
 
-QProgressBar *UD::ProgressBar1() const
+QProgressBar *DownloadWindow::ProgressBar1() const
 {
     return ui->ProgressBar1;
 }
 
-QLabel *UD::Label1() const
+QLabel *DownloadWindow::Label1() const
 {
     return ui->Label1;
 }
 
-QListWidget *UD::List1() const
+QListWidget *DownloadWindow::List1() const
 {
     return ui->List1;
 }
 
-QListWidget *UD::List2() const
+QListWidget *DownloadWindow::List2() const
 {
     return ui->List2;
 }
 
-void UD::load()
+void DownloadWindow::load()
 {
     // Only the bar, the status line and the lists float on the desktop.
     platform::makeSeeThrough(*this);
@@ -134,24 +134,24 @@ void UD::load()
         return;
     if (Inet1->StillExecuting())
         return;
-    StartFile(0);
+    startFile(0);
 }
 
-void UD::StartFile(int i)
+void DownloadWindow::startFile(int i)
 {
     const QString listed = common::EntryFileName(ui->List1->item(i)->text());
     ui->Label1->setText(kDownloading + targetFileName(listed));
     Inet1->Execute(ui->List2->item(i)->text(), QStringLiteral("get"));
 }
 
-void UD::showProgress(qint64 done, qint64 total)
+void DownloadWindow::showProgress(qint64 done, qint64 total)
 {
-    const BarSetting bar = barSetting(done, total);
+    const ProgressBarSetting bar = progressBarSetting(done, total);
     ui->ProgressBar1->setRange(0, bar.maximum);
     ui->ProgressBar1->setValue(bar.value);
 }
 
-void UD::Inet1_StateChanged(int state)
+void DownloadWindow::fileFinished(int state)
 {
     if (m_asking && !m_ended) {
         m_heldState = state;
@@ -194,19 +194,19 @@ void UD::Inet1_StateChanged(int state)
         Timer1->setInterval(1000);
         return;
     }
-    StartFile(FileIndex + 1);
+    startFile(FileIndex + 1);
     ++FileIndex;
 }
 
 // Every file is here: only now is anything replaced.
-bool UD::putInPlace()
+bool DownloadWindow::putInPlace()
 {
     QString error;
     m_replaced = m_staged.commit(&error);
     return m_replaced;
 }
 
-void UD::keyPressEvent(QKeyEvent *event)
+void DownloadWindow::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape)
         askToStop();
@@ -214,7 +214,7 @@ void UD::keyPressEvent(QKeyEvent *event)
         QWidget::keyPressEvent(event);
 }
 
-void UD::closeEvent(QCloseEvent *event)
+void DownloadWindow::closeEvent(QCloseEvent *event)
 {
     // The window goes only with the updater.
     event->ignore();
@@ -223,7 +223,7 @@ void UD::closeEvent(QCloseEvent *event)
 
 // Until the files are in place the update can be stopped, and stopping
 // replaces nothing. Once they are, there is nothing left to stop.
-void UD::askToStop()
+void DownloadWindow::askToStop()
 {
     if (m_ended || m_replaced || m_asking)
         return;
@@ -249,10 +249,10 @@ void UD::askToStop()
         return;
     }
     if (held)
-        Inet1_StateChanged(*held);
+        fileFinished(*held);
 }
 
-void UD::Timer1_Timer()
+void DownloadWindow::countDownToClose()
 {
     ++CloseTicks;
     if (CloseTicks != 5) {
@@ -273,7 +273,7 @@ void UD::Timer1_Timer()
 
 // Whatever failed, the installation stays as it was: nothing downloaded so
 // far is kept.
-void UD::failed()
+void DownloadWindow::failed()
 {
     m_staged.discard();
     const int answer =
@@ -284,13 +284,13 @@ void UD::failed()
     end();
 }
 
-void UD::unload()
+void DownloadWindow::unload()
 {
     Timer1->setInterval(0);
     hide();
 }
 
-void UD::end()
+void DownloadWindow::end()
 {
     m_ended = true;
     Timer1->setInterval(0);

@@ -84,7 +84,7 @@ QString copyInto(const QTemporaryDir &dir, const QString &name, const QString &a
 
 } // namespace
 
-class TstForm1Tiles : public QObject
+class TstMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
@@ -113,7 +113,7 @@ private:
     QTemporaryDir m_cwd;
 };
 
-void TstForm1Tiles::windowLayout()
+void TstMainWindow::windowLayout()
 {
     Harness h;
     QCOMPARE(h.form->windowTitle(), QStringLiteral(" Mosalune   Ver13.04.20"));
@@ -159,13 +159,13 @@ void TstForm1Tiles::windowLayout()
     QCOMPARE(order, QStringList({"p1", "Command1", "Command2", "Check2"}));
 }
 
-void TstForm1Tiles::titleVersionIsZeroPadded()
+void TstMainWindow::titleVersionIsZeroPadded()
 {
     Harness h(7, 0, 3);
     QCOMPARE(h.form->windowTitle(), QStringLiteral(" Mosalune   Ver07.00.03"));
 }
 
-void TstForm1Tiles::nothingLoaded()
+void TstMainWindow::nothingLoaded()
 {
     Harness h;
     h.generate();
@@ -180,7 +180,7 @@ void TstForm1Tiles::nothingLoaded()
     QVERIFY(h.guidesVisible(false));
 }
 
-void TstForm1Tiles::loadPreviewAndGenerate()
+void TstMainWindow::loadPreviewAndGenerate()
 {
     QTemporaryDir dir;
     Harness h;
@@ -216,7 +216,7 @@ void TstForm1Tiles::loadPreviewAndGenerate()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 9);
 }
 
-void TstForm1Tiles::generatingTwiceReplacesTiles()
+void TstMainWindow::generatingTwiceReplacesTiles()
 {
     QTemporaryDir dir;
     Harness h;
@@ -232,7 +232,7 @@ void TstForm1Tiles::generatingTwiceReplacesTiles()
     QCOMPARE(h.dialogs.messages.size(), 2);
 }
 
-void TstForm1Tiles::cancelRightAfterOpening()
+void TstMainWindow::cancelRightAfterOpening()
 {
     Harness h;
     QTest::mouseClick(h.button("Command1"), Qt::LeftButton); // the dialog is cancelled
@@ -242,7 +242,7 @@ void TstForm1Tiles::cancelRightAfterOpening()
     QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
 }
 
-void TstForm1Tiles::cancelAfterALoad()
+void TstMainWindow::cancelAfterALoad()
 {
     QTemporaryDir dir;
     Harness h;
@@ -258,7 +258,7 @@ void TstForm1Tiles::cancelAfterALoad()
     }
 }
 
-void TstForm1Tiles::failedLoadWithGuidesShown()
+void TstMainWindow::failedLoadWithGuidesShown()
 {
     QTemporaryDir dir;
     Harness h;
@@ -287,7 +287,7 @@ void TstForm1Tiles::failedLoadWithGuidesShown()
     QVERIFY(!QFile::exists(dir.filePath("1.jpg")));
 }
 
-void TstForm1Tiles::previewClickSequences_data()
+void TstMainWindow::previewClickSequences_data()
 {
     // Steps: "tick" is a mouse click on the box whatever its state, "load X"
     // chooses test file X in the dialog. After each step: the box's tick,
@@ -310,7 +310,7 @@ void TstForm1Tiles::previewClickSequences_data()
            "unticked,hidden,-|ticked,shown,-|unticked,hidden,-|ticked,shown,-";
 }
 
-void TstForm1Tiles::previewClickSequences()
+void TstMainWindow::previewClickSequences()
 {
     QFETCH(QStringList, steps);
     QFETCH(QString, expected);
@@ -339,7 +339,7 @@ void TstForm1Tiles::previewClickSequences()
     QCOMPARE(seen.join(QLatin1Char('|')), expected);
 }
 
-void TstForm1Tiles::programsOwnChangeRaisesTheClick()
+void TstMainWindow::programsOwnChangeRaisesTheClick()
 {
     // The box's click follows the program's changes of its value as well as
     // the user's.
@@ -362,7 +362,7 @@ void TstForm1Tiles::programsOwnChangeRaisesTheClick()
     QVERIFY(!h.check2()->isChecked());
 }
 
-void TstForm1Tiles::realNoticeClosedByMouseOrKeyboard_data()
+void TstMainWindow::realNoticeClosedByMouseOrKeyboard_data()
 {
     QTest::addColumn<QString>("closeWith");
     QTest::newRow("mouse on the button") << "mouse";
@@ -371,7 +371,7 @@ void TstForm1Tiles::realNoticeClosedByMouseOrKeyboard_data()
     QTest::newRow("space on the focused button") << "space";
 }
 
-void TstForm1Tiles::realNoticeClosedByMouseOrKeyboard()
+void TstMainWindow::realNoticeClosedByMouseOrKeyboard()
 {
     // The notice as the user gets it: a real modal message box, with its own
     // event loop running inside the box's click, closed as a person would.
@@ -419,7 +419,7 @@ namespace {
 class PaintWatch : public QObject
 {
 public:
-    explicit PaintWatch(platform::PictureBox *box) : m_box(box) { box->installEventFilter(this); }
+    explicit PaintWatch(widgets::PictureBox *box) : m_box(box) { box->installEventFilter(this); }
     QStringList paints;
 
 protected:
@@ -435,12 +435,12 @@ protected:
     }
 
 private:
-    platform::PictureBox *m_box;
+    widgets::PictureBox *m_box;
 };
 
 } // namespace
 
-void TstForm1Tiles::busyWhileLoadingAndCutting_data()
+void TstMainWindow::busyWhileLoadingAndCutting_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("byDrop");
@@ -451,7 +451,7 @@ void TstForm1Tiles::busyWhileLoadingAndCutting_data()
     QTest::newRow("not a picture, dropped") << "notes.txt" << true << kLoadFirst;
 }
 
-void TstForm1Tiles::busyWhileLoadingAndCutting()
+void TstMainWindow::busyWhileLoadingAndCutting()
 {
     QFETCH(QString, file);
     QFETCH(bool, byDrop);
@@ -498,7 +498,7 @@ void TstForm1Tiles::busyWhileLoadingAndCutting()
     }
 }
 
-void TstForm1Tiles::drops()
+void TstMainWindow::drops()
 {
     QTemporaryDir first;
     QTemporaryDir second;
@@ -532,23 +532,23 @@ void TstForm1Tiles::drops()
     QCOMPARE(h.dialogs.messages.last().text, kLoadFirst);
 }
 
-void TstForm1Tiles::windowPaintsWhileAPictureLoads_data()
+void TstMainWindow::windowPaintsWhileAPictureLoads_data()
 {
     QTest::addColumn<bool>("metafile");
     QTest::newRow("metafile cut off by the time limit") << true;
     QTest::newRow("1-bit PNG of 128 Mi pixels, seconds to decode") << false;
 }
 
-void TstForm1Tiles::windowPaintsWhileAPictureLoads()
+void TstMainWindow::windowPaintsWhileAPictureLoads()
 {
     QFETCH(bool, metafile);
     QTemporaryDir dir;
     Harness h;
     QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
-    const platform::PictureChildLimits before = platform::pictureChildLimits();
-    platform::PictureChildLimits tight = before;
+    const picture::PictureChildLimits before = picture::pictureChildLimits();
+    picture::PictureChildLimits tight = before;
     tight.wallMilliseconds = 1500;
-    platform::setPictureChildLimits(tight);
+    picture::setPictureChildLimits(tight);
     const QString slow = dir.filePath(metafile ? "slow.wmf" : "big.png");
     if (metafile)
         files::writeFile(slow, metafiles::slowPie());
@@ -596,10 +596,10 @@ void TstForm1Tiles::windowPaintsWhileAPictureLoads()
         QCOMPARE(h.form->p1()->image().pixelColor(300, 150), QColor(Qt::yellow));
         QCOMPARE(h.form->PicFolder, dir.path() + QLatin1Char('/'));
     }
-    platform::setPictureChildLimits(before);
+    picture::setPictureChildLimits(before);
 }
 
-void TstForm1Tiles::tileThatCannotBeWritten()
+void TstMainWindow::tileThatCannotBeWritten()
 {
     QTemporaryDir dir;
     Harness h;
@@ -622,5 +622,5 @@ void TstForm1Tiles::tileThatCannotBeWritten()
     QCOMPARE(readAll(own.filePath("5.jpg")), readAll(data + "/picture.jpg"));
 }
 
-MOSALUNE_PICTURE_TEST_MAIN(TstForm1Tiles)
-#include "tst_form1tiles.moc"
+MOSALUNE_PICTURE_TEST_MAIN(TstMainWindow)
+#include "tst_mainwindow.moc"

@@ -26,19 +26,19 @@ namespace mosalune {
 // skin, writes the text files, reads the release page's version once, and
 // runs a timed progress to the moment (90) where it either offers the
 // updater or lets the main window open (100).
-class PreUD : public QWidget
+class VersionCheckWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit PreUD(StartupServices &startup, QWidget *parent = nullptr);
-    ~PreUD() override;
+    explicit VersionCheckWindow(StartupServices &startup, QWidget *parent = nullptr);
+    ~VersionCheckWindow() override;
 
     // The load step. Any failure in it unloads the form and asks for the
     // main window, silently.
     void load();
 
     // Timer1's tick (public so that tests can drive the clock).
-    void Timer1_Timer();
+    void advanceProgress();
 
     // True once the form is gone; no tick does anything after that.
     bool isUnloaded() const { return m_unloaded; }
@@ -53,7 +53,7 @@ public:
 
 signals:
     // The main window is to open now.
-    void showForm1();
+    void showMainWindow();
     // No window follows: the updater or the release page took over.
     void programEnds();
 

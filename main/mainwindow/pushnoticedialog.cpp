@@ -1,6 +1,6 @@
-#include "main/mainwindow/dialog.h"
+#include "main/mainwindow/pushnoticedialog.h"
 
-#include "ui_dialog.h"
+#include "ui_pushnoticedialog.h"
 
 #include "common/releasepage.h"
 #include "platform/netstate.h"
@@ -11,7 +11,7 @@
 
 namespace mosalune {
 
-Dialog::Dialog(Services &services, platform::Timer *timer2, QWidget *parent)
+PushNoticeDialog::PushNoticeDialog(Services &services, platform::Timer *timer2, QWidget *parent)
     : QDialog(parent), m_services(services), m_timer2(timer2), ui(std::make_unique<Ui::Dialog>())
 {
     ui->setupUi(this);
@@ -22,14 +22,14 @@ Dialog::Dialog(Services &services, platform::Timer *timer2, QWidget *parent)
     // Red text on the button face comes from the form's own style sheet,
     // which the theme's application-wide sheet cannot override.
 
-    connect(ui->CancelButton, &QPushButton::clicked, this, &Dialog::CancelButton_Click);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &PushNoticeDialog::stopPushing);
     // Closing the window (or Escape) acts like "确定": it only closes.
-    connect(ui->OKButton, &QPushButton::clicked, this, &Dialog::OKButton_Click);
+    connect(ui->OKButton, &QPushButton::clicked, this, &PushNoticeDialog::closeNotice);
 }
 
-Dialog::~Dialog() = default;
+PushNoticeDialog::~PushNoticeDialog() = default;
 
-void Dialog::load()
+void PushNoticeDialog::load()
 {
     if (!m_services.network.connected())
         ui->Text1->setPlainText(QStringLiteral("网络连接失败，暂时无法获取消息推送内容"));
@@ -41,7 +41,7 @@ void Dialog::load()
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void Dialog::CancelButton_Click()
+void PushNoticeDialog::stopPushing()
 {
     // The main window may have been closed already: then only the dialog goes.
     if (m_timer2) {
@@ -51,7 +51,7 @@ void Dialog::CancelButton_Click()
     close();
 }
 
-void Dialog::OKButton_Click()
+void PushNoticeDialog::closeNotice()
 {
     close();
 }

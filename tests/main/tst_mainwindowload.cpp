@@ -6,7 +6,7 @@
 #include "support/pagebuilder.h"
 #include "fixtureserver.h"
 
-#include "main/mainwindow/dialog.h"
+#include "main/mainwindow/pushnoticedialog.h"
 #include "widgets/clicklabel.h"
 #include "widgets/picturebox.h"
 #include "platform/timer.h"
@@ -21,18 +21,18 @@ namespace {
 
 const QString kDamaged = QStringLiteral("您的软件已经损坏，是否去官网下载最新版本");
 
-QList<mosalune::Dialog *> openDialogs()
+QList<mosalune::PushNoticeDialog *> openDialogs()
 {
-    QList<mosalune::Dialog *> found;
+    QList<mosalune::PushNoticeDialog *> found;
     for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *d = qobject_cast<mosalune::Dialog *>(w); d && d->isVisible())
+        if (auto *d = qobject_cast<mosalune::PushNoticeDialog *>(w); d && d->isVisible())
             found << d;
     return found;
 }
 
 } // namespace
 
-class TstForm1Setup : public QObject
+class TstMainWindowLoad : public QObject
 {
     Q_OBJECT
 private slots:
@@ -40,7 +40,7 @@ private slots:
     void cleanup()
     {
         for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<mosalune::Dialog *>(w))
+            if (qobject_cast<mosalune::PushNoticeDialog *>(w))
                 delete w;
     }
 
@@ -65,7 +65,7 @@ private:
     FixtureServer m_server;
 };
 
-void TstForm1Setup::offlineStart()
+void TstMainWindowLoad::offlineStart()
 {
     FormHarness h(publish("offline.html", ReleasePage().build()));
     h.network.result = false;
@@ -80,11 +80,11 @@ void TstForm1Setup::offlineStart()
     QVERIFY(h.dialogs.messages.isEmpty());
     // Ticks never open the dialog by themselves.
     for (int i = 0; i < 4; ++i)
-        h.form->Timer2_Timer();
+        h.form->countPushMinutes();
     QVERIFY(openDialogs().isEmpty());
 }
 
-void TstForm1Setup::pushReading_data()
+void TstMainWindowLoad::pushReading_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("pushSwitch");
@@ -105,7 +105,7 @@ void TstForm1Setup::pushReading_data()
         << spans.build() << "开" << true << "<p>红字<em>斜</em><p>黑<p>";
 }
 
-void TstForm1Setup::pushReading()
+void TstMainWindowLoad::pushReading()
 {
     QFETCH(QString, page);
     QFETCH(QString, pushSwitch);
@@ -124,7 +124,7 @@ void TstForm1Setup::pushReading()
     QCOMPARE(h.form->Picture1()->width(), 150);
 }
 
-void TstForm1Setup::pageThatCannotBeCut_data()
+void TstMainWindowLoad::pageThatCannotBeCut_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<int>("answer");
@@ -141,7 +141,7 @@ void TstForm1Setup::pageThatCannotBeCut_data()
     QTest::newRow("empty page") << QString() << int(platform::IdYes) << true;
 }
 
-void TstForm1Setup::pageThatCannotBeCut()
+void TstMainWindowLoad::pageThatCannotBeCut()
 {
     QFETCH(QString, page);
     QFETCH(int, answer);
@@ -161,7 +161,7 @@ void TstForm1Setup::pageThatCannotBeCut()
     QVERIFY(!h.form->Timer1->isRunning());
 }
 
-void TstForm1Setup::fetchFailureOpensTheWindow_data()
+void TstMainWindowLoad::fetchFailureOpensTheWindow_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<int>("timeout");
@@ -176,7 +176,7 @@ void TstForm1Setup::fetchFailureOpensTheWindow_data()
     QTest::newRow("after the version check timed out") << m_server.url("/delay/2000/late.html").toString() << 5 << true;
 }
 
-void TstForm1Setup::fetchFailureOpensTheWindow()
+void TstMainWindowLoad::fetchFailureOpensTheWindow()
 {
     QFETCH(QString, address);
     QFETCH(int, timeout);
@@ -190,47 +190,47 @@ void TstForm1Setup::fetchFailureOpensTheWindow()
     QCOMPARE(h.state.PushMessage, QString());
 }
 
-void TstForm1Setup::dialogOnTheThirdTick()
+void TstMainWindowLoad::dialogOnTheThirdTick()
 {
     FormHarness h(publish("ticks.html", ReleasePage().build()));
     QVERIFY(h.open());
-    h.form->Timer2_Timer();
-    h.form->Timer2_Timer();
+    h.form->countPushMinutes();
+    h.form->countPushMinutes();
     QVERIFY(openDialogs().isEmpty());
-    h.form->Timer2_Timer();
+    h.form->countPushMinutes();
     QCOMPARE(openDialogs().size(), 1);
-    mosalune::Dialog *dialog = openDialogs().first();
+    mosalune::PushNoticeDialog *dialog = openDialogs().first();
     QCOMPARE(dialog->windowTitle(), QStringLiteral("消息推送："));
     // Modeless and a window of its own: the main window stays usable.
     QVERIFY(!dialog->isModal());
     QVERIFY(dialog->isWindow());
     QCOMPARE(dialog->findChild<QPlainTextEdit *>("Text1")->toPlainText(),
              QStringLiteral("欢迎使用Mosalune\n新版已发布，请及时更新"));
-    h.form->Timer2_Timer();
-    h.form->Timer2_Timer();
+    h.form->countPushMinutes();
+    h.form->countPushMinutes();
     QCOMPARE(openDialogs().size(), 1);
     QCOMPARE(h.form->PushTicks, qint16(5));
 }
 
-void TstForm1Setup::tickCountStopsAtItsLargestValue()
+void TstMainWindowLoad::tickCountStopsAtItsLargestValue()
 {
     FormHarness h(publish("ticks2.html", ReleasePage().build()));
     QVERIFY(h.open());
     h.form->PushTicks = 32766;
-    h.form->Timer2_Timer();
-    h.form->Timer2_Timer();
+    h.form->countPushMinutes();
+    h.form->countPushMinutes();
     QCOMPARE(h.form->PushTicks, qint16(32767));
     QVERIFY(openDialogs().isEmpty());
 }
 
-void TstForm1Setup::bannerAndContactLineOpenTheReleasePage()
+void TstMainWindowLoad::bannerAndContactLineOpenTheReleasePage()
 {
     const QString address = publish("banner.html", ReleasePage().build());
     FormHarness h(address);
     h.network.result = false;
     QVERIFY(h.open());
-    auto *image1 = h.form->findChild<platform::ClickLabel *>("Image1");
-    auto *label1 = h.form->findChild<platform::ClickLabel *>("Label1");
+    auto *image1 = h.form->findChild<widgets::ClickLabel *>("Image1");
+    auto *label1 = h.form->findChild<widgets::ClickLabel *>("Label1");
     QVERIFY(image1 && label1);
     QCOMPARE(image1->geometry(), QRect(3, 3, 394, 72));
     QTest::mouseClick(image1, Qt::RightButton);
@@ -242,5 +242,5 @@ void TstForm1Setup::bannerAndContactLineOpenTheReleasePage()
     QCOMPARE(h.shell.commandLines, QStringList({expected, expected}));
 }
 
-QTEST_MAIN(TstForm1Setup)
-#include "tst_form1setup.moc"
+QTEST_MAIN(TstMainWindowLoad)
+#include "tst_mainwindowload.moc"

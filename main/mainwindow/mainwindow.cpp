@@ -1,11 +1,11 @@
-#include "main/mainwindow/form1.h"
+#include "main/mainwindow/mainwindow.h"
 
-#include "ui_form1.h"
+#include "ui_mainwindow.h"
 
 #include "common/inet.h"
 #include "common/releasepage.h"
 #include "common/texthelpers.h"
-#include "main/mainwindow/dialog.h"
+#include "main/mainwindow/pushnoticedialog.h"
 #include "main/mainwindow/updaterswap.h"
 #include "tiles/tilegeometry.h"
 #include "tiles/tilejob.h"
@@ -66,7 +66,7 @@ private:
 };
 } // namespace
 
-Form1::Form1(Services &services, QWidget *parent)
+MainWindow::MainWindow(Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), ui(std::make_unique<Ui::Form1>())
 {
     initResources();
@@ -90,26 +90,26 @@ Form1::Form1(Services &services, QWidget *parent)
     Line3->setCoordinates(4560, 0, 4560, 2940);
     Line4 = ui->p1->addLine();
     Line4->setCoordinates(0, 1508, 6000, 1508);
-    for (platform::LineControl *line : {Line1, Line2, Line3, Line4}) {
+    for (widgets::LineControl *line : {Line1, Line2, Line3, Line4}) {
         line->setColor(Qt::white);
         line->setVisible(false);
     }
 
-    connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(ui->Command1, &QPushButton::clicked, this, &MainWindow::choosePicture);
+    connect(ui->Command2, &QPushButton::clicked, this, &MainWindow::cutTiles);
     // The check box's click follows every change of its value, also the
     // program's own. Not stateChanged: a value the handler sets while the
     // box is still handling the user's click is never published there, so
     // the next real click would go unreported.
-    connect(ui->Check2, &QCheckBox::toggled, this, &Form1::Check2_Click);
-    connect(ui->p1, &platform::PictureBox::oleDragDrop, this, &Form1::p1_OLEDragDrop);
-    connect(ui->Image1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
-    connect(ui->Label1, &platform::ClickLabel::mouseDown, this, &Form1::openReleasePage);
+    connect(ui->Check2, &QCheckBox::toggled, this, &MainWindow::toggleGuides);
+    connect(ui->p1, &widgets::PictureBox::oleDragDrop, this, &MainWindow::dropPicture);
+    connect(ui->Image1, &widgets::ClickLabel::mouseDown, this, &MainWindow::openReleasePage);
+    connect(ui->Label1, &widgets::ClickLabel::mouseDown, this, &MainWindow::openReleasePage);
 
     Timer1 = new platform::Timer(20, this);
     Timer2 = new platform::Timer(60000, this);
-    connect(Timer1, &platform::Timer::tick, this, &Form1::Timer1_Timer);
-    connect(Timer2, &platform::Timer::tick, this, &Form1::Timer2_Timer);
+    connect(Timer1, &platform::Timer::tick, this, &MainWindow::watchForUpdaterSwap);
+    connect(Timer2, &platform::Timer::tick, this, &MainWindow::countPushMinutes);
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_services.requestTimeout);
 
@@ -121,19 +121,19 @@ Form1::Form1(Services &services, QWidget *parent)
         m_registration = publisher->publish(this, common::formWindowClass, common::mainWindowKey);
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-platform::PictureBox *Form1::p1() const
+widgets::PictureBox *MainWindow::p1() const
 {
     return ui->p1;
 }
 
-platform::PictureBox *Form1::Picture1() const
+widgets::PictureBox *MainWindow::Picture1() const
 {
     return ui->Picture1;
 }
 
-bool Form1::load()
+bool MainWindow::load()
 {
     try {
         readMessagePush();
@@ -155,7 +155,7 @@ bool Form1::load()
     return true;
 }
 
-void Form1::readMessagePush()
+void MainWindow::readMessagePush()
 {
     if (!m_services.network.connected()) {
         Timer2->setInterval(0);
@@ -182,10 +182,10 @@ void Form1::readMessagePush()
     m_services.state.PushMessage = push.pushMessage;
 }
 
-void Form1::Timer1_Timer()
+void MainWindow::watchForUpdaterSwap()
 {
-    // A tick that arrives while killUD yields must not start a second swap.
-    if (m_inKillUD)
+    // A tick that arrives while swapInNewUpdater yields must not start a second swap.
+    if (m_swapping)
         return;
     // After a swap that could not be done, the folder is looked at again
     // only now and then: every failed try would have cost a blocked second.
@@ -193,14 +193,14 @@ void Form1::Timer1_Timer()
         return;
     if (!m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle)
         && hasNewUpdater(m_services.app.folder))
-        killUD();
+        swapInNewUpdater();
 }
 
-void Form1::killUD()
+void MainWindow::swapInNewUpdater()
 {
-    if (m_inKillUD)
+    if (m_swapping)
         return;
-    m_inKillUD = true;
+    m_swapping = true;
     const QDir folder(m_services.app.folder);
     const bool updaterOpen = m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle);
     const bool hasNew = hasNewUpdater(m_services.app.folder);
@@ -217,10 +217,10 @@ void Form1::killUD()
             m_swapRetry.setRemainingTime(kSwapRetryMsecs);
         }
     }
-    m_inKillUD = false;
+    m_swapping = false;
 }
 
-void Form1::Timer2_Timer()
+void MainWindow::countPushMinutes()
 {
     if (!PushSwitch.isEmpty() && PushSwitch == QStringLiteral("开")) {
         // Counting stops at the largest value instead of wrapping round to a
@@ -228,26 +228,26 @@ void Form1::Timer2_Timer()
         if (PushTicks < std::numeric_limits<qint16>::max())
             ++PushTicks;
         if (PushTicks == 3) {
-            auto *dialog = new Dialog(m_services, Timer2);
+            auto *dialog = new PushNoticeDialog(m_services, Timer2);
             dialog->load();
             dialog->show();
         }
     }
 }
 
-void Form1::openReleasePage(Qt::MouseButton button)
+void MainWindow::openReleasePage(Qt::MouseButton button)
 {
     if (button == Qt::LeftButton)
         m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
 }
 
-void Form1::layoutSteps()
+void MainWindow::layoutSteps()
 {
     const platform::AppInfo &app = m_services.app;
     setWindowTitle(QStringLiteral(" Mosalune   Ver")
                    + common::OwnVersion(app.major, app.minor, app.revision));
 
-    for (platform::LineControl *line : {Line1, Line2, Line3, Line4})
+    for (widgets::LineControl *line : {Line1, Line2, Line3, Line4})
         line->setVisible(false);
     const float sw = float(ui->p1->scaleWidth());
     const float sh = float(ui->p1->scaleHeight());
@@ -265,12 +265,12 @@ void Form1::layoutSteps()
                               tiles::canvasOuterSize.height());
 }
 
-bool Form1::pictureLoaded() const
+bool MainWindow::pictureLoaded() const
 {
     return ui->Picture1->hasPicture();
 }
 
-void Form1::Command1_Click()
+void MainWindow::choosePicture()
 {
     // The display box is emptied while the dialog is open. A cancelled
     // dialog puts back what was loaded: the box never shows nothing while a
@@ -286,13 +286,13 @@ void Form1::Command1_Click()
     loadPicture(fileName);
 }
 
-void Form1::openPicture(const QString &path)
+void MainWindow::openPicture(const QString &path)
 {
     ui->p1->setPicture(QImage());
     loadPicture(path);
 }
 
-void Form1::p1_OLEDragDrop(const QMimeData *data)
+void MainWindow::dropPicture(const QMimeData *data)
 {
     ui->p1->setPicture(QImage());
     // Only the first item of the drop counts, and it has to be a local file.
@@ -304,7 +304,7 @@ void Form1::p1_OLEDragDrop(const QMimeData *data)
     loadPicture(urls.first().toLocalFile());
 }
 
-void Form1::loadPicture(const QString &path)
+void MainWindow::loadPicture(const QString &path)
 {
     WaitCursor wait;
     // A large picture takes seconds to decode on this thread: draw the window
@@ -326,14 +326,14 @@ void Form1::loadPicture(const QString &path)
     PicFile = path;
 }
 
-void Form1::loadFailed()
+void MainWindow::loadFailed()
 {
     m_services.dialogs.msgBox(this, QStringLiteral("图片格式错误"), platform::MbCritical,
                               QStringLiteral("警告："));
     ui->Picture1->setPicture(QImage());
 }
 
-void Form1::Command2_Click()
+void MainWindow::cutTiles()
 {
     if (!pictureLoaded()) {
         m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
@@ -360,11 +360,11 @@ void Form1::Command2_Click()
                               platform::MbInformation, QStringLiteral("恭喜:"));
 }
 
-void Form1::Check2_Click()
+void MainWindow::toggleGuides()
 {
     const bool checked = ui->Check2->isChecked();
     if (pictureLoaded()) {
-        for (platform::LineControl *line : {Line1, Line2, Line3, Line4})
+        for (widgets::LineControl *line : {Line1, Line2, Line3, Line4})
             line->setVisible(checked);
         return;
     }

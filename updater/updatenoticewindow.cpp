@@ -1,6 +1,6 @@
-#include "updater/form1.h"
+#include "updater/updatenoticewindow.h"
 
-#include "ui_form1.h"
+#include "ui_updatenoticewindow.h"
 
 #include "common/inet.h"
 #include "common/programfiles.h"
@@ -14,7 +14,7 @@
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
 #include "platform/windowfinder.h"
-#include "updater/ud.h"
+#include "updater/downloadwindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -42,7 +42,7 @@ void setText(QPlainTextEdit *box, QString text)
 }
 } // namespace
 
-form1::form1(Services &services, QWidget *parent)
+UpdateNoticeWindow::UpdateNoticeWindow(Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), ui(std::make_unique<Ui::form1>())
 {
     initResources();
@@ -52,10 +52,10 @@ form1::form1(Services &services, QWidget *parent)
     setFixedSize(257, 337);
     setText(ui->Text1, QStringLiteral("正在获取更新信息") + kLineBreak);
 
-    connect(ui->Command1, &QPushButton::clicked, this, &form1::Command1_Click);
-    connect(ui->Command2, &QPushButton::clicked, this, &form1::Command2_Click);
-    connect(ui->Image1, &platform::ClickLabel::mouseDown, this, &form1::openReleasePage);
-    connect(ui->Label3, &platform::ClickLabel::mouseDown, this, &form1::openReleasePage);
+    connect(ui->Command1, &QPushButton::clicked, this, &UpdateNoticeWindow::startUpdate);
+    connect(ui->Command2, &QPushButton::clicked, this, &UpdateNoticeWindow::declineUpdate);
+    connect(ui->Image1, &widgets::ClickLabel::mouseDown, this, &UpdateNoticeWindow::openReleasePage);
+    connect(ui->Label3, &widgets::ClickLabel::mouseDown, this, &UpdateNoticeWindow::openReleasePage);
 
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_services.requestTimeout);
@@ -65,44 +65,44 @@ form1::form1(Services &services, QWidget *parent)
         m_services.publisher.publish(this, common::formWindowClass, common::updaterWindowTitle);
 }
 
-form1::~form1() = default;
+UpdateNoticeWindow::~UpdateNoticeWindow() = default;
 
-platform::ClickLabel *form1::Image1() const
+widgets::ClickLabel *UpdateNoticeWindow::Image1() const
 {
     return ui->Image1;
 }
 
-QLabel *form1::Label1() const
+QLabel *UpdateNoticeWindow::Label1() const
 {
     return ui->Label1;
 }
 
-QLabel *form1::Label2() const
+QLabel *UpdateNoticeWindow::Label2() const
 {
     return ui->Label2;
 }
 
-QPlainTextEdit *form1::Text1() const
+QPlainTextEdit *UpdateNoticeWindow::Text1() const
 {
     return ui->Text1;
 }
 
-platform::ClickLabel *form1::Label3() const
+widgets::ClickLabel *UpdateNoticeWindow::Label3() const
 {
     return ui->Label3;
 }
 
-QPushButton *form1::Command1() const
+QPushButton *UpdateNoticeWindow::Command1() const
 {
     return ui->Command1;
 }
 
-QPushButton *form1::Command2() const
+QPushButton *UpdateNoticeWindow::Command2() const
 {
     return ui->Command2;
 }
 
-bool form1::load()
+bool UpdateNoticeWindow::load()
 {
     if (m_services.instance.previousInstance()) {
         m_services.dialogs.msgBox(nullptr, QStringLiteral("更新程序已经在运行"), platform::MbOkOnly,
@@ -132,7 +132,7 @@ bool form1::load()
 
 // The skin is a look and nothing more: a library or theme that is missing or
 // damaged leaves the platform's own look, and the load goes on.
-void form1::attachSkin()
+void UpdateNoticeWindow::attachSkin()
 {
     const QDir folder(m_services.app.folder);
     platform::SkinLibrary &skin = m_services.skin;
@@ -144,7 +144,7 @@ void form1::attachSkin()
     }
 }
 
-void form1::readRelease()
+void UpdateNoticeWindow::readRelease()
 {
     const platform::AppInfo &app = m_services.app;
     const QString own = common::OwnVersion(app.major, app.minor, app.revision);
@@ -174,27 +174,27 @@ void form1::readRelease()
     ui->Label3->hide();
 }
 
-void form1::Command1_Click()
+void UpdateNoticeWindow::startUpdate()
 {
     // Hidden, not closed: closing is the user's way of ending the updater.
     hide();
-    m_ud = std::make_unique<UD>(m_services);
+    m_ud = std::make_unique<DownloadWindow>(m_services);
     m_ud->load();
 }
 
-void form1::Command2_Click()
+void UpdateNoticeWindow::declineUpdate()
 {
     close();
 }
 
-void form1::closeEvent(QCloseEvent *event)
+void UpdateNoticeWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
     if (m_services.endProgram)
         m_services.endProgram();
 }
 
-void form1::openReleasePage(Qt::MouseButton button)
+void UpdateNoticeWindow::openReleasePage(Qt::MouseButton button)
 {
     if (button == Qt::LeftButton)
         m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);

@@ -5,15 +5,12 @@
 
 #include "support/pagebuilder.h"
 #include "fixtureserver.h"
-#include "support/fakedialogs.h"
-#include "support/fakeinstance.h"
-#include "support/fakeplatform.h"
-#include "support/fakeskinlibrary.h"
+#include "support/fakeservices.h"
 
 #include "platform/appinfo.h"
-#include "updater/form1.h"
+#include "updater/updatenoticewindow.h"
 #include "updater/services.h"
-#include "updater/ud.h"
+#include "updater/downloadwindow.h"
 
 #include <QDir>
 
@@ -29,8 +26,8 @@ struct UpdaterHarness {
     platform::AppInfo app;
     int ends = 0;
     std::unique_ptr<mslupdate::Services> services;
-    std::unique_ptr<mslupdate::form1> form;
-    std::unique_ptr<mslupdate::UD> ud;
+    std::unique_ptr<mslupdate::UpdateNoticeWindow> form;
+    std::unique_ptr<mslupdate::DownloadWindow> ud;
 
     UpdaterHarness(const QString &releasePage, const QString &folder)
     {
@@ -52,14 +49,14 @@ struct UpdaterHarness {
     // The notice window, made and loaded; returns what the load returned.
     bool openNotice()
     {
-        form = std::make_unique<mslupdate::form1>(makeServices());
+        form = std::make_unique<mslupdate::UpdateNoticeWindow>(makeServices());
         return form->load();
     }
 
     // The download window on its own, made and loaded.
-    mslupdate::UD &openDownload()
+    mslupdate::DownloadWindow &openDownload()
     {
-        ud = std::make_unique<mslupdate::UD>(makeServices());
+        ud = std::make_unique<mslupdate::DownloadWindow>(makeServices());
         ud->load();
         return *ud;
     }

@@ -19,21 +19,21 @@ namespace mosalune {
 // The pushed notice: the release page's push text as plain lines, with
 // "确定" and "知道了，不再提醒", which silences the main window's Timer2 for the
 // rest of the run.
-class Dialog : public QDialog
+class PushNoticeDialog : public QDialog
 {
     Q_OBJECT
 public:
     // timer2: the main window's Timer2; it may be gone by the time the user
     // answers.
-    Dialog(Services &services, platform::Timer *timer2, QWidget *parent = nullptr);
-    ~Dialog() override;
+    PushNoticeDialog(Services &services, platform::Timer *timer2, QWidget *parent = nullptr);
+    ~PushNoticeDialog() override;
 
     // The dialog's load: fills the text box.
     void load();
 
 private:
-    void CancelButton_Click();
-    void OKButton_Click();
+    void stopPushing();
+    void closeNotice();
 
     Services &m_services;
     QPointer<platform::Timer> m_timer2;

@@ -16,45 +16,47 @@ class form1;
 namespace common {
 class Inet;
 }
-namespace platform {
+namespace widgets {
 class ClickLabel;
+} // namespace widgets
+namespace platform {
 class WindowRegistration;
 } // namespace platform
 
 namespace mslupdate {
 
-class UD;
+class DownloadWindow;
 
 // The notice window the updater opens with: the published version and its
 // change log, and the user's go-ahead for the download window.
-class form1 : public QWidget
+class UpdateNoticeWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit form1(Services &services, QWidget *parent = nullptr);
-    ~form1() override;
+    explicit UpdateNoticeWindow(Services &services, QWidget *parent = nullptr);
+    ~UpdateNoticeWindow() override;
 
     // The window's load: single instance, skin, shown, version and change
     // log. Returns false when the updater has to end at once instead.
     bool load();
 
     // "确定": this window goes and the download window takes over.
-    void Command1_Click();
+    void startUpdate();
     // "取消": the updater ends.
-    void Command2_Click();
+    void declineUpdate();
 
     common::Inet *Inet1 = nullptr;
 
-    platform::ClickLabel *Image1() const;
+    widgets::ClickLabel *Image1() const;
     QLabel *Label1() const;
     QLabel *Label2() const;
     QPlainTextEdit *Text1() const;
-    platform::ClickLabel *Label3() const;
+    widgets::ClickLabel *Label3() const;
     QPushButton *Command1() const;
     QPushButton *Command2() const;
 
     // The download window, once "确定" has opened it.
-    UD *ud() const { return m_ud.get(); }
+    DownloadWindow *ud() const { return m_ud.get(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -67,7 +69,7 @@ private:
     Services &m_services;
     std::unique_ptr<Ui::form1> ui;
     std::unique_ptr<platform::WindowRegistration> m_registration;
-    std::unique_ptr<UD> m_ud;
+    std::unique_ptr<DownloadWindow> m_ud;
 };
 
 } // namespace mslupdate

@@ -29,21 +29,21 @@ namespace mslupdate {
 // bytes: the limits are scaled down together only when total does not fit,
 // so files of any size fill the bar exactly at their end. total < 0 (no
 // length announced) gives the busy bar (maximum 0).
-struct BarSetting {
+struct ProgressBarSetting {
     int maximum = 0;
     int value = 0;
 };
-BarSetting barSetting(qint64 done, qint64 total);
+ProgressBarSetting progressBarSetting(qint64 done, qint64 total);
 
 // The download window: reads the release page's file list, resolves each
 // share page, then downloads the files one at a time and puts them in place
 // together once all have arrived, counts down and restarts the main program.
-class UD : public QWidget
+class DownloadWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit UD(Services &services, QWidget *parent = nullptr);
-    ~UD() override;
+    explicit DownloadWindow(Services &services, QWidget *parent = nullptr);
+    ~DownloadWindow() override;
 
     // The window's load: shown see-through, the refusal while the main
     // program is open, the lists, the first download. Every way it fails
@@ -51,12 +51,12 @@ public:
     void load();
 
     // Starts the download of the file with list index i.
-    void StartFile(int i);
+    void startFile(int i);
 
     // The transfer control's state-change and the countdown's tick (public
     // so that tests can drive them).
-    void Inet1_StateChanged(int state);
-    void Timer1_Timer();
+    void fileFinished(int state);
+    void countDownToClose();
 
     // Index into the lists of the file being downloaded.
     qint32 FileIndex = 0;

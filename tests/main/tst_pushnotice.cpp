@@ -3,7 +3,7 @@
 
 #include "support/formharness.h"
 
-#include "main/mainwindow/dialog.h"
+#include "main/mainwindow/pushnoticedialog.h"
 #include "platform/timer.h"
 
 #include <QPlainTextEdit>
@@ -22,23 +22,23 @@ struct DialogHarness : FormHarness {
         timer2.setEnabled(true);
     }
 
-    QPointer<mosalune::Dialog> show()
+    QPointer<mosalune::PushNoticeDialog> show()
     {
-        auto *dialog = new mosalune::Dialog(*services, &timer2);
+        auto *dialog = new mosalune::PushNoticeDialog(*services, &timer2);
         dialog->load();
         dialog->show();
         return dialog;
     }
 };
 
-QString shownText(mosalune::Dialog *dialog)
+QString shownText(mosalune::PushNoticeDialog *dialog)
 {
     return dialog->findChild<QPlainTextEdit *>("Text1")->toPlainText();
 }
 
 } // namespace
 
-class TstPushDialog : public QObject
+class TstPushNotice : public QObject
 {
     Q_OBJECT
 private slots:
@@ -49,10 +49,10 @@ private slots:
     void silencedAfterTheMainWindowHasGone();
 };
 
-void TstPushDialog::design()
+void TstPushNotice::design()
 {
     DialogHarness h;
-    QPointer<mosalune::Dialog> dialog = h.show();
+    QPointer<mosalune::PushNoticeDialog> dialog = h.show();
     QCOMPARE(dialog->windowTitle(), QStringLiteral("消息推送："));
     QCOMPARE(dialog->size(), QSize(402, 213));
     auto *cancel = dialog->findChild<QPushButton *>("CancelButton");
@@ -66,7 +66,7 @@ void TstPushDialog::design()
     delete dialog;
 }
 
-void TstPushDialog::text_data()
+void TstPushNotice::text_data()
 {
     QTest::addColumn<bool>("online");
     QTest::addColumn<QString>("pushMessage");
@@ -80,7 +80,7 @@ void TstPushDialog::text_data()
     QTest::newRow("ends right after its only mark") << true << "前言<p>" << "";
 }
 
-void TstPushDialog::text()
+void TstPushNotice::text()
 {
     QFETCH(bool, online);
     QFETCH(QString, pushMessage);
@@ -88,30 +88,30 @@ void TstPushDialog::text()
     DialogHarness h;
     h.network.result = online;
     h.state.PushMessage = pushMessage;
-    QPointer<mosalune::Dialog> dialog = h.show();
+    QPointer<mosalune::PushNoticeDialog> dialog = h.show();
     QCOMPARE(shownText(dialog), shown);
     delete dialog;
 }
 
-void TstPushDialog::buttons()
+void TstPushNotice::buttons()
 {
     {
         DialogHarness h;
-        QPointer<mosalune::Dialog> dialog = h.show();
+        QPointer<mosalune::PushNoticeDialog> dialog = h.show();
         QTest::mouseClick(dialog->findChild<QPushButton *>("OKButton"), Qt::LeftButton);
         QTRY_VERIFY(!dialog);
         QVERIFY(h.timer2.isRunning());
     }
     {
         DialogHarness h;
-        QPointer<mosalune::Dialog> dialog = h.show();
+        QPointer<mosalune::PushNoticeDialog> dialog = h.show();
         dialog->close(); // the close box
         QTRY_VERIFY(!dialog);
         QVERIFY(h.timer2.isRunning());
     }
     {
         DialogHarness h;
-        QPointer<mosalune::Dialog> dialog = h.show();
+        QPointer<mosalune::PushNoticeDialog> dialog = h.show();
         QTest::mouseClick(dialog->findChild<QPushButton *>("CancelButton"), Qt::LeftButton);
         QTRY_VERIFY(!dialog);
         QVERIFY(!h.timer2.isRunning());
@@ -120,18 +120,18 @@ void TstPushDialog::buttons()
     }
 }
 
-void TstPushDialog::silencedAfterTheMainWindowHasGone()
+void TstPushNotice::silencedAfterTheMainWindowHasGone()
 {
     DialogHarness h;
     auto *timer2 = new platform::Timer(60000);
-    auto *dialog = new mosalune::Dialog(*h.services, timer2);
+    auto *dialog = new mosalune::PushNoticeDialog(*h.services, timer2);
     dialog->load();
     dialog->show();
-    QPointer<mosalune::Dialog> guard = dialog;
+    QPointer<mosalune::PushNoticeDialog> guard = dialog;
     delete timer2; // the main window and its timers are gone
     QTest::mouseClick(dialog->findChild<QPushButton *>("CancelButton"), Qt::LeftButton);
     QTRY_VERIFY(!guard);
 }
 
-QTEST_MAIN(TstPushDialog)
-#include "tst_pushdialog.moc"
+QTEST_MAIN(TstPushNotice)
+#include "tst_pushnotice.moc"

@@ -1,6 +1,6 @@
-#include "main/splash/pre.h"
+#include "main/splash/splashwindow.h"
 
-#include "ui_pre.h"
+#include "ui_splashwindow.h"
 
 #include "common/errors.h"
 #include "main/splash/supportfiles.h"
@@ -42,7 +42,7 @@ void showPainted(QWidget &window)
     QCoreApplication::processEvents(onlyDrawing);
 }
 
-Pre::Pre(StartupServices &startup, QWidget *parent)
+SplashWindow::SplashWindow(StartupServices &startup, QWidget *parent)
     : QWidget(parent), m_startup(startup), ui(std::make_unique<Ui::Pre>())
 {
     ui->setupUi(this);
@@ -50,19 +50,19 @@ Pre::Pre(StartupServices &startup, QWidget *parent)
     setFixedSize(285, 34);
 }
 
-Pre::~Pre() = default;
+SplashWindow::~SplashWindow() = default;
 
-QProgressBar *Pre::ProgressBar1() const
+QProgressBar *SplashWindow::ProgressBar1() const
 {
     return ui->ProgressBar1;
 }
 
-QLabel *Pre::Label1() const
+QLabel *SplashWindow::Label1() const
 {
     return ui->Label1;
 }
 
-bool Pre::load()
+bool SplashWindow::load()
 {
     Services &services = m_startup.services;
     services.state.AppDir = appDirFor(services.app.folder);
@@ -92,7 +92,7 @@ bool Pre::load()
     return true;
 }
 
-void Pre::writeWithProgress(int resourceId, const QString &name, const QString &caption)
+void SplashWindow::writeWithProgress(int resourceId, const QString &name, const QString &caption)
 {
     const QString &appDir = m_startup.services.state.AppDir;
     if (supportFileExists(appDir, name))

@@ -1,7 +1,7 @@
 // The notice window: its four states after the load, the change log as laid
 // out from the page, the single instance, and the clicks a person makes.
 
-#include "updater/updaterharness.h"
+#include "support/updaterharness.h"
 
 #include "common/inet.h"
 #include "common/programfiles.h"
@@ -33,7 +33,7 @@ QString handPage(const QString &version, const QString &logSection)
 
 } // namespace
 
-class TstNotice : public QObject
+class TstUpdateNotice : public QObject
 {
     Q_OBJECT
 private slots:
@@ -55,12 +55,12 @@ private:
     QTemporaryDir m_folder;
 };
 
-void TstNotice::initTestCase()
+void TstUpdateNotice::initTestCase()
 {
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 }
 
-void TstNotice::shownStates_data()
+void TstUpdateNotice::shownStates_data()
 {
     QTest::addColumn<bool>("online");
     QTest::addColumn<QString>("page"); // empty: none on the server
@@ -129,7 +129,7 @@ void TstNotice::shownStates_data()
                                                        << kInvite << "Ver:1<u>2</u" << "更新日志\nA" << true << false;
 }
 
-void TstNotice::shownStates()
+void TstUpdateNotice::shownStates()
 {
     QFETCH(bool, online);
     QFETCH(QString, page);
@@ -145,7 +145,7 @@ void TstNotice::shownStates()
     UpdaterHarness h(m_server.address("/notice.html"), m_folder.path());
     h.network.result = online;
     QVERIFY(h.openNotice());
-    mslupdate::form1 &form = *h.form;
+    mslupdate::UpdateNoticeWindow &form = *h.form;
     QVERIFY(form.isVisible());
     QCOMPARE(form.windowTitle(), QStringLiteral("Mosalune 更新程序"));
     QCOMPARE(form.size(), QSize(257, 337));
@@ -161,7 +161,7 @@ void TstNotice::shownStates()
     QCOMPARE(h.ends, 0);
 }
 
-void TstNotice::secondInstanceEnds()
+void TstUpdateNotice::secondInstanceEnds()
 {
     UpdaterHarness h(m_server.address("/notice.html"), m_folder.path());
     h.instance.previous = true;
@@ -175,7 +175,7 @@ void TstNotice::secondInstanceEnds()
     QCOMPARE(h.network.calls, 0);
 }
 
-void TstNotice::skinIsAttachedOrLeftOut_data()
+void TstUpdateNotice::skinIsAttachedOrLeftOut_data()
 {
     QTest::addColumn<bool>("libraryBroken");
     QTest::addColumn<int>("attachResult");
@@ -185,7 +185,7 @@ void TstNotice::skinIsAttachedOrLeftOut_data()
 }
 
 // However the skin fares, the window reads the page as always.
-void TstNotice::skinIsAttachedOrLeftOut()
+void TstUpdateNotice::skinIsAttachedOrLeftOut()
 {
     QFETCH(bool, libraryBroken);
     QFETCH(int, attachResult);
@@ -211,11 +211,11 @@ void TstNotice::skinIsAttachedOrLeftOut()
     QVERIFY(h.dialogs.messages.isEmpty());
 }
 
-void TstNotice::windowIsFoundWhileShown()
+void TstUpdateNotice::windowIsFoundWhileShown()
 {
     m_server.writeFile("notice.html", pagebuilder::ReleasePage().build().toUtf8());
     UpdaterHarness h(m_server.address("/notice.html"), m_folder.path());
-    h.form = std::make_unique<mslupdate::form1>(h.makeServices());
+    h.form = std::make_unique<mslupdate::UpdateNoticeWindow>(h.makeServices());
     QVERIFY(!h.windows.findWindow(common::formWindowClass, common::updaterWindowTitle));
     QVERIFY(h.form->load());
     QVERIFY(h.windows.findWindow(common::formWindowClass, common::updaterWindowTitle));
@@ -223,7 +223,7 @@ void TstNotice::windowIsFoundWhileShown()
     QVERIFY(!h.windows.findWindow(common::formWindowClass, common::updaterWindowTitle));
 }
 
-void TstNotice::clicksOpenTheReleasePage_data()
+void TstUpdateNotice::clicksOpenTheReleasePage_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("control");
@@ -236,7 +236,7 @@ void TstNotice::clicksOpenTheReleasePage_data()
     QTest::newRow("Label3, right") << QString() << "Label3" << int(Qt::RightButton) << 0;
 }
 
-void TstNotice::clicksOpenTheReleasePage()
+void TstUpdateNotice::clicksOpenTheReleasePage()
 {
     QFETCH(QString, page);
     QFETCH(QString, control);
@@ -262,14 +262,14 @@ void TstNotice::clicksOpenTheReleasePage()
     QCOMPARE(h.ends, 0);
 }
 
-void TstNotice::cancelAndCloseBoxEndTheUpdater_data()
+void TstUpdateNotice::cancelAndCloseBoxEndTheUpdater_data()
 {
     QTest::addColumn<bool>("closeBox");
     QTest::newRow("取消") << false;
     QTest::newRow("close box") << true;
 }
 
-void TstNotice::cancelAndCloseBoxEndTheUpdater()
+void TstUpdateNotice::cancelAndCloseBoxEndTheUpdater()
 {
     QFETCH(bool, closeBox);
     m_server.writeFile("notice.html", pagebuilder::ReleasePage().build().toUtf8());
@@ -285,7 +285,7 @@ void TstNotice::cancelAndCloseBoxEndTheUpdater()
     QVERIFY(h.form->ud() == nullptr);
 }
 
-void TstNotice::confirmHandsOverToTheDownloadWindow()
+void TstUpdateNotice::confirmHandsOverToTheDownloadWindow()
 {
     QTemporaryDir folder;
     m_server.writeFile("files/notes.txt", "new notes");
@@ -299,7 +299,7 @@ void TstNotice::confirmHandsOverToTheDownloadWindow()
     QTest::mouseClick(h.form->Command1(), Qt::LeftButton);
     QVERIFY(!h.form->isVisible());
     QVERIFY(!h.windows.findWindow(common::formWindowClass, common::updaterWindowTitle));
-    mslupdate::UD *ud = h.form->ud();
+    mslupdate::DownloadWindow *ud = h.form->ud();
     QVERIFY(ud);
     QVERIFY(ud->isVisible());
     QCOMPARE(ud->size(), QSize(313, 75));
@@ -309,5 +309,5 @@ void TstNotice::confirmHandsOverToTheDownloadWindow()
     QCOMPARE(h.ends, 0);
 }
 
-QTEST_MAIN(TstNotice)
-#include "tst_notice.moc"
+QTEST_MAIN(TstUpdateNotice)
+#include "tst_updatenotice.moc"

@@ -1,13 +1,10 @@
-// The splash Pre: which skin files it writes, how its bar and caption follow
+// The splash window: which skin files it writes, how its bar and caption follow
 // the writing, and how it ends when a file cannot be written.
 
-#include "support/fakedialogs.h"
-#include "support/fakeplatform.h"
-#include "support/fakeresources.h"
-#include "support/fakeskinlibrary.h"
+#include "support/fakeservices.h"
 #include "support/files.h"
 
-#include "main/splash/pre.h"
+#include "main/splash/splashwindow.h"
 #include "main/splash/supportfiles.h"
 #include "platform/appinfo.h"
 
@@ -34,7 +31,7 @@ struct Splash {
     fakes::FakeSkinLibrary skin;
     mosalune::Services services{dialogs, shell, network, windows, app, state};
     mosalune::StartupServices startup{services, resources, skin};
-    std::unique_ptr<mosalune::Pre> pre;
+    std::unique_ptr<mosalune::SplashWindow> pre;
 
     explicit Splash(const QString &folder) { app.folder = folder; }
 
@@ -44,7 +41,7 @@ struct Splash {
 
     bool load()
     {
-        pre = std::make_unique<mosalune::Pre>(startup);
+        pre = std::make_unique<mosalune::SplashWindow>(startup);
         QObject::connect(pre->ProgressBar1(), &QProgressBar::valueChanged, [this](int value) {
             bar.append({pre->ProgressBar1()->maximum(), value});
             // The bar is full exactly when the last byte is written, never
@@ -69,7 +66,7 @@ struct Splash {
 
 } // namespace
 
-class TstPreSplash : public QObject
+class TstSplash : public QObject
 {
     Q_OBJECT
 private slots:
@@ -84,7 +81,7 @@ private slots:
     void windowShowsOnlyItsControls();
 };
 
-void TstPreSplash::appDir_data()
+void TstSplash::appDir_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("expected");
@@ -94,14 +91,14 @@ void TstPreSplash::appDir_data()
     QTest::newRow("chinese") << "/home/用户/九宫格" << "/home/用户/九宫格/";
 }
 
-void TstPreSplash::appDir()
+void TstSplash::appDir()
 {
     QFETCH(QString, folder);
     QFETCH(QString, expected);
     QCOMPARE(mosalune::appDirFor(folder), expected);
 }
 
-void TstPreSplash::firstStartWritesBoth()
+void TstSplash::firstStartWritesBoth()
 {
     QTemporaryDir dir;
     Splash splash(dir.path());
@@ -119,7 +116,7 @@ void TstPreSplash::firstStartWritesBoth()
                                            QStringLiteral("正在加载Brontel.Skin")}));
 
     // The bar runs over each file's bytes in chunks, from 0 to its size.
-    const int chunk = int(mosalune::Pre::chunkSize);
+    const int chunk = int(mosalune::SplashWindow::chunkSize);
     QList<QPair<int, int>> expected;
     for (const int size : {5000, 3000}) {
         // The bar starts at 0 for each file (the first already stands there).
@@ -134,7 +131,7 @@ void TstPreSplash::firstStartWritesBoth()
     QVERIFY(splash.dialogs.messages.isEmpty());
 }
 
-void TstPreSplash::writesOnlyWhatIsMissing_data()
+void TstSplash::writesOnlyWhatIsMissing_data()
 {
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QList<int>>("requested");
@@ -148,7 +145,7 @@ void TstPreSplash::writesOnlyWhatIsMissing_data()
                                      << QStringLiteral("正在加载BrontelSkin.dll") << 5000;
 }
 
-void TstPreSplash::writesOnlyWhatIsMissing()
+void TstSplash::writesOnlyWhatIsMissing()
 {
     QFETCH(QStringList, present);
     QFETCH(QList<int>, requested);
@@ -177,7 +174,7 @@ void TstPreSplash::writesOnlyWhatIsMissing()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
-void TstPreSplash::partialFileOfAnInterruptedStartIsReplaced()
+void TstSplash::partialFileOfAnInterruptedStartIsReplaced()
 {
     QTemporaryDir dir;
     // A start killed while writing leaves only the temporary file; the real
@@ -189,7 +186,7 @@ void TstPreSplash::partialFileOfAnInterruptedStartIsReplaced()
     QVERIFY(!QFileInfo::exists(dir.filePath(mosalune::partialName(kLibrary))));
 }
 
-void TstPreSplash::fileThatCannotBeWritten_data()
+void TstSplash::fileThatCannotBeWritten_data()
 {
     QTest::addColumn<QString>("blocked");  // a folder standing where the file must go
     QTest::addColumn<QString>("named");
@@ -201,7 +198,7 @@ void TstPreSplash::fileThatCannotBeWritten_data()
     QTest::newRow("folder missing") << QString() << kLibrary << QStringList{};
 }
 
-void TstPreSplash::fileThatCannotBeWritten()
+void TstSplash::fileThatCannotBeWritten()
 {
     QFETCH(QString, blocked);
     QFETCH(QString, named);
@@ -231,12 +228,12 @@ void TstPreSplash::fileThatCannotBeWritten()
         QCOMPARE(files::readAll(dir.filePath(kLibrary)), splash.resources.resources.value(101));
 }
 
-void TstPreSplash::windowShowsOnlyItsControls()
+void TstSplash::windowShowsOnlyItsControls()
 {
     QTemporaryDir dir;
     Splash splash(dir.path());
     QVERIFY(splash.load());
-    mosalune::Pre &pre = *splash.pre;
+    mosalune::SplashWindow &pre = *splash.pre;
     QCOMPARE(pre.windowTitle(), QStringLiteral("自动更新"));
     QVERIFY(pre.windowFlags().testFlag(Qt::FramelessWindowHint));
     QCOMPARE(pre.size(), QSize(285, 34));
@@ -250,5 +247,5 @@ void TstPreSplash::windowShowsOnlyItsControls()
     QVERIFY(shape.subtracted(QRegion(0, 2, 285, 14) + QRegion(61, 15, 148, 16)).isEmpty());
 }
 
-QTEST_MAIN(TstPreSplash)
-#include "tst_presplash.moc"
+QTEST_MAIN(TstSplash)
+#include "tst_splash.moc"

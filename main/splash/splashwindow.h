@@ -18,12 +18,12 @@ namespace mosalune {
 // The start-up splash: a bare progress bar and a status line floating on the
 // desktop while the skin library and its theme are written beside the
 // program on a first start.
-class Pre : public QWidget
+class SplashWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Pre(StartupServices &startup, QWidget *parent = nullptr);
-    ~Pre() override;
+    explicit SplashWindow(StartupServices &startup, QWidget *parent = nullptr);
+    ~SplashWindow() override;
 
     // The form's load: sets AppDir, shows the splash and writes the two skin
     // files that are missing. Returns false after the error report when one

@@ -4,7 +4,7 @@
 // is this same program, started with the child's arguments.
 
 #include "fuzz/picturefile.h"
-#include "platform/picturechild.h"
+#include "picture/picturechild.h"
 
 #include <QCoreApplication>
 
@@ -12,15 +12,15 @@
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    if (const auto status = platform::runPictureChild(*argc, *argv))
+    if (const auto status = picture::runPictureChild(*argc, *argv))
         std::_Exit(*status);
     // The children: no leak reports (a killed player leaks by design), and
     // AddressSanitizer's own ceiling in place of the memory limit it cannot
     // take.
     setenv("ASAN_OPTIONS", "detect_leaks=0:hard_rss_limit_mb=1024:allocator_may_return_null=1", 1);
-    platform::PictureChildLimits limits;
+    picture::PictureChildLimits limits;
     limits.wallMilliseconds = 3000;
-    platform::setPictureChildLimits(limits);
+    picture::setPictureChildLimits(limits);
     makeApplication<QCoreApplication>();
     return 0;
 }

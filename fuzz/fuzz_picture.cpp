@@ -3,7 +3,7 @@
 // played in a child process (fuzz_metafile).
 
 #include "fuzz/picturefile.h"
-#include "platform/metafile.h"
+#include "picture/metafile.h"
 
 #include <QGuiApplication>
 
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (platform::metafileKind(inputBytes(data, size).left(64)) != platform::MetafileKind::None)
+    if (picture::metafileKind(inputBytes(data, size).left(64)) != picture::MetafileKind::None)
         return 0;
     loadIntoTheBox(data, size);
     return 0;

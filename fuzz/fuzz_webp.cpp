@@ -2,18 +2,18 @@
 // the EXIF turn that is applied afterwards.
 
 #include "fuzz/picturefile.h"
-#include "platform/jpegdecoder.h"
-#include "platform/webpdecoder.h"
+#include "picture/jpegdecoder.h"
+#include "picture/webpdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const int turn = size ? data[size - 1] % 8 + 1 : 1;
     bool failed = false;
     const QImage image =
-        platform::decodeWebpScaled(inputBytes(data, size), QSize(400, 200), turn, &failed);
+        picture::decodeWebpScaled(inputBytes(data, size), QSize(400, 200), turn, &failed);
     if (failed && !image.isNull())
         std::abort();
-    if (!image.isNull() && platform::applyOrientation(image, turn).isNull())
+    if (!image.isNull() && picture::applyOrientation(image, turn).isNull())
         std::abort();
     return 0;
 }

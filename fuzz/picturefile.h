@@ -9,7 +9,7 @@
 #include <QFile>
 #include <QString>
 
-#include "platform/picturedecoder.h"
+#include "picture/picturedecoder.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -50,9 +50,9 @@ inline void loadIntoTheBox(const std::uint8_t *data, std::size_t size)
 {
     const QSize box(400, 200);
     try {
-        const QImage image = platform::loadPictureStretched(inputFile(data, size), box, Qt::white);
+        const QImage image = picture::loadPictureStretched(inputFile(data, size), box, Qt::white);
         if (image.size() != box)
             std::abort();
-    } catch (const platform::PictureError &) {
+    } catch (const picture::PictureError &) {
     }
 }

@@ -3,17 +3,17 @@
 #include "common/programfiles.h"
 #include "common/replacejournal.h"
 #include "main/programsetup.h"
-#include "main/startup/pre.h"
-#include "main/startup/services.h"
-#include "main/startup/startupservices.h"
-#include "main/tiles/form1.h"
-#include "main/versioncheck/preud.h"
+#include "main/splash/splashwindow.h"
+#include "main/services.h"
+#include "main/splash/startupservices.h"
+#include "main/mainwindow/mainwindow.h"
+#include "main/versioncheck/versioncheckwindow.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/fonts.h"
 #include "platform/instance.h"
 #include "platform/netstate.h"
-#include "platform/picturechild.h"
+#include "picture/picturechild.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
@@ -32,7 +32,7 @@ static void initSupportFiles()
 
 int main(int argc, char **argv)
 {
-    if (const auto status = platform::runPictureChild(argc, argv))
+    if (const auto status = picture::runPictureChild(argc, argv))
         return *status;
     QApplication app(argc, argv);
     // The window class the menu entry names (StartupWMClass), whatever name
@@ -66,18 +66,18 @@ int main(int argc, char **argv)
     mosalune::StartupServices startup{services, resources, skin};
 
     {
-        mosalune::Pre pre(startup);
+        mosalune::SplashWindow pre(startup);
         if (!pre.load())
             return 1;
     }
 
     // The start-up hands over to the main window or ends the program; the
     // end is queued so that it is seen by the running event loop.
-    std::unique_ptr<mosalune::Form1> form;
+    std::unique_ptr<mosalune::MainWindow> form;
     auto end = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
-    mosalune::PreUD preud(startup);
-    QObject::connect(&preud, &mosalune::PreUD::showForm1, [&] {
-        form = std::make_unique<mosalune::Form1>(services);
+    mosalune::VersionCheckWindow preud(startup);
+    QObject::connect(&preud, &mosalune::VersionCheckWindow::showMainWindow, [&] {
+        form = std::make_unique<mosalune::MainWindow>(services);
         if (!form->load()) {
             end();
             return;
@@ -89,7 +89,7 @@ int main(int argc, char **argv)
         if (arguments.size() > 1)
             form->openPicture(arguments.at(1));
     });
-    QObject::connect(&preud, &mosalune::PreUD::programEnds, end);
+    QObject::connect(&preud, &mosalune::VersionCheckWindow::programEnds, end);
     preud.load();
     return app.exec();
 }

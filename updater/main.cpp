@@ -12,7 +12,7 @@
 #include "platform/skinlibrary.h"
 #include "platform/translations.h"
 #include "platform/windowfinder.h"
-#include "updater/form1.h"
+#include "updater/updatenoticewindow.h"
 #include "updater/programsetup.h"
 #include "updater/services.h"
 
@@ -54,7 +54,7 @@ int main(int argc, char **argv)
                                      QCoreApplication::exit(0);
                                  }};
 
-    mslupdate::form1 form(services);
+    mslupdate::UpdateNoticeWindow form(services);
     if (!form.load() || ended)
         return 0;
     return app.exec();

@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-7}
 build=${2:-build}
-client=$PWD/$build/bin/mosalune-bench-download
+client=$PWD/$build/bench/bin/mosalune-bench-download
 [ -x "$client" ] || { echo "build first: cmake --build $build --target mosalune-bench-download" >&2; exit 2; }
 
 source bench/nginx.sh

@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-9}
 build=${2:-build}
-client=$PWD/$build/bin/mosalune-bench-page
-server=$PWD/$build/bin/mosalune-fixture-server
+client=$PWD/$build/bench/bin/mosalune-bench-page
+server=$PWD/$build/tests/bin/mosalune-fixture-server
 for p in "$client" "$server"; do
   [ -x "$p" ] || { echo "build first: cmake --build $build --target mosalune-bench-page mosalune-fixture-server" >&2; exit 2; }
 done

@@ -1,12 +1,12 @@
-// Times the first start's writing of the two skin files by the splash Pre
+// Times the first start's writing of the two skin files by the splash window
 // (real resources, real window, progress and repaints included) against a
 // plain write of the same bytes in the same run.
 //
 //     mosalune-bench-supportfiles [RUNS]     (default 25)
 
-#include "main/startup/pre.h"
-#include "main/startup/services.h"
-#include "main/startup/startupservices.h"
+#include "main/splash/splashwindow.h"
+#include "main/services.h"
+#include "main/splash/startupservices.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/netstate.h"
@@ -66,7 +66,7 @@ int main(int argc, char **argv)
             mosalune::Services services{dialogs, shell, network, windows, info, state};
             platform::SharedSkinLibrary skin;
             mosalune::StartupServices startup{services, resources, skin};
-            mosalune::Pre pre(startup);
+            mosalune::SplashWindow pre(startup);
             QElapsedTimer clock;
             clock.start();
             if (!pre.load())
@@ -87,10 +87,10 @@ int main(int argc, char **argv)
             plain.push_back(clock.nsecsElapsed() / 1e6);
         }
     }
-    std::printf("support files written by Pre (BrontelSkin.dll %lld B + Brontel.Skin %lld B), %d runs, platform %s\n",
+    std::printf("support files written by SplashWindow (BrontelSkin.dll %lld B + Brontel.Skin %lld B), %d runs, platform %s\n",
                 static_cast<long long>(library.size()), static_cast<long long>(theme.size()), runs,
                 qPrintable(QGuiApplication::platformName()));
-    std::printf("  Pre (window shown, progress, temporary name, sync, rename): median %.2f ms\n", median(ours));
+    std::printf("  SplashWindow (window shown, progress, temporary name, sync, rename): median %.2f ms\n", median(ours));
     std::printf("  plain QFile writes of the same bytes:                        median %.2f ms\n", median(plain));
     std::printf("  ratio ours/plain: %.1f   target: ours well under 50 ms -> %s\n", median(ours) / median(plain),
                 median(ours) < 50.0 ? "met" : "NOT met");

@@ -16,9 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-9}
 build=${2:-build}
-writer=$PWD/$build/bin/mosalune-bench-supportfiles
-program=$PWD/$build/tests/startup/program/Mosalune.exe
-server=$PWD/$build/bin/mosalune-fixture-server
+writer=$PWD/$build/bench/bin/mosalune-bench-supportfiles
+program=$PWD/$build/tests/main/program/Mosalune.exe
+server=$PWD/$build/tests/bin/mosalune-fixture-server
 for f in "$writer" "$program" "$server"; do
   [ -x "$f" ] || { echo "build first: $f is missing" >&2; exit 2; }
 done

@@ -18,7 +18,7 @@
 #include "platform/timer.h"
 #include "platform/windowfinder.h"
 #include "updater/services.h"
-#include "updater/ud.h"
+#include "updater/downloadwindow.h"
 
 #include "common/inet.h"
 
@@ -107,7 +107,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer clock;
     clock.start();
-    mslupdate::UD ud(services);
+    mslupdate::DownloadWindow ud(services);
     QObject::connect(ud.Inet1, &common::Inet::StateChanged, &app, [&] {
         if (ud.Timer1->interval() == 1000) {
             code = 0;

@@ -21,7 +21,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-5}
 build=${2:-build}
-client=$PWD/$build/bin/mslupdate-bench-update
+client=$PWD/$build/bench/bin/mslupdate-bench-update
 [ -x "$client" ] || { echo "build first: cmake --build $build --target mslupdate-bench-update" >&2; exit 2; }
 
 source bench/nginx.sh

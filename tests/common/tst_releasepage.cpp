@@ -1,7 +1,7 @@
 #include "common/errors.h"
 #include "common/releasepage.h"
 
-#include "pagebuilder.h"
+#include "support/pagebuilder.h"
 
 #include <QTest>
 
@@ -31,7 +31,7 @@ template <typename Reader> QString ruleOf(Reader reader)
 
 } // namespace
 
-class TestReleasePage : public QObject
+class TstReleasePage : public QObject
 {
     Q_OBJECT
 
@@ -52,7 +52,7 @@ private slots:
     void dialogText();
 };
 
-void TestReleasePage::pageVersion_data()
+void TstReleasePage::pageVersion_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("version");
@@ -77,7 +77,7 @@ void TestReleasePage::pageVersion_data()
     QTest::newRow("empty page") << QString() << QString() << QStringLiteral("Ver");
 }
 
-void TestReleasePage::pageVersion()
+void TstReleasePage::pageVersion()
 {
     QFETCH(QString, page);
     QFETCH(QString, version);
@@ -87,7 +87,7 @@ void TestReleasePage::pageVersion()
     QCOMPARE(got, version);
 }
 
-void TestReleasePage::ownVersion_data()
+void TstReleasePage::ownVersion_data()
 {
     QTest::addColumn<int>("major");
     QTest::addColumn<int>("minor");
@@ -100,7 +100,7 @@ void TestReleasePage::ownVersion_data()
     QTest::newRow("three digits kept") << 100 << 10 << 1234 << QStringLiteral("100.10.1234");
 }
 
-void TestReleasePage::ownVersion()
+void TstReleasePage::ownVersion()
 {
     QFETCH(int, major);
     QFETCH(int, minor);
@@ -110,7 +110,7 @@ void TestReleasePage::ownVersion()
 }
 
 // The section as cut, and the notice window's text made from it.
-void TestReleasePage::changeLog_data()
+void TstReleasePage::changeLog_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("section");
@@ -159,7 +159,7 @@ void TestReleasePage::changeLog_data()
         << QStringLiteral("ChangeLog.order");
 }
 
-void TestReleasePage::changeLog()
+void TstReleasePage::changeLog()
 {
     QFETCH(QString, page);
     QFETCH(QString, section);
@@ -177,7 +177,7 @@ void TestReleasePage::changeLog()
     QCOMPARE(gotNotice, notice);
 }
 
-void TestReleasePage::fileEntries_data()
+void TstReleasePage::fileEntries_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QStringList>("displays");
@@ -332,7 +332,7 @@ void TestReleasePage::fileEntries_data()
         << QStringList() << QStringList() << QStringLiteral("FileEntries.name");
 }
 
-void TestReleasePage::fileEntries()
+void TstReleasePage::fileEntries()
 {
     QFETCH(QString, page);
     QFETCH(QStringList, displays);
@@ -356,7 +356,7 @@ void TestReleasePage::fileEntries()
     QCOMPARE(gotShares, shares);
 }
 
-void TestReleasePage::directAddress_data()
+void TstReleasePage::directAddress_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("address");
@@ -395,7 +395,7 @@ void TestReleasePage::directAddress_data()
         << QStringLiteral("DirectAddress.empty");
 }
 
-void TestReleasePage::directAddress()
+void TstReleasePage::directAddress()
 {
     QFETCH(QString, page);
     QFETCH(QString, address);
@@ -405,7 +405,7 @@ void TestReleasePage::directAddress()
     QCOMPARE(got, address);
 }
 
-void TestReleasePage::readPush_data()
+void TstReleasePage::readPush_data()
 {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("pushSwitch");
@@ -443,7 +443,7 @@ void TestReleasePage::readPush_data()
         << false << QStringLiteral("Push.order");
 }
 
-void TestReleasePage::readPush()
+void TstReleasePage::readPush()
 {
     QFETCH(QString, page);
     QFETCH(QString, pushSwitch);
@@ -457,7 +457,7 @@ void TestReleasePage::readPush()
     QCOMPARE(push.isOn(), on);
 }
 
-void TestReleasePage::dialogText_data()
+void TstReleasePage::dialogText_data()
 {
     QTest::addColumn<QString>("pushMessage");
     QTest::addColumn<QString>("text");
@@ -478,12 +478,12 @@ void TestReleasePage::dialogText_data()
     QTest::newRow("five characters") << QStringLiteral("<p>abc") << QStringLiteral("a");
 }
 
-void TestReleasePage::dialogText()
+void TstReleasePage::dialogText()
 {
     QFETCH(QString, pushMessage);
     QFETCH(QString, text);
     QCOMPARE(common::DialogText(pushMessage), text);
 }
 
-QTEST_APPLESS_MAIN(TestReleasePage)
+QTEST_APPLESS_MAIN(TstReleasePage)
 #include "tst_releasepage.moc"

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestReleaseSignature : public QObject
+class TstReleaseSignature : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -86,5 +86,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReleaseSignature)
+QTEST_GUILESS_MAIN(TstReleaseSignature)
 #include "tst_releasesignature.moc"

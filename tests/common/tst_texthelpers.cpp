@@ -3,7 +3,7 @@
 
 #include <QTest>
 
-class TestTextHelpers : public QObject
+class TstTextHelpers : public QObject
 {
     Q_OBJECT
 
@@ -19,7 +19,7 @@ private slots:
     void cutting();
 };
 
-void TestTextHelpers::decodeUtf8_data()
+void TstTextHelpers::decodeUtf8_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -46,7 +46,7 @@ void TestTextHelpers::decodeUtf8_data()
         << QByteArray("\xef\xbb\xbfVer") << (QString(QChar(0xfeff)) + QStringLiteral("Ver"));
 }
 
-void TestTextHelpers::decodeUtf8()
+void TstTextHelpers::decodeUtf8()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
@@ -57,7 +57,7 @@ void TestTextHelpers::decodeUtf8()
     QCOMPARE(bytes, before);
 }
 
-void TestTextHelpers::removeAll_data()
+void TstTextHelpers::removeAll_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("pattern");
@@ -97,7 +97,7 @@ void TestTextHelpers::removeAll_data()
         << (QStringLiteral("x") + QChar(0xde00));
 }
 
-void TestTextHelpers::removeAll()
+void TstTextHelpers::removeAll()
 {
     QFETCH(QString, text);
     QFETCH(QString, pattern);
@@ -106,14 +106,14 @@ void TestTextHelpers::removeAll()
     QCOMPARE(text, expected);
 }
 
-void TestTextHelpers::removeAllRefusesEmptyPattern()
+void TstTextHelpers::removeAllRefusesEmptyPattern()
 {
     QString text = QStringLiteral("abc");
     QVERIFY_THROWS_EXCEPTION(common::RunError, common::RemoveAll(text, QString()));
     QCOMPARE(text, QStringLiteral("abc"));
 }
 
-void TestTextHelpers::inStr_data()
+void TstTextHelpers::inStr_data()
 {
     QTest::addColumn<qsizetype>("start");
     QTest::addColumn<QString>("text");
@@ -133,7 +133,7 @@ void TestTextHelpers::inStr_data()
                                      << QStringLiteral("Ver") << qsizetype(3);
 }
 
-void TestTextHelpers::inStr()
+void TstTextHelpers::inStr()
 {
     QFETCH(qsizetype, start);
     QFETCH(QString, text);
@@ -144,7 +144,7 @@ void TestTextHelpers::inStr()
 
 // Each row cuts "abcdef" with one operation; an empty expectation marked
 // with fails = true means the operation must throw.
-void TestTextHelpers::cutting_data()
+void TstTextHelpers::cutting_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<qsizetype>("a");
@@ -172,7 +172,7 @@ void TestTextHelpers::cutting_data()
     QTest::newRow("search from 0 fails") << "inStr" << qsizetype(0) << qsizetype(0) << "" << true;
 }
 
-void TestTextHelpers::cutting()
+void TstTextHelpers::cutting()
 {
     QFETCH(QString, operation);
     QFETCH(qsizetype, a);
@@ -199,5 +199,5 @@ void TestTextHelpers::cutting()
     }
 }
 
-QTEST_APPLESS_MAIN(TestTextHelpers)
+QTEST_APPLESS_MAIN(TstTextHelpers)
 #include "tst_texthelpers.moc"

@@ -12,7 +12,7 @@
 // The real message boxes, answered with the keyboard as a person would: the
 // default button takes Return, Escape takes the cancelling one. The text (a
 // version from a page here) shows as written, never as markup.
-class TestDialogs : public QObject
+class TstDialogs : public QObject
 {
     Q_OBJECT
 
@@ -22,7 +22,7 @@ private slots:
     void fileDialogStartsInPicturesThenTheLastFolder();
 };
 
-void TestDialogs::keysAnswerTheBox_data()
+void TstDialogs::keysAnswerTheBox_data()
 {
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("key");
@@ -40,7 +40,7 @@ void TestDialogs::keysAnswerTheBox_data()
                                      << QStringList{QStringLiteral("确定")} << int(platform::IdOk);
 }
 
-void TestDialogs::keysAnswerTheBox()
+void TstDialogs::keysAnswerTheBox()
 {
     QFETCH(int, style);
     QFETCH(int, key);
@@ -82,7 +82,7 @@ void TestDialogs::keysAnswerTheBox()
     }
 }
 
-void TestDialogs::fileDialogStartsInPicturesThenTheLastFolder()
+void TstDialogs::fileDialogStartsInPicturesThenTheLastFolder()
 {
     QTemporaryDir home;
     qputenv("HOME", QFile::encodeName(home.path()));
@@ -103,5 +103,5 @@ void TestDialogs::fileDialogStartsInPicturesThenTheLastFolder()
     QCOMPARE(opened, QStringList({home.filePath(QStringLiteral("Pictures")), trip, trip}));
 }
 
-QTEST_MAIN(TestDialogs)
+QTEST_MAIN(TstDialogs)
 #include "tst_dialogs.moc"

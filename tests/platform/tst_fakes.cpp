@@ -1,11 +1,11 @@
-#include "tests/support/fakeplatform.h"
+#include "support/fakeservices.h"
 
 #include <QTest>
 #include <QWidget>
 
 // The window double is the one with behaviour of its own: form tests rely on
 // it to follow the published window as the real service does.
-class TestFakes : public QObject
+class TstFakes : public QObject
 {
     Q_OBJECT
 
@@ -13,7 +13,7 @@ private slots:
     void windowFinderFollowsPublishedWindows();
 };
 
-void TestFakes::windowFinderFollowsPublishedWindows()
+void TstFakes::windowFinderFollowsPublishedWindows()
 {
     const QString cls = QStringLiteral("ThunderRT6FormDC");
     const QString title = QStringLiteral("Mosalune 更新程序");
@@ -46,5 +46,5 @@ void TestFakes::windowFinderFollowsPublishedWindows()
     registration.reset();
 }
 
-QTEST_MAIN(TestFakes)
+QTEST_MAIN(TstFakes)
 #include "tst_fakes.moc"

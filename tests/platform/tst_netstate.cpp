@@ -28,7 +28,7 @@ InterfaceState loopback()
 
 } // namespace
 
-class TestNetworkState : public QObject
+class TstNetworkState : public QObject
 {
     Q_OBJECT
 
@@ -41,7 +41,7 @@ private slots:
     void systemAnswer();
 };
 
-void TestNetworkState::interfaces_data()
+void TstNetworkState::interfaces_data()
 {
     QTest::addColumn<QList<InterfaceState>>("states");
     QTest::addColumn<bool>("connected");
@@ -74,14 +74,14 @@ void TestNetworkState::interfaces_data()
             << false;
 }
 
-void TestNetworkState::interfaces()
+void TstNetworkState::interfaces()
 {
     QFETCH(QList<InterfaceState>, states);
     QFETCH(bool, connected);
     QCOMPARE(platform::hasConnectedInterface(states), connected);
 }
 
-void TestNetworkState::loopbackOfThisMachine()
+void TstNetworkState::loopbackOfThisMachine()
 {
     // What this machine reports for its loopback, through the real
     // conversion, is never a connection.
@@ -98,7 +98,7 @@ void TestNetworkState::loopbackOfThisMachine()
     QVERIFY(!platform::hasConnectedInterface(loopbacks));
 }
 
-void TestNetworkState::reachability_data()
+void TstNetworkState::reachability_data()
 {
     using R = QNetworkInformation::Reachability;
     QTest::addColumn<R>("reachability");
@@ -114,7 +114,7 @@ void TestNetworkState::reachability_data()
     QTest::newRow("unknown, none up") << R::Unknown << false << false << true;
 }
 
-void TestNetworkState::reachability()
+void TstNetworkState::reachability()
 {
     QFETCH(QNetworkInformation::Reachability, reachability);
     QFETCH(bool, interfaces);
@@ -131,7 +131,7 @@ void TestNetworkState::reachability()
     QCOMPARE(wasAsked, asked);
 }
 
-void TestNetworkState::systemAnswer()
+void TstNetworkState::systemAnswer()
 {
     // Whatever this machine's state, the real service answers from Qt's
     // reachability where Qt has one and from the interfaces otherwise.
@@ -147,5 +147,5 @@ void TestNetworkState::systemAnswer()
     QCOMPARE(state.connected(), connected);
 }
 
-QTEST_GUILESS_MAIN(TestNetworkState)
+QTEST_GUILESS_MAIN(TstNetworkState)
 #include "tst_netstate.moc"

@@ -8,7 +8,7 @@
 
 // The window shape of a see-through window on a desktop without compositor;
 // what it looks like on a real X server is checked by the program tests.
-class TestSeeThrough : public QObject
+class TstSeeThrough : public QObject
 {
     Q_OBJECT
 
@@ -26,7 +26,7 @@ QRegion on(const QWidget &window, const QRect &rect)
 }
 } // namespace
 
-void TestSeeThrough::maskFollowsTheControls()
+void TstSeeThrough::maskFollowsTheControls()
 {
     QWidget window;
     window.resize(285, 34);
@@ -85,7 +85,7 @@ void TestSeeThrough::maskFollowsTheControls()
     QCOMPARE(window.mask(), QRegion(barRect));
 }
 
-void TestSeeThrough::translucentWindowsHaveNoShape()
+void TstSeeThrough::translucentWindowsHaveNoShape()
 {
     QWidget window;
     window.resize(312, 46);
@@ -96,12 +96,12 @@ void TestSeeThrough::translucentWindowsHaveNoShape()
     QVERIFY(window.mask().isEmpty());
 }
 
-void TestSeeThrough::offscreenDesktopDoesNotComposite()
+void TstSeeThrough::offscreenDesktopDoesNotComposite()
 {
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("offscreen"));
     QVERIFY(!platform::desktopComposites());
     QCOMPARE(platform::seeThroughForDesktop(), platform::SeeThrough::Mask);
 }
 
-QTEST_MAIN(TestSeeThrough)
+QTEST_MAIN(TstSeeThrough)
 #include "tst_seethrough.moc"

@@ -11,7 +11,7 @@
 
 using platform::SystemShell;
 
-class TestShell : public QObject
+class TstShell : public QObject
 {
     Q_OBJECT
 
@@ -27,7 +27,7 @@ private slots:
     void missingProgram();
 };
 
-void TestShell::explorerAddress_data()
+void TstShell::explorerAddress_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<bool>("isExplorer");
@@ -49,7 +49,7 @@ void TestShell::explorerAddress_data()
                                 << QString();
 }
 
-void TestShell::explorerAddress()
+void TstShell::explorerAddress()
 {
     QFETCH(QString, commandLine);
     QFETCH(bool, isExplorer);
@@ -61,7 +61,7 @@ void TestShell::explorerAddress()
         QCOMPARE(*result, address);
 }
 
-void TestShell::explorerOpensTheAddress_data()
+void TstShell::explorerOpensTheAddress_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QUrl>("url");
@@ -79,7 +79,7 @@ void TestShell::explorerOpensTheAddress_data()
             << QUrl(QStringLiteral("http://mosalune.invalid/")) << false;
 }
 
-void TestShell::explorerOpensTheAddress()
+void TstShell::explorerOpensTheAddress()
 {
     QFETCH(QString, commandLine);
     QFETCH(QUrl, url);
@@ -94,7 +94,7 @@ void TestShell::explorerOpensTheAddress()
     QCOMPARE(opened, QList<QUrl>{url});
 }
 
-void TestShell::startsProgramDetached()
+void TstShell::startsProgramDetached()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -111,7 +111,7 @@ void TestShell::startsProgramDetached()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(finished), 10000);
 }
 
-void TestShell::relativeProgramPath()
+void TstShell::relativeProgramPath()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -129,7 +129,7 @@ void TestShell::relativeProgramPath()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(QStringLiteral("mark"))), 10000);
 }
 
-void TestShell::quotedArguments()
+void TstShell::quotedArguments()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -140,7 +140,7 @@ void TestShell::quotedArguments()
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("a"))));
 }
 
-void TestShell::missingProgram_data()
+void TstShell::missingProgram_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::newRow("absolute path") << QStringLiteral("/nonexistent/MSLUpdate.exe");
@@ -150,12 +150,12 @@ void TestShell::missingProgram_data()
     QTest::newRow("only blanks") << QStringLiteral("   ");
 }
 
-void TestShell::missingProgram()
+void TstShell::missingProgram()
 {
     QFETCH(QString, commandLine);
     SystemShell shell([](const QUrl &) { return true; });
     QVERIFY(!shell.run(commandLine));
 }
 
-QTEST_MAIN(TestShell)
+QTEST_MAIN(TstShell)
 #include "tst_shell.moc"

@@ -11,7 +11,7 @@
 
 // The skin library as the programs use it: the built BrontelSkin.dll, loaded
 // by path, with the built theme.
-class TestSkinLibrary : public QObject
+class TstSkinLibrary : public QObject
 {
     Q_OBJECT
 
@@ -51,7 +51,7 @@ private:
     int m_themes = 0;
 };
 
-void TestSkinLibrary::loadFailures_data()
+void TstSkinLibrary::loadFailures_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("reason");
@@ -65,7 +65,7 @@ void TestSkinLibrary::loadFailures_data()
     QTest::newRow("one entry point") << QStringLiteral(MOSALUNE_PARTIAL_SKIN) << "SkinH_SetAero";
 }
 
-void TestSkinLibrary::loadFailures()
+void TstSkinLibrary::loadFailures()
 {
     QFETCH(QString, path);
     QFETCH(QString, reason);
@@ -80,7 +80,7 @@ void TestSkinLibrary::loadFailures()
     QVERIFY_THROWS_EXCEPTION(common::RunError, library.SkinH_SetAero(0));
 }
 
-void TestSkinLibrary::callsBeforeLoadFail()
+void TstSkinLibrary::callsBeforeLoadFail()
 {
     platform::SharedSkinLibrary library;
     QVERIFY_THROWS_EXCEPTION(common::RunError,
@@ -88,7 +88,7 @@ void TestSkinLibrary::callsBeforeLoadFail()
     QVERIFY(qApp->styleSheet().isEmpty());
 }
 
-void TestSkinLibrary::attachAppliesTheTheme()
+void TstSkinLibrary::attachAppliesTheTheme()
 {
     platform::SharedSkinLibrary library;
     library.load(copyOf(QStringLiteral(MOSALUNE_SKIN_LIBRARY), QStringLiteral("BrontelSkin.dll")));
@@ -111,7 +111,7 @@ void TestSkinLibrary::attachAppliesTheTheme()
     QVERIFY2(middle.blue() > 150 && middle.red() < 120, qPrintable(middle.name()));
 }
 
-void TestSkinLibrary::foreignThemesChangeNothing_data()
+void TstSkinLibrary::foreignThemesChangeNothing_data()
 {
     QTest::addColumn<QString>("theme");
     QTest::addColumn<int>("result");
@@ -123,7 +123,7 @@ void TestSkinLibrary::foreignThemesChangeNothing_data()
     QTest::newRow("not utf-8") << themeWith(".SHE qss 1\nQPushButton { color: \xff\xfe; }") << 3;
 }
 
-void TestSkinLibrary::foreignThemesChangeNothing()
+void TstSkinLibrary::foreignThemesChangeNothing()
 {
     QFETCH(QString, theme);
     QFETCH(int, result);
@@ -134,7 +134,7 @@ void TestSkinLibrary::foreignThemesChangeNothing()
     QCOMPARE(qApp->styleSheet(), QStringLiteral("QLabel { color: green; }"));
 }
 
-void TestSkinLibrary::attachKeepsControlsInPlace()
+void TstSkinLibrary::attachKeepsControlsInPlace()
 {
     QWidget window;
     window.resize(200, 80);
@@ -155,7 +155,7 @@ void TestSkinLibrary::attachKeepsControlsInPlace()
     QCOMPARE(window.size(), QSize(200, 80));
 }
 
-void TestSkinLibrary::setAeroFindsTheWindow()
+void TstSkinLibrary::setAeroFindsTheWindow()
 {
     QWidget first;
     QWidget second;
@@ -170,5 +170,5 @@ void TestSkinLibrary::setAeroFindsTheWindow()
     QCOMPARE(library.SkinH_SetAero(0), 4);
 }
 
-QTEST_MAIN(TestSkinLibrary)
+QTEST_MAIN(TstSkinLibrary)
 #include "tst_skinlibrary.moc"

@@ -45,7 +45,7 @@ class WindowProcess
 public:
     bool start(const QString &windowClass, const QString &title, const QString &folder)
     {
-        process.start(QStringLiteral(MOSALUNE_TOOLS_DIR "/mosalune-test-window"),
+        process.start(QStringLiteral(MOSALUNE_TEST_TOOLS_DIR "/mosalune-test-window"),
                       {windowClass, title, folder});
         return waitForLine("SHOWN");
     }
@@ -70,7 +70,7 @@ public:
 
 } // namespace
 
-class TestWindowFinder : public QObject
+class TstWindowFinder : public QObject
 {
     Q_OBJECT
 
@@ -96,14 +96,14 @@ private:
     QString m_folder;
 };
 
-void TestWindowFinder::init()
+void TstWindowFinder::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_folder = m_dir->filePath(QStringLiteral("windows"));
 }
 
-void TestWindowFinder::followsShowHideAndDestruction()
+void TstWindowFinder::followsShowHideAndDestruction()
 {
     RuntimeDirWindows publisher(m_folder);
     RuntimeDirWindows finder(m_folder); // as another part of the program would
@@ -140,7 +140,7 @@ void TestWindowFinder::followsShowHideAndDestruction()
     QVERIFY(!finder.findWindow(updaterClass, updaterTitle));
 }
 
-void TestWindowFinder::matchesClassAndExactTitle_data()
+void TstWindowFinder::matchesClassAndExactTitle_data()
 {
     QTest::addColumn<QString>("windowClass");
     QTest::addColumn<QString>("title");
@@ -157,7 +157,7 @@ void TestWindowFinder::matchesClassAndExactTitle_data()
             << QStringLiteral("ThunderRT6FormDCMosalune") << QStringLiteral(" 更新程序") << false;
 }
 
-void TestWindowFinder::matchesClassAndExactTitle()
+void TstWindowFinder::matchesClassAndExactTitle()
 {
     QFETCH(QString, windowClass);
     QFETCH(QString, title);
@@ -170,7 +170,7 @@ void TestWindowFinder::matchesClassAndExactTitle()
     QCOMPARE(windows.findWindow(windowClass, title), found);
 }
 
-void TestWindowFinder::twoWindowsOfOneTitle()
+void TstWindowFinder::twoWindowsOfOneTitle()
 {
     RuntimeDirWindows windows(m_folder);
     QWidget first;
@@ -190,7 +190,7 @@ void TestWindowFinder::twoWindowsOfOneTitle()
     QVERIFY(!windows.findWindow(updaterClass, updaterTitle));
 }
 
-void TestWindowFinder::windowOfAnotherProcess()
+void TstWindowFinder::windowOfAnotherProcess()
 {
     RuntimeDirWindows windows(m_folder);
     {
@@ -217,7 +217,7 @@ void TestWindowFinder::windowOfAnotherProcess()
     }
 }
 
-void TestWindowFinder::windowOfKilledProcess()
+void TstWindowFinder::windowOfKilledProcess()
 {
     RuntimeDirWindows windows(m_folder);
     WindowProcess helper;
@@ -239,7 +239,7 @@ void TestWindowFinder::windowOfKilledProcess()
     QVERIFY(windows.findWindow(updaterClass, updaterTitle));
 }
 
-void TestWindowFinder::plantedFilesDoNotCount()
+void TstWindowFinder::plantedFilesDoNotCount()
 {
     RuntimeDirWindows windows(m_folder);
     const QString prefix = windowfiles::namePrefix(updaterClass, updaterTitle);
@@ -261,7 +261,7 @@ void TestWindowFinder::plantedFilesDoNotCount()
     QVERIFY(windows.findWindow(updaterClass, QStringLiteral("Mosalune")));
 }
 
-void TestWindowFinder::givenFolderIsMadePrivate()
+void TstWindowFinder::givenFolderIsMadePrivate()
 {
     const QString nested = m_dir->filePath(QStringLiteral("a/b/windows"));
     RuntimeDirWindows windows(nested);
@@ -277,7 +277,7 @@ void TestWindowFinder::givenFolderIsMadePrivate()
     QCOMPARE(permissions(readable), mode_t(0700));
 }
 
-void TestWindowFinder::untrustworthyFolderIsRefused_data()
+void TstWindowFinder::untrustworthyFolderIsRefused_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("writable by others") << QStringLiteral("writable");
@@ -286,7 +286,7 @@ void TestWindowFinder::untrustworthyFolderIsRefused_data()
     QTest::newRow("another user's") << QStringLiteral("foreign");
 }
 
-void TestWindowFinder::untrustworthyFolderIsRefused()
+void TstWindowFinder::untrustworthyFolderIsRefused()
 {
     QFETCH(QString, kind);
     const QString folder = m_dir->filePath(QStringLiteral("windows"));
@@ -321,7 +321,7 @@ void TestWindowFinder::untrustworthyFolderIsRefused()
     QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 }
 
-void TestWindowFinder::defaultFolder_data()
+void TstWindowFinder::defaultFolder_data()
 {
     QTest::addColumn<int>("runtimeMode"); // 0: no runtime folder
     QTest::addColumn<bool>("symlinkedFallback");
@@ -342,7 +342,7 @@ void TestWindowFinder::defaultFolder_data()
     QTest::newRow("Wayland socket") << 0700 << false << "runtime" << "wayland-egl" << "/run/w 1" << "wayland-%2Frun%2Fw%201";
 }
 
-void TestWindowFinder::defaultFolder()
+void TstWindowFinder::defaultFolder()
 {
     QFETCH(int, runtimeMode);
     QFETCH(bool, symlinkedFallback);
@@ -399,5 +399,5 @@ void TestWindowFinder::defaultFolder()
     QVERIFY(RuntimeDirWindows().findWindow(updaterClass, updaterTitle));
 }
 
-QTEST_MAIN(TestWindowFinder)
+QTEST_MAIN(TstWindowFinder)
 #include "tst_windowfinder.moc"

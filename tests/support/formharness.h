@@ -2,11 +2,10 @@
 
 // One main window with stand-ins for the platform, for the form tests.
 
-#include "support/fakedialogs.h"
-#include "support/fakeplatform.h"
+#include "support/fakeservices.h"
 
-#include "main/startup/services.h"
-#include "main/tiles/form1.h"
+#include "main/services.h"
+#include "main/mainwindow/mainwindow.h"
 #include "platform/appinfo.h"
 
 #include <QDir>
@@ -22,7 +21,7 @@ struct FormHarness {
     platform::AppInfo app;
     mosalune::ProgramState state;
     std::unique_ptr<mosalune::Services> services;
-    std::unique_ptr<mosalune::Form1> form;
+    std::unique_ptr<mosalune::MainWindow> form;
 
     explicit FormHarness(const QString &releasePage, const QString &folder = QDir::tempPath())
     {
@@ -45,7 +44,7 @@ struct FormHarness {
     // Makes the window and runs its load; returns what the load returned.
     bool open(int timeoutSeconds = 5)
     {
-        form = std::make_unique<mosalune::Form1>(makeServices(timeoutSeconds));
+        form = std::make_unique<mosalune::MainWindow>(makeServices(timeoutSeconds));
         const bool ok = form->load();
         if (ok)
             form->show();

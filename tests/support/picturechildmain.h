@@ -3,7 +3,7 @@
 // QTEST_MAIN for tests whose code loads pictures: the test program is also
 // the child that plays metafiles, as Mosalune.exe and mosalune-cut are.
 
-#include "platform/picturechild.h"
+#include "picture/picturechild.h"
 
 #include <QtTest>
 
@@ -18,7 +18,7 @@
 #define MOSALUNE_PICTURE_TEST_MAIN(TestObject)                                                   \
     int main(int argc, char *argv[])                                                             \
     {                                                                                            \
-        if (const auto status = platform::runPictureChild(argc, argv))                           \
+        if (const auto status = picture::runPictureChild(argc, argv))                           \
             return *status;                                                                      \
         MOSALUNE_TEST_APPLICATION app(argc, argv);                                               \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                 \

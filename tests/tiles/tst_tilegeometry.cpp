@@ -1,8 +1,8 @@
 // The tile geometry: every tile must show exactly its source rectangle of the
 // display box, stretched to 150 x 150 and clipped to 146 x 146.
 
-#include "main/tiles/tilegeometry.h"
-#include "main/tiles/tilewriter.h"
+#include "tiles/tilegeometry.h"
+#include "tiles/tilewriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +10,7 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "main/tiles/tilejob.h"
+#include "tiles/tilejob.h"
 #include "support/files.h"
 
 using files::readAll;

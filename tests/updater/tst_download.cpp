@@ -4,7 +4,7 @@
 // was and asks whether to open the release page.
 
 #include "support/files.h"
-#include "updater/updaterharness.h"
+#include "support/updaterharness.h"
 
 #include "common/inet.h"
 #include "common/programfiles.h"
@@ -76,7 +76,7 @@ private slots:
 
 private:
     // Runs the download window until it has ended or started its countdown.
-    void runToEnd(UpdaterHarness &h, mslupdate::UD &ud, int timeoutMs = 20000);
+    void runToEnd(UpdaterHarness &h, mslupdate::DownloadWindow &ud, int timeoutMs = 20000);
     FixtureServer m_server;
 };
 
@@ -92,7 +92,7 @@ void TstDownload::initTestCase()
         "<html><body>保存至网盘<a class=\"btn\" href='x' id=\"b\">下载</a></body></html>");
 }
 
-void TstDownload::runToEnd(UpdaterHarness &h, mslupdate::UD &ud, int timeoutMs)
+void TstDownload::runToEnd(UpdaterHarness &h, mslupdate::DownloadWindow &ud, int timeoutMs)
 {
     QTRY_VERIFY_WITH_TIMEOUT(h.ends > 0 || ud.Timer1->interval() == 1000, timeoutMs);
 }
@@ -106,8 +106,8 @@ void TstDownload::threeFilesThenCountdown()
                                                    {"ReadMe.txt", "/files/notes.txt"}});
     m_server.writeFile("three.html", page.toUtf8());
     UpdaterHarness h(m_server.address("/three.html"), inst.path());
-    h.ud = std::make_unique<mslupdate::UD>(h.makeServices());
-    mslupdate::UD &ud = *h.ud;
+    h.ud = std::make_unique<mslupdate::DownloadWindow>(h.makeServices());
+    mslupdate::DownloadWindow &ud = *h.ud;
 
     // What the window shows after each completion, and whether anything was
     // in place by then.
@@ -157,11 +157,11 @@ void TstDownload::threeFilesThenCountdown()
     QCOMPARE(ud.Timer1->interval(), 1000);
     // The countdown, driven tick by tick.
     for (int left = 4; left >= 1; --left) {
-        ud.Timer1_Timer();
+        ud.countDownToClose();
         QCOMPARE(ud.Label1()->text(), QStringLiteral("更新完成，%1秒钟后自动关闭本窗口").arg(left));
         QVERIFY(h.shell.commandLines.isEmpty());
     }
-    ud.Timer1_Timer();
+    ud.countDownToClose();
     QVERIFY(!ud.isVisible());
     QCOMPARE(h.shell.commandLines, QStringList({"\"" + inst.file("Mosalune.exe") + "\""}));
     QCOMPARE(h.ends, 1);
@@ -191,7 +191,7 @@ void TstDownload::bodiesArriveExactly()
     // A data file: an empty program is refused.
     m_server.writeFile("one.html", releasePageFor(m_server, {{"ReadMe.txt", path}}).toUtf8());
     UpdaterHarness h(m_server.address("/one.html"), inst.path());
-    mslupdate::UD &ud = h.openDownload();
+    mslupdate::DownloadWindow &ud = h.openDownload();
     runToEnd(h, ud, 60000);
     QCOMPARE(h.ends, 0);
     QCOMPARE(ud.Label1()->text(), QStringLiteral("更新完成，5秒钟后自动关闭本窗口"));
@@ -257,7 +257,7 @@ void TstDownload::failuresLeaveEverythingAsItWas()
     if (!page.isEmpty())
         m_server.writeFile("fail.html", page.toUtf8());
     UpdaterHarness h(m_server.address("/fail.html"), inst.path());
-    h.ud = std::make_unique<mslupdate::UD>(h.makeServices(1));
+    h.ud = std::make_unique<mslupdate::DownloadWindow>(h.makeServices(1));
     // The failure question comes while the window still shows where it
     // stopped.
     QString shownAtQuestion;
@@ -302,7 +302,7 @@ void TstDownload::refusedWhileTheMainProgramIsOpen()
     UpdaterHarness h(m_server.address("/open.html"), inst.path());
     // The main program's window as the main program publishes it.
     h.windows.add(common::formWindowClass, common::mainWindowKey);
-    mslupdate::UD &ud = h.openDownload();
+    mslupdate::DownloadWindow &ud = h.openDownload();
     QCOMPARE(h.ends, 1);
     QCOMPARE(h.dialogs.messages.size(), 1);
     QCOMPARE(h.dialogs.messages.at(0).text,
@@ -323,10 +323,10 @@ void TstDownload::mainProgramThatCannotBeStartedIsNamed()
                        releasePageFor(m_server, {{"ReadMe.txt", "/files/notes.txt"}}).toUtf8());
     UpdaterHarness h(m_server.address("/start.html"), inst.path());
     h.shell.result = false;
-    mslupdate::UD &ud = h.openDownload();
+    mslupdate::DownloadWindow &ud = h.openDownload();
     runToEnd(h, ud);
     for (int i = 0; i < 5; ++i)
-        ud.Timer1_Timer();
+        ud.countDownToClose();
     QCOMPARE(h.ends, 1);
     QCOMPARE(h.dialogs.messages.size(), 1);
     QVERIFY2(h.dialogs.messages.at(0).text.contains(inst.file("Mosalune.exe")),
@@ -342,7 +342,7 @@ void TstDownload::progressWithoutLengthIsBusy()
         releasePageFor(m_server, {{"ReadMe.txt", "/nolength/trickle/30/4000/bytes/40000"}})
             .toUtf8());
     UpdaterHarness h(m_server.address("/busy.html"), inst.path());
-    h.ud = std::make_unique<mslupdate::UD>(h.makeServices());
+    h.ud = std::make_unique<mslupdate::DownloadWindow>(h.makeServices());
     QList<int> maxima;
     connect(h.ud->Inet1, &common::Inet::progress, this,
             [&] { maxima << h.ud->ProgressBar1()->maximum(); });
@@ -366,7 +366,7 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
                                                               {"ReadMe.txt", "/trickle/100/100/bytes/100000"}})
                                         .toUtf8());
     UpdaterHarness h(m_server.address("/stop.html"), inst.path());
-    mslupdate::UD &ud = h.openDownload();
+    mslupdate::DownloadWindow &ud = h.openDownload();
     QVERIFY(QTest::qWaitForWindowExposed(&ud));
     QList<int> stagedAtQuestion;
     h.dialogs.onMessage = [&](const fakes::Message &) {
@@ -394,7 +394,7 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     // system's events through): the updater ends once the fetch returns.
     UpdaterHarness early(m_server.address("/delay/1000/stop.html"), inst.path());
     early.dialogs.answers = {platform::IdYes};
-    early.ud = std::make_unique<mslupdate::UD>(early.makeServices());
+    early.ud = std::make_unique<mslupdate::DownloadWindow>(early.makeServices());
     QCoreApplication::postEvent(early.ud.get(), new QCloseEvent);
     early.ud->load();
     QVERIFY(early.ends == 1 && early.ud->List2()->count() == 0 && early.dialogs.messages.size() == 1);

@@ -6,7 +6,7 @@
 // failing) at any rename of its replace step leaves a folder that the next
 // start of either program completes.
 
-#include "common/pagebuilder.h"
+#include "support/pagebuilder.h"
 #include "fixtureserver.h"
 #include "support/files.h"
 #include "support/xserver.h"

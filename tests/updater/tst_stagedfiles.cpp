@@ -5,7 +5,7 @@
 
 #include "common/replacejournal.h"
 #include "updater/stagedfiles.h"
-#include "updater/ud.h"
+#include "updater/downloadwindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -217,7 +217,7 @@ void TstStagedFiles::barSettings()
     QFETCH(qint64, total);
     QFETCH(int, maximum);
     QFETCH(int, value);
-    const mslupdate::BarSetting bar = mslupdate::barSetting(done, total);
+    const mslupdate::ProgressBarSetting bar = mslupdate::progressBarSetting(done, total);
     QCOMPARE(bar.maximum, maximum);
     QCOMPARE(bar.value, value);
 }

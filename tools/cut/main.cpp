@@ -1,10 +1,10 @@
 // mosalune-cut: the main window's tile job for scripts and batches.
 
-#include "main/tiles/tilegeometry.h"
-#include "main/tiles/tilejob.h"
-#include "main/tiles/tilewriter.h"
-#include "platform/picturechild.h"
-#include "platform/picturedecoder.h"
+#include "tiles/tilegeometry.h"
+#include "tiles/tilejob.h"
+#include "tiles/tilewriter.h"
+#include "picture/picturechild.h"
+#include "picture/picturedecoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,9 +82,9 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
         print(stderr, message + QLatin1Char('\n'));
 }
 
-QString reason(platform::PictureError::Cause cause)
+QString reason(picture::PictureError::Cause cause)
 {
-    using Cause = platform::PictureError::Cause;
+    using Cause = picture::PictureError::Cause;
     switch (cause) {
     case Cause::NoSuchFile:
         return QStringLiteral("找不到文件");
@@ -220,7 +220,7 @@ QList<QStringList> overwritingGroups(const QStringList &pictures, const QString 
 
 int main(int argc, char **argv)
 {
-    if (const auto status = platform::runPictureChild(argc, argv))
+    if (const auto status = picture::runPictureChild(argc, argv))
         return *status;
     // Taken before Qt sees them: the GUI side would take "-platform" and
     // the like out of the list, and such a name may well be a picture's.
@@ -286,13 +286,13 @@ int main(int argc, char **argv)
         bool damaged = false;
         try {
             display = tiles::loadDisplay(path, &damaged);
-        } catch (const platform::PictureError &error) {
+        } catch (const picture::PictureError &error) {
             print(stderr, QStringLiteral("%1: %2\n").arg(reason(error.cause()), path));
             status = SomeNotCut;
             continue;
         } catch (...) {
             // Whatever else a decoder throws ends this picture, not the run.
-            print(stderr, QStringLiteral("%1: %2\n").arg(reason(platform::PictureError::Cause::NotAPicture), path));
+            print(stderr, QStringLiteral("%1: %2\n").arg(reason(picture::PictureError::Cause::NotAPicture), path));
             status = SomeNotCut;
             continue;
         }

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "main/splash/startupservices.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QProgressBar;
+
+namespace Ui {
+class Pre;
+}
+
+namespace mosalune {
+
+// The start-up splash: a bare progress bar and a status line floating on the
+// desktop while the skin library and its theme are written beside the
+// program on a first start.
+class SplashWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SplashWindow(StartupServices &startup, QWidget *parent = nullptr);
+    ~SplashWindow() override;
+
+    // The form's load: sets AppDir, shows the splash and writes the two skin
+    // files that are missing. Returns false after the error report when one
+    // of them cannot be written; nothing further may start then.
+    bool load();
+
+    QProgressBar *ProgressBar1() const;
+    QLabel *Label1() const;
+
+    // How many bytes go to the disk between two repaints of the bar.
+    static constexpr qsizetype chunkSize = 2048;
+
+private:
+    void writeWithProgress(int resourceId, const QString &name, const QString &caption);
+
+    StartupServices &m_startup;
+    std::unique_ptr<Ui::Pre> ui;
+};
+
+// Puts a window in the middle of the primary screen's free area.
+void centreOnScreen(QWidget &window);
+
+// Shows a window and draws it before returning, so that a step that holds
+// the user-interface thread next finds it already on the screen as designed
+// rather than mapped and blank. Neither timers nor input run meanwhile.
+void showPainted(QWidget &window);
+
+} // namespace mosalune

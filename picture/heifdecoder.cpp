@@ -1,0 +1,177 @@
+#include "picture/heifdecoder.h"
+
+#include "picture/picturedecoder.h"
+
+#include <QFile>
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace picture {
+
+namespace {
+
+struct ContextFree {
+    void operator()(heif_context *c) const { heif_context_free(c); }
+};
+struct HandleFree {
+    void operator()(heif_image_handle *h) const { heif_image_handle_release(h); }
+};
+struct ImageFree {
+    void operator()(heif_image *i) const { heif_image_release(i); }
+};
+struct OptionsFree {
+    void operator()(heif_decoding_options *o) const { heif_decoding_options_free(o); }
+};
+using Context = std::unique_ptr<heif_context, ContextFree>;
+using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
+using Image = std::unique_ptr<heif_image, ImageFree>;
+
+bool ok(const heif_error &error)
+{
+    return error.code == heif_error_Ok;
+}
+
+// The handle's size is the one shown, after the file's rotation and crop.
+bool covers(const heif_image_handle *h, QSize atLeast)
+{
+    return heif_image_handle_get_width(h) >= atLeast.width()
+           && heif_image_handle_get_height(h) >= atLeast.height();
+}
+
+} // namespace
+
+QImage reduceInterleaved(const uchar *data, int width, int height, qsizetype stride, int channels,
+                         QSize atLeast)
+{
+    const bool alpha = channels == 4;
+    const int fx = std::max(1, width / std::max(1, atLeast.width()));
+    const int fy = std::max(1, height / std::max(1, atLeast.height()));
+    const int outWidth = width / fx;
+    const int outHeight = height / fy;
+    QImage out(outWidth, outHeight,
+               alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    std::vector<int> column(static_cast<size_t>(width));
+    std::vector<quint64> perColumn(size_t(outWidth), 0);
+    for (int x = 0; x < width; ++x) {
+        column[size_t(x)] = int(qint64(x) * outWidth / width);
+        ++perColumn[size_t(column[size_t(x)])];
+    }
+    std::vector<quint64> sums(size_t(outWidth) * 4, 0);
+    int outRow = 0;
+    quint64 rows = 0;
+    for (int y = 0; y < height; ++y) {
+        const uchar *p = data + stride * y;
+        for (int x = 0; x < width; ++x, p += channels) {
+            quint64 *s = sums.data() + size_t(column[size_t(x)]) * 4;
+            // Averaged premultiplied, so see-through pixels add no colour.
+            const unsigned a = alpha ? p[3] : 1u;
+            s[0] += unsigned(p[0]) * a;
+            s[1] += unsigned(p[1]) * a;
+            s[2] += unsigned(p[2]) * a;
+            s[3] += a;
+        }
+        ++rows;
+        const int next = int(qint64(y + 1) * outHeight / height);
+        if (next != outRow || y + 1 == height) {
+            QRgb *line = reinterpret_cast<QRgb *>(out.scanLine(outRow));
+            for (int x = 0; x < outWidth; ++x) {
+                const quint64 *s = sums.data() + size_t(x) * 4;
+                const quint64 n = perColumn[size_t(x)] * rows * (alpha ? 255 : 1);
+                const auto mean = [&](quint64 v) { return int((v + n / 2) / n); };
+                line[x] = qRgba(mean(s[0]), mean(s[1]), mean(s[2]),
+                                alpha ? mean(s[3] * 255) : 255);
+            }
+            std::fill(sums.begin(), sums.end(), 0);
+            rows = 0;
+            outRow = next;
+        }
+    }
+    return out;
+}
+
+HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return HeifResult::NotHandled;
+    const QByteArray head = file.read(64);
+    file.close();
+    if (head.size() < 12)
+        return HeifResult::NotHandled;
+    switch (heif_check_filetype(reinterpret_cast<const uint8_t *>(head.constData()), int(head.size()))) {
+    case heif_filetype_no:
+        return HeifResult::NotHandled;
+    case heif_filetype_yes_unsupported:
+        return HeifResult::Failed;
+    case heif_filetype_yes_supported:
+    case heif_filetype_maybe:
+        break;
+    }
+
+    Context context(heif_context_alloc());
+    if (!context)
+        return HeifResult::Failed;
+    // The largest phone photos are about 16000 px across; a file that claims
+    // more is refused before anything is allocated for it.
+    heif_context_set_maximum_image_size_limit(context.get(), 16384);
+    if (!ok(heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
+        return HeifResult::Failed;
+    heif_image_handle *primary = nullptr;
+    if (!ok(heif_context_get_primary_image_handle(context.get(), &primary)))
+        return HeifResult::Failed;
+    Handle handle(primary);
+
+    // Cameras store small versions beside the photo: the smallest that still
+    // covers the box saves decoding the whole photo.
+    const int thumbnails = heif_image_handle_get_number_of_thumbnails(handle.get());
+    if (thumbnails > 0) {
+        std::vector<heif_item_id> ids(static_cast<size_t>(thumbnails));
+        heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), thumbnails);
+        Handle best;
+        for (const heif_item_id id : ids) {
+            heif_image_handle *thumb = nullptr;
+            if (!ok(heif_image_handle_get_thumbnail(handle.get(), id, &thumb)))
+                continue;
+            Handle candidate(thumb);
+            if (covers(candidate.get(), atLeast)
+                && (!best
+                    || heif_image_handle_get_width(candidate.get())
+                           < heif_image_handle_get_width(best.get())))
+                best = std::move(candidate);
+        }
+        if (best)
+            handle = std::move(best);
+    }
+
+    if (qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get())
+        > maxPicturePixels)
+        return HeifResult::Failed;
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
+    std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+    if (!options)
+        return HeifResult::Failed;
+    options->ignore_transformations = 0;
+    options->convert_hdr_to_8bit = 1;
+    heif_image *decoded = nullptr;
+    if (!ok(heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                              options.get())))
+        return HeifResult::Failed;
+    Image image(decoded);
+    int stride = 0;
+    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!plane || width < 1 || height < 1)
+        return HeifResult::Failed;
+    *out = reduceInterleaved(plane, width, height, stride, alpha ? 4 : 3, atLeast);
+    return out->isNull() ? HeifResult::Failed : HeifResult::Decoded;
+}
+
+} // namespace picture

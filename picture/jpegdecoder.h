@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QSize>
+#include <QString>
+
+namespace picture {
+
+// Decodes a baseline or progressive JPEG straight from libjpeg, shrinking in
+// the DCT (1/2, 1/4, 1/8) as far as the result still covers `atLeast` after
+// the photo is turned upright, and turns it upright by its EXIF orientation.
+// Returns a null image when the file is not a JPEG this path handles (the
+// general reader then gets its turn). When it is one and still cannot be
+// decoded (damaged, or past the memory budget), `refused` is set: no other
+// reader should try it again, least of all one without a budget.
+//
+// A sequential JPEG with restart markers at the starts of MCU rows is cut
+// into bands that are decoded side by side on up to `threads` cores (0: as
+// many as the machine has, at most 8); the result is the same, pixel for
+// pixel, as decoding it in one piece (threads = 1).
+//
+// `damaged` is set when libjpeg had to warn (the file ends early, or corrupt
+// data was skipped): the picture is shown as far as it could be read.
+QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr,
+                         bool *damaged = nullptr);
+
+// The bands (at most `wanted`) a JPEG is cut into for decoding side by
+// side, each a JPEG of its own; empty when the file has no restart markers
+// at row starts or is not a single sequential scan.
+QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted);
+
+// The EXIF orientation (1..8) stored in an APP1 segment's payload, or 1.
+int exifOrientation(const QByteArray &app1);
+
+// Turns an image stored with EXIF orientation `orientation` upright.
+QImage applyOrientation(const QImage &stored, int orientation);
+
+} // namespace picture

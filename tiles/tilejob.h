@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+// The tile job as one straight pipe: picture file -> display image ->
+// eight canvas images -> eight bitmap files. The main window and the
+// command-line cutter both run it, so they write the same files.
+namespace tiles {
+
+// Decodes the picture (no larger than the display needs) and stretches it
+// into the display box.
+// Throws picture::PictureError. `damaged` (when given) is set when the
+// file was cut short or corrupt and only part of it could be shown.
+QImage loadDisplay(const QString &path, bool *damaged = nullptr);
+
+// The tile (1..8) whose file in `folder` is the picture itself, under any
+// name or link, or 0. Cutting it would destroy the picture with its own
+// tile, so both the window and the tool refuse before writing anything.
+int tileThatIsThePicture(const QString &picture, const QString &folder);
+
+// What the user is told when the cut is refused for that reason.
+QString pictureIsATileMessage(const QString &picture, int tile);
+
+// Cuts the display image into tiles 1..8 and writes each as
+// folder + "N.jpg". onTile sees every canvas image before it is saved. Stops
+// at the first file that cannot be written (throws TileWriteError); the files
+// written before it stay.
+void writeTiles(const QImage &display, const QString &folder,
+                const std::function<void(int tile, const QImage &canvas)> &onTile = {});
+
+} // namespace tiles

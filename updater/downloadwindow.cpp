@@ -1,0 +1,301 @@
+#include "updater/downloadwindow.h"
+
+#include "ui_downloadwindow.h"
+
+#include "common/inet.h"
+#include "common/programfiles.h"
+#include "common/releasepage.h"
+#include "common/texthelpers.h"
+#include "platform/appinfo.h"
+#include "platform/dialogs.h"
+#include "platform/seethrough.h"
+#include "platform/shell.h"
+#include "platform/timer.h"
+#include "platform/windowfinder.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+
+#include <limits>
+
+namespace mslupdate {
+
+namespace {
+const QString kDownloading = QStringLiteral("正在下载 ");
+} // namespace
+
+ProgressBarSetting progressBarSetting(qint64 done, qint64 total)
+{
+    if (total < 0)
+        return {};
+    if (total == 0)
+        return {1, 1};
+    int shift = 0;
+    while ((total >> shift) > std::numeric_limits<int>::max())
+        ++shift;
+    const qint64 clamped = qBound<qint64>(0, done, total);
+    return {int(total >> shift), int(clamped >> shift)};
+}
+
+DownloadWindow::DownloadWindow(Services &services, QWidget *parent)
+    : QWidget(parent), m_services(services), ui(std::make_unique<Ui::UD>()),
+      m_staged(services.app.folder)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setFixedSize(313, 75);
+
+    Timer1 = new platform::Timer(0, this);
+    Timer1->setEnabled(true);
+    connect(Timer1, &platform::Timer::tick, this, &DownloadWindow::countDownToClose);
+    Inet1 = new common::Inet(this);
+    Inet1->setRequestTimeout(m_services.requestTimeout);
+    // Bodies land beside their targets, so that putting them in place is a
+    // rename within one folder.
+    Inet1->setDownloadFolder(m_services.app.folder);
+    connect(Inet1, &common::Inet::StateChanged, this, &DownloadWindow::fileFinished);
+    connect(Inet1, &common::Inet::progress, this, &DownloadWindow::showProgress);
+}
+
+DownloadWindow::~DownloadWindow() = default;
+
+QProgressBar *DownloadWindow::ProgressBar1() const
+{
+    return ui->ProgressBar1;
+}
+
+QLabel *DownloadWindow::Label1() const
+{
+    return ui->Label1;
+}
+
+QListWidget *DownloadWindow::List1() const
+{
+    return ui->List1;
+}
+
+QListWidget *DownloadWindow::List2() const
+{
+    return ui->List2;
+}
+
+void DownloadWindow::load()
+{
+    // Only the bar, the status line and the lists float on the desktop.
+    platform::makeSeeThrough(*this);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+
+    // The main program's file is about to be replaced; while it runs, its
+    // window is there under the program's name whatever its version.
+    if (m_services.windows.findWindow(common::formWindowClass, common::mainWindowKey)) {
+        m_services.dialogs.msgBox(this,
+                                  QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
+                                  platform::MbOkOnly, QStringLiteral("Mosalune 更新提示:"));
+        end();
+        return;
+    }
+
+    StagedFiles::removeLeftovers(m_services.app.folder);
+    // The window paints while a page is fetched, and the window manager's
+    // close is handled meanwhile: a stop asked for then ends the updater
+    // once the fetch under way has returned.
+    m_fetchingLists = true;
+    try {
+        const QString page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+        QStringList shareLinks;
+        for (const common::FileEntry &entry : common::FileEntries(page)) {
+            ui->List1->addItem(entry.displayEntry);
+            shareLinks << entry.shareAddress;
+        }
+        if (shareLinks.isEmpty())
+            throw common::RunError(QStringLiteral("更新文件列表是空的"));
+        if (!m_ended)
+            m_signedList.load(*Inet1, m_services.app.releaseKey, m_services.app.releasePageUrl, page);
+        for (const QString &link : std::as_const(shareLinks)) {
+            if (m_ended)
+                break;
+            ui->List2->addItem(
+                common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
+        }
+    } catch (const common::RunError &) {
+        m_fetchingLists = false;
+        if (!m_ended)
+            failed();
+        return;
+    }
+    m_fetchingLists = false;
+    if (m_ended)
+        return;
+    if (Inet1->StillExecuting())
+        return;
+    startFile(0);
+}
+
+void DownloadWindow::startFile(int i)
+{
+    const QString listed = common::EntryFileName(ui->List1->item(i)->text());
+    ui->Label1->setText(kDownloading + targetFileName(listed));
+    Inet1->Execute(ui->List2->item(i)->text(), QStringLiteral("get"));
+}
+
+void DownloadWindow::showProgress(qint64 done, qint64 total)
+{
+    const ProgressBarSetting bar = progressBarSetting(done, total);
+    ui->ProgressBar1->setRange(0, bar.maximum);
+    ui->ProgressBar1->setValue(bar.value);
+}
+
+void DownloadWindow::fileFinished(int state)
+{
+    if (m_asking && !m_ended) {
+        m_heldState = state;
+        return;
+    }
+    ui->ProgressBar1->setValue(0);
+    if (m_ended)
+        return;
+    if (state == common::Inet::icError) {
+        failed();
+        return;
+    }
+    if (state != common::Inet::icResponseCompleted)
+        return;
+
+    // The status line names the file being written.
+    const QString name = ui->Label1->text().mid(kDownloading.size());
+    const qint64 size = Inet1->bytesReceived();
+    QString error;
+    // The body already lies beside its target under a temporary name; it
+    // stays there until every file has arrived, and only if it is what the
+    // maker signed.
+    const QString body = Inet1->releaseBodyFile();
+    // A program of no bytes is what a server that answers with nothing
+    // gives, never a release.
+    const bool program = name == common::mainProgramFileName || name == common::newUpdaterFileName;
+    if (!m_staged.adopt(name, body, &error) || (program && QFileInfo(body).size() == 0)
+        || !m_signedList.matches(FileIndex, Inet1->bodySha256())) {
+        failed();
+        return;
+    }
+    showProgress(size, size);
+
+    if (FileIndex == ui->List2->count() - 1) {
+        if (!putInPlace()) {
+            failed();
+            return;
+        }
+        ui->Label1->setText(QStringLiteral("更新完成，5秒钟后自动关闭本窗口"));
+        Timer1->setInterval(1000);
+        return;
+    }
+    startFile(FileIndex + 1);
+    ++FileIndex;
+}
+
+// Every file is here: only now is anything replaced.
+bool DownloadWindow::putInPlace()
+{
+    QString error;
+    m_replaced = m_staged.commit(&error);
+    return m_replaced;
+}
+
+void DownloadWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        askToStop();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void DownloadWindow::closeEvent(QCloseEvent *event)
+{
+    // The window goes only with the updater.
+    event->ignore();
+    askToStop();
+}
+
+// Until the files are in place the update can be stopped, and stopping
+// replaces nothing. Once they are, there is nothing left to stop.
+void DownloadWindow::askToStop()
+{
+    if (m_ended || m_replaced || m_asking)
+        return;
+    m_asking = true;
+    const int answer = m_services.dialogs.msgBox(
+        this, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"),
+        platform::MbYesNo, QStringLiteral("提示"));
+    m_asking = false;
+    const std::optional<int> held = std::exchange(m_heldState, std::nullopt);
+    if (m_ended)
+        return;
+    if (answer == platform::IdYes) {
+        // The transfer under way goes with its control, its body file too;
+        // a page fetch still waiting in load() keeps its control until it
+        // returns.
+        if (!m_fetchingLists) {
+            delete Inet1;
+            Inet1 = nullptr;
+        }
+        m_staged.discard();
+        hide();
+        end();
+        return;
+    }
+    if (held)
+        fileFinished(*held);
+}
+
+void DownloadWindow::countDownToClose()
+{
+    ++CloseTicks;
+    if (CloseTicks != 5) {
+        ui->Label1->setText(QStringLiteral("更新完成，%1秒钟后自动关闭本窗口").arg(5 - CloseTicks));
+        return;
+    }
+    unload();
+    const QString program = QDir(m_services.app.folder).filePath(common::mainProgramFileName);
+    if (!m_services.shell.run(QLatin1Char('"') + program + QLatin1Char('"'))) {
+        m_services.dialogs.msgBox(nullptr,
+                                  QStringLiteral("更新已完成，但无法启动 %1，请手动启动。")
+                                      .arg(QDir::toNativeSeparators(program)),
+                                  platform::MbOkOnly | platform::MbCritical,
+                                  QStringLiteral("提示"));
+    }
+    end();
+}
+
+// Whatever failed, the installation stays as it was: nothing downloaded so
+// far is kept.
+void DownloadWindow::failed()
+{
+    m_staged.discard();
+    const int answer =
+        m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
+                                  platform::MbYesNo, QStringLiteral("提示"));
+    if (answer == platform::IdYes)
+        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+    end();
+}
+
+void DownloadWindow::unload()
+{
+    Timer1->setInterval(0);
+    hide();
+}
+
+void DownloadWindow::end()
+{
+    m_ended = true;
+    Timer1->setInterval(0);
+    if (m_services.endProgram)
+        m_services.endProgram();
+}
+
+} // namespace mslupdate

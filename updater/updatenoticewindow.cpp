@@ -1,0 +1,203 @@
+#include "updater/updatenoticewindow.h"
+
+#include "ui_updatenoticewindow.h"
+
+#include "common/inet.h"
+#include "common/programfiles.h"
+#include "common/releasepage.h"
+#include "common/texthelpers.h"
+#include "platform/appinfo.h"
+#include "widgets/clicklabel.h"
+#include "platform/dialogs.h"
+#include "platform/instance.h"
+#include "platform/netstate.h"
+#include "platform/shell.h"
+#include "platform/skinlibrary.h"
+#include "platform/windowfinder.h"
+#include "updater/downloadwindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QScreen>
+
+static void initResources()
+{
+    Q_INIT_RESOURCE(updater);
+}
+
+namespace mslupdate {
+
+namespace {
+const QString kLineBreak = QStringLiteral("\r\n");
+const QString kNoVersion = QStringLiteral("无法获取版本号");
+
+// The texts are built with CR LF line breaks; the text box shows one line
+// break for each.
+void setText(QPlainTextEdit *box, QString text)
+{
+    box->setPlainText(text.replace(kLineBreak, QStringLiteral("\n")));
+}
+} // namespace
+
+UpdateNoticeWindow::UpdateNoticeWindow(Services &services, QWidget *parent)
+    : QWidget(parent), m_services(services), ui(std::make_unique<Ui::form1>())
+{
+    initResources();
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(257, 337);
+    setText(ui->Text1, QStringLiteral("正在获取更新信息") + kLineBreak);
+
+    connect(ui->Command1, &QPushButton::clicked, this, &UpdateNoticeWindow::startUpdate);
+    connect(ui->Command2, &QPushButton::clicked, this, &UpdateNoticeWindow::declineUpdate);
+    connect(ui->Image1, &widgets::ClickLabel::mouseDown, this, &UpdateNoticeWindow::openReleasePage);
+    connect(ui->Label3, &widgets::ClickLabel::mouseDown, this, &UpdateNoticeWindow::openReleasePage);
+
+    Inet1 = new common::Inet(this);
+    Inet1->setRequestTimeout(m_services.requestTimeout);
+    // The main program leaves the updater's file alone while this window
+    // can be found.
+    m_registration =
+        m_services.publisher.publish(this, common::formWindowClass, common::updaterWindowTitle);
+}
+
+UpdateNoticeWindow::~UpdateNoticeWindow() = default;
+
+widgets::ClickLabel *UpdateNoticeWindow::Image1() const
+{
+    return ui->Image1;
+}
+
+QLabel *UpdateNoticeWindow::Label1() const
+{
+    return ui->Label1;
+}
+
+QLabel *UpdateNoticeWindow::Label2() const
+{
+    return ui->Label2;
+}
+
+QPlainTextEdit *UpdateNoticeWindow::Text1() const
+{
+    return ui->Text1;
+}
+
+widgets::ClickLabel *UpdateNoticeWindow::Label3() const
+{
+    return ui->Label3;
+}
+
+QPushButton *UpdateNoticeWindow::Command1() const
+{
+    return ui->Command1;
+}
+
+QPushButton *UpdateNoticeWindow::Command2() const
+{
+    return ui->Command2;
+}
+
+bool UpdateNoticeWindow::load()
+{
+    if (m_services.instance.previousInstance()) {
+        m_services.dialogs.msgBox(nullptr, QStringLiteral("更新程序已经在运行"), platform::MbOkOnly,
+                                  QStringLiteral("提示："));
+        return false;
+    }
+    attachSkin();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+    // Drawn once before the fetch holds the thread.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    try {
+        readRelease();
+    } catch (const common::RunError &) {
+        ui->Label3->show();
+        ui->Label2->setText(kNoVersion);
+        ui->Label1->setText(QStringLiteral("在线升级失败"));
+        setText(ui->Text1,
+                kLineBreak + kLineBreak +
+                    QStringLiteral("对不起，在线升级失败，您可以进入官网手动下载最新版本"));
+        ui->Command1->setEnabled(false);
+    }
+    return true;
+}
+
+// The skin is a look and nothing more: a library or theme that is missing or
+// damaged leaves the platform's own look, and the load goes on.
+void UpdateNoticeWindow::attachSkin()
+{
+    const QDir folder(m_services.app.folder);
+    platform::SkinLibrary &skin = m_services.skin;
+    try {
+        skin.load(folder.filePath(QStringLiteral("BrontelSkin.dll")));
+        skin.SkinH_AttachEx(folder.filePath(QStringLiteral("Brontel.Skin")), QString());
+        skin.SkinH_SetAero(platform::skinWindowHandle(*this));
+    } catch (const common::RunError &) {
+    }
+}
+
+void UpdateNoticeWindow::readRelease()
+{
+    const platform::AppInfo &app = m_services.app;
+    const QString own = common::OwnVersion(app.major, app.minor, app.revision);
+    if (!m_services.network.connected()) {
+        ui->Label2->setText(kNoVersion);
+        ui->Label1->setText(QStringLiteral("网络连接失败"));
+        setText(ui->Text1, kLineBreak + kLineBreak + QStringLiteral("无法获取更新内容"));
+        ui->Command1->setEnabled(false);
+        ui->Label3->hide();
+        return;
+    }
+    const QByteArray bytes = Inet1->OpenURLBytes(app.releasePageUrl);
+    if (Inet1->StillExecuting())
+        QCoreApplication::processEvents();
+    const QString page = common::DecodeUtf8(bytes);
+    const QString version = common::PageVersion(page);
+    const QString section = common::ChangeLogSection(page);
+    ui->Label2->setText(QStringLiteral("Ver:") + version);
+    setText(ui->Text1, common::NoticeLogText(section));
+    // Compared as texts: any difference, older or newer, is an update.
+    if (version != own) {
+        ui->Command1->setEnabled(true);
+    } else {
+        ui->Command1->setEnabled(false);
+        ui->Label1->setText(QStringLiteral("您的软件已经是最新版:"));
+    }
+    ui->Label3->hide();
+}
+
+void UpdateNoticeWindow::startUpdate()
+{
+    // Hidden, not closed: closing is the user's way of ending the updater.
+    hide();
+    m_ud = std::make_unique<DownloadWindow>(m_services);
+    m_ud->load();
+}
+
+void UpdateNoticeWindow::declineUpdate()
+{
+    close();
+}
+
+void UpdateNoticeWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (m_services.endProgram)
+        m_services.endProgram();
+}
+
+void UpdateNoticeWindow::openReleasePage(Qt::MouseButton button)
+{
+    if (button == Qt::LeftButton)
+        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+}
+
+} // namespace mslupdate

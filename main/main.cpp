@@ -5,7 +5,7 @@
 #include "main/programsetup.h"
 #include "main/splash/splashwindow.h"
 #include "main/services.h"
-#include "main/splash/startupservices.h"
+#include "main/startupservices.h"
 #include "main/mainwindow/mainwindow.h"
 #include "main/versioncheck/versioncheckwindow.h"
 #include "platform/appinfo.h"

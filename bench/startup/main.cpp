@@ -6,7 +6,7 @@
 
 #include "main/splash/splashwindow.h"
 #include "main/services.h"
-#include "main/splash/startupservices.h"
+#include "main/startupservices.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/netstate.h"

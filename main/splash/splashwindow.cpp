@@ -3,7 +3,7 @@
 #include "ui_splashwindow.h"
 
 #include "common/errors.h"
-#include "main/splash/supportfiles.h"
+#include "main/supportfiles.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/resources.h"

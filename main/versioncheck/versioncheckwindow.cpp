@@ -5,7 +5,7 @@
 #include "common/inet.h"
 #include "common/releasepage.h"
 #include "main/splash/splashwindow.h"
-#include "main/splash/supportfiles.h"
+#include "main/supportfiles.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/netstate.h"
@@ -104,11 +104,7 @@ void VersionCheckWindow::loadStep()
     Timer1->setInterval(10);
     ui->Text1->setText(common::OwnVersion(app.major, app.minor, app.revision));
 
-    for (const SupportFile &file : textFiles) {
-        const QString name = fileName(file);
-        if (!supportFileExists(appDir, name))
-            writeSupportFile(appDir, name, m_startup.resources.customResource(file.resourceId));
-    }
+    writeMissingTextFiles(appDir, m_startup.resources);
 
     if (!services.network.connected()) {
         ui->Text2->setText(QString());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/splash/startupservices.h"
+#include "main/startupservices.h"
 
 #include <QWidget>
 

@@ -5,7 +5,7 @@
 #include "support/files.h"
 
 #include "main/splash/splashwindow.h"
-#include "main/splash/supportfiles.h"
+#include "main/supportfiles.h"
 #include "platform/appinfo.h"
 
 #include <QDir>

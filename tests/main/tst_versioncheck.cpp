@@ -9,7 +9,7 @@
 #include "fixtureserver.h"
 
 #include "common/inet.h"
-#include "main/splash/supportfiles.h"
+#include "main/supportfiles.h"
 #include "main/versioncheck/versioncheckwindow.h"
 #include "platform/appinfo.h"
 #include "platform/skinlibrary.h"

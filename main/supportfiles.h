@@ -5,6 +5,10 @@
 
 #include <functional>
 
+namespace platform {
+class ResourceStore;
+}
+
 namespace mosalune {
 
 // The files the program writes beside itself when they are missing, with the
@@ -46,5 +50,9 @@ QString partialName(const QString &name);
 void writeSupportFile(const QString &appDir, const QString &name, const QByteArray &bytes,
                       qsizetype chunkSize = 0,
                       const std::function<void(qsizetype written)> &written = {});
+
+// Writes each of the four text files that is missing from appDir, from its
+// resource. Throws common::RunError as writeSupportFile does.
+void writeMissingTextFiles(const QString &appDir, platform::ResourceStore &resources);
 
 } // namespace mosalune

@@ -1,6 +1,7 @@
-#include "main/splash/supportfiles.h"
+#include "main/supportfiles.h"
 
 #include "common/errors.h"
+#include "platform/resources.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,6 +127,15 @@ void writeSupportFile(const QString &appDir, const QString &name, const QByteArr
         const QString reason = reasonFor(file, appDir);
         file.remove();
         fail(target, reason);
+    }
+}
+
+void writeMissingTextFiles(const QString &appDir, platform::ResourceStore &resources)
+{
+    for (const SupportFile &file : textFiles) {
+        const QString name = fileName(file);
+        if (!supportFileExists(appDir, name))
+            writeSupportFile(appDir, name, resources.customResource(file.resourceId));
     }
 }
 

@@ -95,20 +95,20 @@ QImage reduceInterleaved(const uchar *data, int width, int height, qsizetype str
     return out;
 }
 
-HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
+Decoded decodeHeif(const QString &path, QSize atLeast)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return HeifResult::NotHandled;
+        return Decoded::notHandled();
     const QByteArray head = file.read(64);
     file.close();
     if (head.size() < 12)
-        return HeifResult::NotHandled;
+        return Decoded::notHandled();
     switch (heif_check_filetype(reinterpret_cast<const uint8_t *>(head.constData()), int(head.size()))) {
     case heif_filetype_no:
-        return HeifResult::NotHandled;
+        return Decoded::notHandled();
     case heif_filetype_yes_unsupported:
-        return HeifResult::Failed;
+        return Decoded::failed();
     case heif_filetype_yes_supported:
     case heif_filetype_maybe:
         break;
@@ -116,15 +116,15 @@ HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
 
     Context context(heif_context_alloc());
     if (!context)
-        return HeifResult::Failed;
+        return Decoded::failed();
     // The largest phone photos are about 16000 px across; a file that claims
     // more is refused before anything is allocated for it.
     heif_context_set_maximum_image_size_limit(context.get(), 16384);
     if (!ok(heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
-        return HeifResult::Failed;
+        return Decoded::failed();
     heif_image_handle *primary = nullptr;
     if (!ok(heif_context_get_primary_image_handle(context.get(), &primary)))
-        return HeifResult::Failed;
+        return Decoded::failed();
     Handle handle(primary);
 
     // Cameras store small versions beside the photo: the smallest that still
@@ -151,27 +151,27 @@ HeifResult decodeHeif(const QString &path, QSize atLeast, QImage *out)
 
     if (qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get())
         > maxPicturePixels)
-        return HeifResult::Failed;
+        return Decoded::failed();
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     if (!options)
-        return HeifResult::Failed;
+        return Decoded::failed();
     options->ignore_transformations = 0;
     options->convert_hdr_to_8bit = 1;
     heif_image *decoded = nullptr;
     if (!ok(heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                               options.get())))
-        return HeifResult::Failed;
+        return Decoded::failed();
     Image image(decoded);
     int stride = 0;
     const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!plane || width < 1 || height < 1)
-        return HeifResult::Failed;
-    *out = reduceInterleaved(plane, width, height, stride, alpha ? 4 : 3, atLeast);
-    return out->isNull() ? HeifResult::Failed : HeifResult::Decoded;
+        return Decoded::failed();
+    QImage reduced = reduceInterleaved(plane, width, height, stride, alpha ? 4 : 3, atLeast);
+    return reduced.isNull() ? Decoded::failed() : Decoded::picture(std::move(reduced));
 }
 
 } // namespace picture

@@ -45,7 +45,7 @@ void onMessage(j_common_ptr info, int level)
         ++info->err->num_warnings;
 }
 
-struct Decoded {
+struct DecodedPart {
     unsigned char *pixels = nullptr;
     int width = 0;
     int height = 0;
@@ -168,7 +168,7 @@ struct Header {
 // Kept free of C++ objects with destructors: libjpeg reports errors by
 // jumping out of it. With headerOnly, fills `header` and decodes nothing;
 // otherwise decodes at 1/denominator.
-bool decode(const Input &input, bool headerOnly, int denominator, Header *header, Decoded *out)
+bool decode(const Input &input, bool headerOnly, int denominator, Header *header, DecodedPart *out)
 {
     jpeg_decompress_struct info;
     ErrorManager errors;
@@ -513,10 +513,10 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     if (threads <= 0)
         threads = std::clamp(QThread::idealThreadCount(), 1, 8);
     const QList<QByteArray> bands = restartBands(jpeg, threads);
-    Decoded decoded;
+    DecodedPart decoded;
     if (bands.size() >= 2) {
         // Each band on a core of its own, then the rows joined in order.
-        std::vector<Decoded> parts(size_t(bands.size()));
+        std::vector<DecodedPart> parts(size_t(bands.size()));
         std::vector<char> good(size_t(bands.size()), 0);
         const auto decodeBand = [&](qsizetype b) {
             const QByteArray &band = bands[b];
@@ -548,7 +548,7 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
             decoded.pixels = static_cast<unsigned char *>(std::malloc(stride * size_t(rows)));
             if (decoded.pixels) {
                 size_t offset = 0;
-                for (const Decoded &part : parts) {
+                for (const DecodedPart &part : parts) {
                     std::memcpy(decoded.pixels + offset, part.pixels, stride * size_t(part.height));
                     offset += stride * size_t(part.height);
                 }
@@ -556,7 +556,7 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
                 decoded.height = rows;
             }
         }
-        for (Decoded &part : parts)
+        for (DecodedPart &part : parts)
             std::free(part.pixels);
     }
     // A file the bands could not serve is decoded whole, as one stream.
@@ -568,6 +568,16 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     if (damaged)
         *damaged = decoded.damaged;
     return applyOrientation(stored, header.orientation);
+}
+
+Decoded decodeJpeg(const QString &path, QSize atLeast)
+{
+    bool refused = false;
+    bool damaged = false;
+    QImage photo = decodeJpegUpright(path, atLeast, 0, &refused, &damaged);
+    if (!photo.isNull())
+        return Decoded::picture(std::move(photo), damaged);
+    return refused ? Decoded::failed() : Decoded::notHandled();
 }
 
 } // namespace picture

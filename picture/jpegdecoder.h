@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/decoded.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -25,6 +27,9 @@ namespace picture {
 // data was skipped): the picture is shown as far as it could be read.
 QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr,
                          bool *damaged = nullptr);
+
+// The same through the decoders' one contract, on every core.
+Decoded decodeJpeg(const QString &path, QSize atLeast);
 
 // The bands (at most `wanted`) a JPEG is cut into for decoding side by
 // side, each a JPEG of its own; empty when the file has no restart markers

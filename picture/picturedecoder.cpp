@@ -17,7 +17,6 @@
 #include <QSvgRenderer>
 #include <QThread>
 #include <QTransform>
-#include <QtEndian>
 
 #include <exception>
 #include <functional>
@@ -85,37 +84,6 @@ QImage turnedAsTagged(const QImage &stored, QImageIOHandler::Transformations tur
                : mirrored;
 }
 
-// The EXIF orientation a WebP file carries in its EXIF chunk, or 1. Qt's
-// WebP reader does not look at it.
-int webpOrientation(QFile &file)
-{
-    const qint64 start = file.pos();
-    int orientation = 1;
-    QByteArray riff = file.read(12);
-    if (riff.size() == 12 && riff.startsWith("RIFF") && riff.mid(8, 4) == "WEBP") {
-        // Chunk headers only: the pictures' data is skipped, not read.
-        for (int chunks = 0; chunks < 64; ++chunks) {
-            const QByteArray header = file.read(8);
-            if (header.size() < 8)
-                break;
-            const quint32 length = qFromLittleEndian<quint32>(header.constData() + 4);
-            if (header.startsWith("EXIF")) {
-                if (length > 1024 * 1024)
-                    break;
-                QByteArray exif = file.read(length);
-                if (!exif.startsWith(QByteArray("Exif\0\0", 6)))
-                    exif.prepend(QByteArray("Exif\0\0", 6));
-                orientation = exifOrientation(exif);
-                break;
-            }
-            if (!file.seek(file.pos() + length + (length & 1)))
-                break;
-        }
-    }
-    file.seek(start);
-    return orientation;
-}
-
 // A large picture takes seconds to decode. On the application's own thread
 // the decode runs on a worker while this waits in a local event loop that
 // leaves out user input: windows paint and timers run, but no click starts a
@@ -151,8 +119,7 @@ QImage decodeWhileEventsFlow(const std::function<QImage()> &decode)
     return result;
 }
 
-QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background,
-                  bool *damaged);
+QImage loadPixels(const QString &path, QSize size, const QColor &background, bool *damaged);
 
 QImage loadPicture(const QString &path, QSize size, const QColor &background, bool *damaged)
 {
@@ -208,65 +175,18 @@ QImage loadPicture(const QString &path, QSize size, const QColor &background, bo
         return renderSvg(svg, size, background);
     }
 
-    const QByteArray start(head, got);
-    return decodeWhileEventsFlow(
-        [&] { return loadPixels(file, start, size, background, damaged); });
+    file.close();
+    return decodeWhileEventsFlow([&] { return loadPixels(path, size, background, damaged); });
 }
 
-QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor &background,
-                  bool *damaged)
+// Everything else through Qt's image readers (GIF, BMP, icons, TIFF,
+// animated WebP, small and interlaced PNG...). Never NotHandled: what no
+// reader knows is no picture.
+Decoded decodeWithQt(const QString &path, QSize size)
 {
-    const QString path = file.fileName();
-    // Photos are the common input and the largest: decode them shrunk, and
-    // upright, in one pass.
-    bool refusedJpeg = false;
-    const QImage photo = decodeJpegUpright(path, size, 0, &refusedJpeg, damaged);
-    if (!photo.isNull())
-        return stretchOver(photo, size, background);
-    if (refusedJpeg)
-        throw PictureError();
-
-    // Large PNGs are averaged down row by row as they are read, so even a
-    // huge one never has to fit in memory whole.
-    QImage reduced;
-    switch (decodePngReduced(path, size, &reduced)) {
-    case PngResult::Decoded:
-        return stretchOver(reduced, size, background);
-    case PngResult::Failed:
-        throw PictureError();
-    case PngResult::NotHandled:
-        break;
-    }
-
-    // Phone cameras' HEIC and the web's AVIF: libheif, turned as the file
-    // says, from a thumbnail when one is large enough.
-    switch (decodeHeif(path, size, &reduced)) {
-    case HeifResult::Decoded:
-        return stretchOver(reduced, size, background);
-    case HeifResult::Failed:
-        throw PictureError();
-    case HeifResult::NotHandled:
-        break;
-    }
-
-    // Still WebP pictures: libwebp scales while it decodes, so a large one
-    // is never held whole. Animations go to Qt's reader, which gives the
-    // first frame.
-    if (start.startsWith("RIFF") && start.mid(8, 4) == "WEBP") {
-        if (file.size() > 256 * 1024 * 1024)
-            throw PictureError();
-        const int turn = webpOrientation(file);
-        const QByteArray bytes = file.readAll();
-        if (!file.seek(0))
-            throw PictureError(PictureError::Cause::Unreadable);
-        bool failed = false;
-        const QImage still = decodeWebpScaled(bytes, size, turn, &failed);
-        if (failed)
-            throw PictureError();
-        if (!still.isNull())
-            return stretchOver(applyOrientation(still, turn), size, background);
-    }
-
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Decoded::failed();
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     // Turned here once it is small: turning makes a copy, and of a picture
@@ -277,12 +197,12 @@ QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor
     // each, is the most any picture may take.
     reader.setAllocationLimit(int(maxPicturePixels * 4 / (1024 * 1024)));
     if (!reader.canRead())
-        throw PictureError();
+        return Decoded::failed();
     // Refused on the header's word, before a reader fills a screen of a GIF
     // or a TIFF's strips at any size a few bytes claim.
     if (const QSize claimed = reader.size();
         claimed.isValid() && qint64(claimed.width()) * claimed.height() > maxPicturePixels)
-        throw PictureError();
+        return Decoded::failed();
 
     // Let the decoder shrink while it decodes (JPEG does this in the DCT).
     // The size asked for is in the stored orientation, before the EXIF
@@ -304,14 +224,36 @@ QImage loadPixels(QFile &file, const QByteArray &start, QSize size, const QColor
     const QImageIOHandler::Transformations turn = reader.transformation();
     QImage picture = reader.read();
     if (picture.isNull())
-        throw PictureError();
+        return Decoded::failed();
     picture = shrunkToCover(std::move(picture),
                             (turn & QImageIOHandler::TransformationRotate90) || webpTurn >= 5
                                 ? size.transposed()
                                 : size);
     picture = turnedAsTagged(picture, turn);
-    picture = applyOrientation(picture, webpTurn);
-    return stretchOver(picture, size, background);
+    return Decoded::picture(applyOrientation(picture, webpTurn));
+}
+
+// The decoders in the order they are asked; the first that knows the file
+// decodes it. Photos first: they are the common input and the largest, and
+// are decoded shrunk and upright in one pass. Large PNGs are averaged down
+// row by row as they are read; phone cameras' HEIC and the web's AVIF go
+// through libheif; still WebP pictures are scaled by libwebp while they
+// decode.
+constexpr Decoder decoders[] = {decodeJpeg, decodePngReduced, decodeHeif, decodeWebp, decodeWithQt};
+
+QImage loadPixels(const QString &path, QSize size, const QColor &background, bool *damaged)
+{
+    for (const Decoder decode : decoders) {
+        Decoded decoded = decode(path, size);
+        if (decoded.status == Decoded::Status::NotHandled)
+            continue;
+        if (decoded.status == Decoded::Status::Failed)
+            throw PictureError();
+        if (damaged)
+            *damaged = decoded.damaged;
+        return stretchOver(decoded.image, size, background);
+    }
+    throw PictureError();
 }
 
 } // namespace

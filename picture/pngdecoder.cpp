@@ -185,30 +185,30 @@ int decode(std::FILE *file, int needWidth, int needHeight, Reduced *out)
 
 } // namespace
 
-PngResult decodePngReduced(const QString &path, QSize atLeast, QImage *out)
+Decoded decodePngReduced(const QString &path, QSize atLeast)
 {
     if (atLeast.width() < 1 || atLeast.height() < 1)
-        return PngResult::NotHandled;
+        return Decoded::notHandled();
     std::FILE *stream = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!stream)
-        return PngResult::NotHandled;
+        return Decoded::notHandled();
     unsigned char signature[8] = {};
     if (std::fread(signature, 1, 8, stream) != 8 || png_sig_cmp(signature, 0, 8) != 0
         || std::fseek(stream, 0, SEEK_SET) != 0) {
         std::fclose(stream);
-        return PngResult::NotHandled;
+        return Decoded::notHandled();
     }
     Reduced reduced;
     const int result = decode(stream, atLeast.width(), atLeast.height(), &reduced);
     std::fclose(stream);
     if (result == 0)
-        return PngResult::NotHandled;
+        return Decoded::notHandled();
     if (result < 0)
-        return PngResult::Failed;
-    *out = QImage(reduced.pixels, reduced.width, reduced.height, reduced.width * 4,
-                  reduced.alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32,
-                  std::free, reduced.pixels);
-    return PngResult::Decoded;
+        return Decoded::failed();
+    return Decoded::picture(QImage(reduced.pixels, reduced.width, reduced.height, reduced.width * 4,
+                                   reduced.alpha ? QImage::Format_ARGB32_Premultiplied
+                                                 : QImage::Format_RGB32,
+                                   std::free, reduced.pixels));
 }
 
 } // namespace picture

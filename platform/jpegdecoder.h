@@ -26,10 +26,28 @@ namespace platform {
 QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr,
                          bool *damaged = nullptr);
 
-// The bands (at most `wanted`) a JPEG is cut into for decoding side by
-// side, each a JPEG of its own; empty when the file has no restart markers
-// at row starts or is not a single sequential scan.
-QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted);
+// One band of rows of a JPEG with restart markers: its entropy data is the
+// file's bytes from `begin` to `end`, and it decodes on its own to `rows`
+// pixel rows from `firstRow` on. Its first restart marker is numbered
+// `restartShift` (the numbers it has in the whole file are kept).
+struct RestartBand {
+    qint64 begin = 0;
+    qint64 end = 0;
+    int firstRow = 0;
+    int rows = 0;
+    int restartShift = 0;
+};
+
+// How a JPEG is cut into bands (at most `wanted`) for decoding side by side:
+// the file's header up to its scan, where in it the frame's height is
+// stored (each band states its own), and the bands. No bands when the file
+// has no restart markers at row starts or is not a single sequential scan.
+struct RestartPlan {
+    QByteArray header;
+    qsizetype heightAt = -1;
+    QList<RestartBand> bands;
+};
+RestartPlan restartBands(int fd, int wanted);
 
 // The EXIF orientation (1..8) stored in an APP1 segment's payload, or 1.
 int exifOrientation(const QByteArray &app1);

@@ -51,20 +51,26 @@ QString pictureIsATileMessage(const QString &picture, int tile)
 void writeTiles(const QImage &display, const QString &folder,
                 const std::function<void(int, const QImage &)> &onTile)
 {
+    // Written one after the other, put in place together: one sync of the
+    // folder for all eight.
+    BitmapFiles files;
     for (int tile = 1; tile <= tileCount; ++tile) {
         const QString path = folder + tileFileName(tile);
         try {
             const QImage canvas = cutTile(display, tile);
             if (onTile)
                 onTile(tile, canvas);
-            saveBitmap(canvas, path);
+            files.add(canvas, path);
         } catch (const TileWriteError &) {
+            files.commit(); // the tiles before it stay
             throw;
         } catch (...) {
             // Out of memory, say: the tile is not written, and no more.
+            files.commit();
             throw TileWriteError(path, writeFailedMessage(path));
         }
     }
+    files.commit();
 }
 
 } // namespace tiles

@@ -13,6 +13,7 @@
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <cstdio>
 
@@ -272,6 +273,9 @@ int main(int argc, char **argv)
     // the only pictures that need it (for their text), are played in a child
     // of this program, which brings its own.
     QCoreApplication app(argc, argv);
+    // Qt hands the smooth scaling of a large picture to its thread pool;
+    // here one thread does, instead of one a core started for each picture.
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
 
     int status = AllCut;
     for (const QString &path : line.pictures) {

@@ -7,17 +7,19 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 extern "C" {
@@ -71,6 +73,8 @@ constexpr qint64 kHeaderBytes = 64LL * 1024 * 1024;
 // goes on far beyond that (a header followed by gigabytes of zeros) is not a
 // photo, and is refused once that much has been read.
 constexpr qint64 kBytesPerPixel = 16;
+// Bands of a JPEG with restart markers for each thread that decodes them.
+constexpr int kBandsPerThread = 4;
 // Bytes read from the file at a time, by every pass and by the band scan.
 constexpr size_t kReadBytes = 64 * 1024;
 
@@ -289,6 +293,69 @@ bool runPass(const Pass &pass, int denominator, Header *header, bool *damaged)
     std::free(source);
     return true;
 }
+
+// A thread for one band, started on another core than the caller's. A new
+// thread is otherwise queued on the core that made it, which is busy with
+// the first band, and waits there until the scheduler moves it (a few
+// milliseconds on an idle machine, as long as a band takes). Once running
+// it may go wherever the process may.
+class BandThread
+{
+public:
+    explicit BandThread(std::function<void()> work) : m_work(std::move(work)) {}
+
+    // False when no thread could be started.
+    bool start(int nth)
+    {
+        if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0)
+            return startPlaced(nullptr);
+        // The nth allowed core after the caller's, round the allowed ones.
+        const int here = sched_getcpu();
+        std::vector<int> others;
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+            if (CPU_ISSET(cpu, &m_allowed) && cpu != here)
+                others.push_back(cpu);
+        if (others.empty())
+            return startPlaced(nullptr);
+        cpu_set_t there;
+        CPU_ZERO(&there);
+        CPU_SET(others[size_t(nth - 1) % others.size()], &there);
+        return startPlaced(&there) || startPlaced(nullptr);
+    }
+
+    void join()
+    {
+        pthread_join(m_thread, nullptr);
+    }
+
+private:
+    bool startPlaced(const cpu_set_t *core)
+    {
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0)
+            return false;
+        m_placed = core != nullptr;
+        const bool started =
+            (!core || pthread_attr_setaffinity_np(&attributes, sizeof *core, core) == 0)
+            && pthread_create(&m_thread, &attributes, &BandThread::run, this) == 0;
+        pthread_attr_destroy(&attributes);
+        return started;
+    }
+
+    static void *run(void *self)
+    {
+        auto *const thread = static_cast<BandThread *>(self);
+        if (thread->m_placed)
+            pthread_setaffinity_np(pthread_self(), sizeof thread->m_allowed, &thread->m_allowed);
+        thread->m_work();
+        return nullptr;
+    }
+
+    std::function<void()> m_work;
+    cpu_set_t m_allowed;
+    bool m_placed = false;
+    pthread_t m_thread{};
+};
 
 // Reads exactly `size` bytes at `offset`, or fails.
 bool readAt(int fd, char *into, qint64 size, qint64 offset)
@@ -603,11 +670,15 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
 
     if (threads <= 0)
         threads = std::clamp(QThread::idealThreadCount(), 1, 8);
-    const RestartPlan plan = header.restarts ? restartBands(fd, threads) : RestartPlan();
+    // Bands of equal shares of the data still take unequal times (the
+    // detail varies across a photo): a few more bands than threads, each
+    // thread taking the next one left, end close together.
+    const RestartPlan plan =
+        header.restarts && threads > 1 ? restartBands(fd, threads * kBandsPerThread) : RestartPlan();
     bool decoded = false;
     bool warned = false;
     if (plan.bands.size() >= 2) {
-        // Each band on a core of its own, its rows into their place.
+        // The bands on every thread, each band's rows into their place.
         const qsizetype count = plan.bands.size();
         std::vector<QByteArray> heads(static_cast<size_t>(count), plan.header);
         std::vector<Pass> passes(static_cast<size_t>(count));
@@ -637,18 +708,21 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
             good[size_t(b)] = runPass(passes[size_t(b)], denominator, nullptr, &bandWarned)
                               && !bandWarned;
         };
-        std::vector<std::thread> workers;
-        workers.reserve(size_t(count));
-        for (qsizetype b = 1; b < count; ++b) {
-            try {
-                workers.emplace_back(decodeBand, b);
-            } catch (const std::system_error &) {
-                decodeBand(b); // no thread to be had: on this one
-            }
+        std::atomic<qsizetype> next{0};
+        const auto decodeBands = [&] {
+            for (qsizetype b = next++; b < count; b = next++)
+                decodeBand(b);
+        };
+        std::vector<std::unique_ptr<BandThread>> workers;
+        for (int t = 1; t < threads && t < count; ++t) {
+            auto worker = std::make_unique<BandThread>(decodeBands);
+            if (!worker->start(t))
+                break; // no more threads to be had: the ones there do it all
+            workers.push_back(std::move(worker));
         }
-        decodeBand(0);
-        for (std::thread &worker : workers)
-            worker.join();
+        decodeBands();
+        for (const std::unique_ptr<BandThread> &worker : workers)
+            worker->join();
         decoded = std::all_of(good.begin(), good.end(), [](char g) { return g != 0; });
     }
     // A file the bands could not serve is decoded whole, as one stream.

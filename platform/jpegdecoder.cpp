@@ -294,69 +294,6 @@ bool runPass(const Pass &pass, int denominator, Header *header, bool *damaged)
     return true;
 }
 
-// A thread for one band, started on another core than the caller's. A new
-// thread is otherwise queued on the core that made it, which is busy with
-// the first band, and waits there until the scheduler moves it (a few
-// milliseconds on an idle machine, as long as a band takes). Once running
-// it may go wherever the process may.
-class BandThread
-{
-public:
-    explicit BandThread(std::function<void()> work) : m_work(std::move(work)) {}
-
-    // False when no thread could be started.
-    bool start(int nth)
-    {
-        if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0)
-            return startPlaced(nullptr);
-        // The nth allowed core after the caller's, round the allowed ones.
-        const int here = sched_getcpu();
-        std::vector<int> others;
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-            if (CPU_ISSET(cpu, &m_allowed) && cpu != here)
-                others.push_back(cpu);
-        if (others.empty())
-            return startPlaced(nullptr);
-        cpu_set_t there;
-        CPU_ZERO(&there);
-        CPU_SET(others[size_t(nth - 1) % others.size()], &there);
-        return startPlaced(&there) || startPlaced(nullptr);
-    }
-
-    void join()
-    {
-        pthread_join(m_thread, nullptr);
-    }
-
-private:
-    bool startPlaced(const cpu_set_t *core)
-    {
-        pthread_attr_t attributes;
-        if (pthread_attr_init(&attributes) != 0)
-            return false;
-        m_placed = core != nullptr;
-        const bool started =
-            (!core || pthread_attr_setaffinity_np(&attributes, sizeof *core, core) == 0)
-            && pthread_create(&m_thread, &attributes, &BandThread::run, this) == 0;
-        pthread_attr_destroy(&attributes);
-        return started;
-    }
-
-    static void *run(void *self)
-    {
-        auto *const thread = static_cast<BandThread *>(self);
-        if (thread->m_placed)
-            pthread_setaffinity_np(pthread_self(), sizeof thread->m_allowed, &thread->m_allowed);
-        thread->m_work();
-        return nullptr;
-    }
-
-    std::function<void()> m_work;
-    cpu_set_t m_allowed;
-    bool m_placed = false;
-    pthread_t m_thread{};
-};
-
 // Reads exactly `size` bytes at `offset`, or fails.
 bool readAt(int fd, char *into, qint64 size, qint64 offset)
 {
@@ -557,6 +494,52 @@ RestartPlan restartBands(int fd, int wanted)
     return plan;
 }
 
+bool CoreThread::start(int nth)
+{
+    if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0)
+        return startPlaced(nullptr);
+    // The nth allowed core after the caller's, round the allowed ones.
+    const int here = sched_getcpu();
+    std::vector<int> others;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &m_allowed) && cpu != here)
+            others.push_back(cpu);
+    if (others.empty())
+        return startPlaced(nullptr);
+    cpu_set_t there;
+    CPU_ZERO(&there);
+    CPU_SET(others[size_t(std::max(nth, 1) - 1) % others.size()], &there);
+    return startPlaced(&there) || startPlaced(nullptr);
+}
+
+void CoreThread::join()
+{
+    if (m_started)
+        pthread_join(m_thread, nullptr);
+    m_started = false;
+}
+
+bool CoreThread::startPlaced(const cpu_set_t *core)
+{
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0)
+        return false;
+    m_placed = core != nullptr;
+    m_started = (!core || pthread_attr_setaffinity_np(&attributes, sizeof *core, core) == 0)
+                && pthread_create(&m_thread, &attributes, &CoreThread::run, this) == 0;
+    pthread_attr_destroy(&attributes);
+    return m_started;
+}
+
+void *CoreThread::run(void *self)
+{
+    auto *const thread = static_cast<CoreThread *>(self);
+    if (thread->m_placed)
+        pthread_setaffinity_np(pthread_self(), sizeof thread->m_allowed, &thread->m_allowed);
+    thread->m_work();
+    return nullptr;
+}
+
 int exifOrientation(const QByteArray &app1)
 {
     // "Exif\0\0", then a TIFF header and its first directory.
@@ -713,15 +696,15 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
             for (qsizetype b = next++; b < count; b = next++)
                 decodeBand(b);
         };
-        std::vector<std::unique_ptr<BandThread>> workers;
+        std::vector<std::unique_ptr<CoreThread>> workers;
         for (int t = 1; t < threads && t < count; ++t) {
-            auto worker = std::make_unique<BandThread>(decodeBands);
+            auto worker = std::make_unique<CoreThread>(decodeBands);
             if (!worker->start(t))
                 break; // no more threads to be had: the ones there do it all
             workers.push_back(std::move(worker));
         }
         decodeBands();
-        for (const std::unique_ptr<BandThread> &worker : workers)
+        for (const std::unique_ptr<CoreThread> &worker : workers)
             worker->join();
         decoded = std::all_of(good.begin(), good.end(), [](char g) { return g != 0; });
     }

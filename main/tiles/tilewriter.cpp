@@ -142,13 +142,42 @@ void BitmapFiles::add(const QImage &image, const QString &path)
         if (file.fd < 0)
             fail();
     }
-    m_files.push_back(file);
     if ((replaces && ::fchmod(file.fd, old.st_mode & 07777) != 0)
-        || !writeAll(file.fd, bytes.constData(), bytes.size()))
-        fail(); // dropped with the rest
-    // Its data goes to the disk while the next file is made; commit()
-    // then mostly finds it there.
+        || !writeAll(file.fd, bytes.constData(), bytes.size())) {
+        ::close(file.fd);
+        if (!file.temporary.isEmpty())
+            ::unlinkat(file.folder, file.temporary.constData(), 0);
+        fail();
+    }
+    // Its data goes to the disk while the next file is made; the sync then
+    // mostly finds it there.
     ::sync_file_range(file.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    m_files.push_back(file);
+}
+
+void BitmapFiles::syncData()
+{
+    for (File &file : m_files)
+        file.synced = file.synced || ::fdatasync(file.fd) == 0;
+}
+
+void BitmapFiles::append(BitmapFiles &&later)
+{
+    for (Folder &folder : later.m_folders) {
+        const auto same = std::find_if(m_folders.begin(), m_folders.end(),
+                                       [&](const Folder &f) { return f.path == folder.path; });
+        if (same == m_folders.end()) {
+            m_folders.push_back(folder);
+            continue;
+        }
+        for (File &file : later.m_files)
+            if (file.folder == folder.fd)
+                file.folder = same->fd;
+        ::close(folder.fd);
+    }
+    later.m_folders.clear();
+    m_files.insert(m_files.end(), later.m_files.begin(), later.m_files.end());
+    later.m_files.clear();
 }
 
 void BitmapFiles::commit()
@@ -161,7 +190,7 @@ void BitmapFiles::commit()
     };
     for (size_t i = 0; i < m_files.size(); ++i) {
         File &file = m_files[i];
-        bool placed = ::fdatasync(file.fd) == 0;
+        bool placed = file.synced || ::fdatasync(file.fd) == 0;
         if (placed && file.temporary.isEmpty()) {
             // The unnamed file gets a temporary name, to be renamed over
             // the target.

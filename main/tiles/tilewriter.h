@@ -40,8 +40,13 @@ public:
     BitmapFiles &operator=(const BitmapFiles &) = delete;
     ~BitmapFiles();
 
-    // Throws TileWriteError naming `path`.
+    // Throws TileWriteError naming `path` (and holds nothing for it).
     void add(const QImage &image, const QString &path);
+    // Syncs the data of the files added so far (commit() does it for any
+    // left), so that the waiting can be done on another thread.
+    void syncData();
+    // Takes over `later`'s files, to be put in place after these.
+    void append(BitmapFiles &&later);
     // Throws TileWriteError naming the first file that could not be put in
     // place; the ones before it are in place (and their folder synced).
     void commit();
@@ -53,6 +58,7 @@ private:
         int folder = -1;      // the folder it goes to
         QByteArray name;      // its name there
         QByteArray temporary; // a named temporary file in that folder, or empty
+        bool synced = false;  // its data is on the disk
     };
     struct Folder {
         QByteArray path;

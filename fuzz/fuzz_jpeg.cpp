@@ -4,6 +4,8 @@
 #include "fuzz/picturefile.h"
 #include "picture/jpegdecoder.h"
 
+#include <QFile>
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QString path = inputFile(data, size);
@@ -11,8 +13,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QImage image = picture::decodeJpegUpright(path, QSize(400, 200), 2, &refused);
     if (!image.isNull() && (refused || image.width() < 1 || image.height() < 1))
         std::abort();
-    for (const QByteArray &band : picture::restartBands(inputBytes(data, size), 3))
-        if (band.isEmpty())
-            std::abort(); // a band is a whole JPEG of its own
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        std::abort();
+    const picture::RestartPlan plan = picture::restartBands(file.handle(), 3);
+    qint64 at = plan.header.size();
+    int row = 0;
+    for (const picture::RestartBand &band : plan.bands) {
+        // Bands follow each other in the file and in the picture.
+        if (band.begin < at || band.end < band.begin || band.firstRow != row || band.rows <= 0
+            || plan.heightAt < 0 || plan.heightAt + 2 > plan.header.size())
+            std::abort();
+        at = band.end;
+        row += band.rows;
+    }
     return 0;
 }

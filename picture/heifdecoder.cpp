@@ -10,21 +10,85 @@
 #include <memory>
 #include <vector>
 
+#include <dlfcn.h>
+
 namespace picture {
 
 namespace {
 
+// libheif and the codecs it brings (x265, libde265, aom, dav1d) are large:
+// linked to the program, their loading and start-up code would delay every
+// start. They are loaded on the first HEIF or AVIF file instead.
+#define MOSALUNE_HEIF_FUNCTIONS(F) \
+    F(heif_check_filetype) \
+    F(heif_context_alloc) \
+    F(heif_context_free) \
+    F(heif_context_get_primary_image_handle) \
+    F(heif_context_read_from_file) \
+    F(heif_context_set_maximum_image_size_limit) \
+    F(heif_decode_image) \
+    F(heif_decoding_options_alloc) \
+    F(heif_decoding_options_free) \
+    F(heif_image_get_height) \
+    F(heif_image_get_plane_readonly) \
+    F(heif_image_get_width) \
+    F(heif_image_handle_get_height) \
+    F(heif_image_handle_get_list_of_thumbnail_IDs) \
+    F(heif_image_handle_get_number_of_thumbnails) \
+    F(heif_image_handle_get_thumbnail) \
+    F(heif_image_handle_get_width) \
+    F(heif_image_handle_has_alpha_channel) \
+    F(heif_image_handle_release) \
+    F(heif_image_release)
+
+struct HeifLibrary {
+#define MOSALUNE_HEIF_MEMBER(name) decltype(&::name) name = nullptr;
+    MOSALUNE_HEIF_FUNCTIONS(MOSALUNE_HEIF_MEMBER)
+#undef MOSALUNE_HEIF_MEMBER
+};
+
+// The library, or nullptr when it cannot be loaded (then no HEIF file can
+// be read). Loaded once, and kept.
+const HeifLibrary *loadHeif()
+{
+    static const HeifLibrary *const loaded = []() -> const HeifLibrary * {
+        void *const handle = ::dlopen(MOSALUNE_LIBHEIF_NAME, RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return nullptr;
+        auto *const library = new HeifLibrary;
+        bool complete = true;
+#define MOSALUNE_HEIF_BIND(name) \
+    library->name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name)); \
+    complete = complete && library->name;
+        MOSALUNE_HEIF_FUNCTIONS(MOSALUNE_HEIF_BIND)
+#undef MOSALUNE_HEIF_BIND
+        if (!complete) {
+            delete library;
+            ::dlclose(handle);
+            return nullptr;
+        }
+        return library;
+    }();
+    return loaded;
+}
+
+// Only called once loadHeif() has succeeded.
+const HeifLibrary &heif()
+{
+    return *loadHeif();
+}
+
 struct ContextFree {
-    void operator()(heif_context *c) const { heif_context_free(c); }
+    void operator()(heif_context *c) const { heif().heif_context_free(c); }
 };
 struct HandleFree {
-    void operator()(heif_image_handle *h) const { heif_image_handle_release(h); }
+    void operator()(heif_image_handle *h) const { heif().heif_image_handle_release(h); }
 };
 struct ImageFree {
-    void operator()(heif_image *i) const { heif_image_release(i); }
+    void operator()(heif_image *i) const { heif().heif_image_release(i); }
 };
 struct OptionsFree {
-    void operator()(heif_decoding_options *o) const { heif_decoding_options_free(o); }
+    void operator()(heif_decoding_options *o) const { heif().heif_decoding_options_free(o); }
 };
 using Context = std::unique_ptr<heif_context, ContextFree>;
 using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
@@ -38,8 +102,8 @@ bool ok(const heif_error &error)
 // The handle's size is the one shown, after the file's rotation and crop.
 bool covers(const heif_image_handle *h, QSize atLeast)
 {
-    return heif_image_handle_get_width(h) >= atLeast.width()
-           && heif_image_handle_get_height(h) >= atLeast.height();
+    return heif().heif_image_handle_get_width(h) >= atLeast.width()
+           && heif().heif_image_handle_get_height(h) >= atLeast.height();
 }
 
 } // namespace
@@ -102,9 +166,13 @@ Decoded decodeHeif(const QString &path, QSize atLeast)
         return Decoded::notHandled();
     const QByteArray head = file.read(64);
     file.close();
-    if (head.size() < 12)
+    // Every HEIF and AVIF file begins with its file type box; without one
+    // the library need not be loaded to tell.
+    if (head.size() < 12 || head.mid(4, 4) != "ftyp")
         return Decoded::notHandled();
-    switch (heif_check_filetype(reinterpret_cast<const uint8_t *>(head.constData()), int(head.size()))) {
+    if (!loadHeif())
+        return Decoded::failed();
+    switch (heif().heif_check_filetype(reinterpret_cast<const uint8_t *>(head.constData()), int(head.size()))) {
     case heif_filetype_no:
         return Decoded::notHandled();
     case heif_filetype_yes_unsupported:
@@ -114,60 +182,60 @@ Decoded decodeHeif(const QString &path, QSize atLeast)
         break;
     }
 
-    Context context(heif_context_alloc());
+    Context context(heif().heif_context_alloc());
     if (!context)
         return Decoded::failed();
     // The largest phone photos are about 16000 px across; a file that claims
     // more is refused before anything is allocated for it.
-    heif_context_set_maximum_image_size_limit(context.get(), 16384);
-    if (!ok(heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
+    heif().heif_context_set_maximum_image_size_limit(context.get(), 16384);
+    if (!ok(heif().heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
         return Decoded::failed();
     heif_image_handle *primary = nullptr;
-    if (!ok(heif_context_get_primary_image_handle(context.get(), &primary)))
+    if (!ok(heif().heif_context_get_primary_image_handle(context.get(), &primary)))
         return Decoded::failed();
     Handle handle(primary);
 
     // Cameras store small versions beside the photo: the smallest that still
     // covers the box saves decoding the whole photo.
-    const int thumbnails = heif_image_handle_get_number_of_thumbnails(handle.get());
+    const int thumbnails = heif().heif_image_handle_get_number_of_thumbnails(handle.get());
     if (thumbnails > 0) {
         std::vector<heif_item_id> ids(static_cast<size_t>(thumbnails));
-        heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), thumbnails);
+        heif().heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), thumbnails);
         Handle best;
         for (const heif_item_id id : ids) {
             heif_image_handle *thumb = nullptr;
-            if (!ok(heif_image_handle_get_thumbnail(handle.get(), id, &thumb)))
+            if (!ok(heif().heif_image_handle_get_thumbnail(handle.get(), id, &thumb)))
                 continue;
             Handle candidate(thumb);
             if (covers(candidate.get(), atLeast)
                 && (!best
-                    || heif_image_handle_get_width(candidate.get())
-                           < heif_image_handle_get_width(best.get())))
+                    || heif().heif_image_handle_get_width(candidate.get())
+                           < heif().heif_image_handle_get_width(best.get())))
                 best = std::move(candidate);
         }
         if (best)
             handle = std::move(best);
     }
 
-    if (qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get())
+    if (qint64(heif().heif_image_handle_get_width(handle.get())) * heif().heif_image_handle_get_height(handle.get())
         > maxPicturePixels)
         return Decoded::failed();
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
-    std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+    const bool alpha = heif().heif_image_handle_has_alpha_channel(handle.get());
+    std::unique_ptr<heif_decoding_options, OptionsFree> options(heif().heif_decoding_options_alloc());
     if (!options)
         return Decoded::failed();
     options->ignore_transformations = 0;
     options->convert_hdr_to_8bit = 1;
     heif_image *decoded = nullptr;
-    if (!ok(heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+    if (!ok(heif().heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                               options.get())))
         return Decoded::failed();
     Image image(decoded);
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const uint8_t *plane = heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int width = heif().heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = heif().heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!plane || width < 1 || height < 1)
         return Decoded::failed();
     QImage reduced = reduceInterleaved(plane, width, height, stride, alpha ? 4 : 3, atLeast);

@@ -2,6 +2,8 @@
 
 #include "picture/decoded.h"
 
+#include "picture/decoded.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>

@@ -7,14 +7,20 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
 extern "C" {
 #include <jpeglib.h>
@@ -45,12 +51,6 @@ void onMessage(j_common_ptr info, int level)
         ++info->err->num_warnings;
 }
 
-struct DecodedPart {
-    unsigned char *pixels = nullptr;
-    int width = 0;
-    int height = 0;
-    bool damaged = false; // libjpeg warned: what it could not read is grey
-};
 
 // Enough for the coefficients of a progressive photo of some 170 megapixels.
 constexpr long kMemoryBudget = 512L * 1024 * 1024;
@@ -73,88 +73,127 @@ constexpr qint64 kHeaderBytes = 64LL * 1024 * 1024;
 // goes on far beyond that (a header followed by gigabytes of zeros) is not a
 // photo, and is refused once that much has been read.
 constexpr qint64 kBytesPerPixel = 16;
-// Files up to this size are read whole, for decoding in bands side by side;
-// larger ones are streamed.
-constexpr qint64 kWholeFileBytes = 64LL * 1024 * 1024;
+// Bands of a JPEG with restart markers for each thread that decodes them.
+constexpr int kBandsPerThread = 4;
+// Bytes read from the file at a time, by every pass and by the band scan.
+constexpr size_t kReadBytes = 64 * 1024;
 
-// Where libjpeg reads from: bytes in memory, or a file streamed through a
-// small buffer so that its size costs no memory.
-struct Input {
-    const unsigned char *data = nullptr;
-    size_t size = 0;
-    std::FILE *file = nullptr;
-    qint64 limit = 0; // bytes of the file that may be read
+// One pass of libjpeg over part of the file: first the bytes at `prefix`
+// (a band's own header), then the file's bytes from `begin` to `end`, read
+// with pread() so that passes on several threads share the descriptor. A
+// band then gets an end marker; the whole stream may not go past `end`.
+struct Pass {
+    int fd = -1;
+    const JOCTET *prefix = nullptr;
+    size_t prefixSize = 0;
+    qint64 begin = 0;
+    qint64 end = 0;
+    bool band = false;
+    // A band's restart markers keep the numbers they have in the whole
+    // file: the first one it meets is this one (RST0 + shift).
+    int restartShift = 0;
+    // Where the decoded rows go (stride bytes apart), and the size the
+    // pass must give at the shrink asked for.
+    unsigned char *pixels = nullptr;
+    size_t stride = 0;
+    int width = 0;
+    int height = 0;
 };
 
-struct FileSource {
+struct Source {
     jpeg_source_mgr pub;
-    std::FILE *file;
-    qint64 left;
+    const Pass *pass;
+    const JOCTET *prefix;
+    qint64 at;
     bool started;
-    JOCTET buffer[16384];
+    bool ended;
+    JOCTET buffer[kReadBytes];
 };
 
-void startFile(j_decompress_ptr info)
+const JOCTET kEndMarker[2] = {0xFF, JPEG_EOI};
+
+void startSource(j_decompress_ptr info)
 {
-    reinterpret_cast<FileSource *>(info->src)->started = false;
+    reinterpret_cast<Source *>(info->src)->started = false;
 }
 
-boolean fillFromFile(j_decompress_ptr info)
+boolean fillSource(j_decompress_ptr info)
 {
-    auto *source = reinterpret_cast<FileSource *>(info->src);
-    if (source->left <= 0)
-        ERREXIT(info, JERR_FILE_READ); // longer than any picture of its size
-    const size_t want = size_t(std::min<qint64>(qint64(sizeof source->buffer), source->left));
-    size_t got = std::fread(source->buffer, 1, want, source->file);
-    source->left -= qint64(got);
-    if (got == 0) {
-        // As libjpeg's own file source does: an early end gets an end marker
-        // and a warning.
-        if (!source->started)
-            ERREXIT(info, JERR_INPUT_EMPTY);
-        WARNMS(info, JWRN_JPEG_EOF);
-        source->buffer[0] = JOCTET(0xFF);
-        source->buffer[1] = JOCTET(JPEG_EOI);
-        got = 2;
+    auto *source = reinterpret_cast<Source *>(info->src);
+    const Pass &pass = *source->pass;
+    if (source->prefix) {
+        source->pub.next_input_byte = source->prefix;
+        source->pub.bytes_in_buffer = pass.prefixSize;
+        source->prefix = nullptr;
+        source->started = true;
+        return TRUE;
     }
-    source->pub.next_input_byte = source->buffer;
-    source->pub.bytes_in_buffer = got;
-    source->started = true;
+    if (source->at >= pass.end && !pass.band)
+        ERREXIT(info, JERR_FILE_READ); // longer than any picture of its size
+    if (source->at < pass.end) {
+        const size_t want = size_t(std::min<qint64>(qint64(kReadBytes), pass.end - source->at));
+        ssize_t got;
+        do
+            got = ::pread(pass.fd, source->buffer, want, off_t(source->at));
+        while (got < 0 && errno == EINTR);
+        if (got < 0)
+            ERREXIT(info, JERR_FILE_READ);
+        if (got > 0) {
+            source->at += got;
+            source->pub.next_input_byte = source->buffer;
+            source->pub.bytes_in_buffer = size_t(got);
+            source->started = true;
+            return TRUE;
+        }
+    }
+    // The data ends: a band where its rows end, anything else early. As
+    // libjpeg's own file source does, an early end gets an end marker and
+    // a warning.
+    if (!source->started)
+        ERREXIT(info, JERR_INPUT_EMPTY);
+    if (!pass.band || source->at < pass.end || source->ended)
+        WARNMS(info, JWRN_JPEG_EOF);
+    source->ended = true;
+    source->pub.next_input_byte = kEndMarker;
+    source->pub.bytes_in_buffer = 2;
     return TRUE;
 }
 
-void skipInFile(j_decompress_ptr info, long count)
+void skipInSource(j_decompress_ptr info, long count)
 {
-    jpeg_source_mgr *source = info->src;
-    while (count > long(source->bytes_in_buffer)) {
-        count -= long(source->bytes_in_buffer);
-        fillFromFile(info);
-    }
-    if (count > 0) {
-        source->next_input_byte += size_t(count);
-        source->bytes_in_buffer -= size_t(count);
-    }
-}
-
-void endFile(j_decompress_ptr) {}
-
-void attachSource(j_decompress_ptr info, const Input &input, FileSource *source)
-{
-    if (!input.file) {
-        jpeg_mem_src(info, input.data, static_cast<unsigned long>(input.size));
+    if (count <= 0)
         return;
+    auto *source = reinterpret_cast<Source *>(info->src);
+    while (size_t(count) > source->pub.bytes_in_buffer) {
+        count -= long(source->pub.bytes_in_buffer);
+        source->pub.bytes_in_buffer = 0;
+        // What is skipped in the file is not read at all.
+        if (!source->prefix && source->at < source->pass->end) {
+            const qint64 jump = std::min<qint64>(count, source->pass->end - source->at);
+            source->at += jump;
+            count -= long(jump);
+            if (count == 0)
+                return;
+        }
+        fillSource(info);
     }
-    source->pub.init_source = startFile;
-    source->pub.fill_input_buffer = fillFromFile;
-    source->pub.skip_input_data = skipInFile;
-    source->pub.resync_to_restart = jpeg_resync_to_restart;
-    source->pub.term_source = endFile;
-    source->pub.bytes_in_buffer = 0;
-    source->pub.next_input_byte = nullptr;
-    source->file = input.file;
-    source->left = input.limit;
-    info->src = &source->pub;
+    source->pub.next_input_byte += size_t(count);
+    source->pub.bytes_in_buffer -= size_t(count);
 }
+
+// A band's restart marker that has the number it has in the whole file is
+// the expected one; anything else is resynchronised as libjpeg does.
+boolean resyncBand(j_decompress_ptr info, int desired)
+{
+    const auto *source = reinterpret_cast<Source *>(info->src);
+    if (info->unread_marker == JPEG_RST0 + (desired + source->pass->restartShift) % 8) {
+        info->unread_marker = 0;
+        return TRUE;
+    }
+    return jpeg_resync_to_restart(info, desired);
+}
+
+void endSource(j_decompress_ptr) {}
 
 // What the header says, read before any pixel is decoded.
 struct Header {
@@ -163,26 +202,26 @@ struct Header {
     int orientation = 1;
     bool ours = false; // a colour space this path decodes
     int components = 0;
+    bool restarts = false; // one sequential Huffman scan with restart markers
+    qint64 scanStart = 0;  // where the scan's entropy-coded data begins
 };
 
 // Kept free of C++ objects with destructors: libjpeg reports errors by
-// jumping out of it. With headerOnly, fills `header` and decodes nothing;
-// otherwise decodes at 1/denominator.
-bool decode(const Input &input, bool headerOnly, int denominator, Header *header, DecodedPart *out)
+// jumping out of it. With header set, reads the header into it and decodes
+// nothing; otherwise decodes at 1/denominator into pass.pixels, and fails
+// unless that gives exactly pass.width x pass.height.
+bool runPass(const Pass &pass, int denominator, Header *header, bool *damaged)
 {
     jpeg_decompress_struct info;
     ErrorManager errors;
-    FileSource *const source = input.file ? static_cast<FileSource *>(std::malloc(sizeof(FileSource)))
-                                          : nullptr;
-    if (input.file && !source)
+    auto *const source = static_cast<Source *>(std::malloc(sizeof(Source)));
+    if (!source)
         return false;
-    unsigned char *volatile pixels = nullptr;
     info.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = onError;
     errors.pub.emit_message = onMessage;
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
-        std::free(pixels);
         std::free(source);
         return false;
     }
@@ -193,12 +232,23 @@ bool decode(const Input &input, bool headerOnly, int denominator, Header *header
     // no backing store to fall back on and fails instead. A baseline file
     // never needs those buffers.
     info.mem->max_memory_to_use = kMemoryBudget;
-    attachSource(&info, input, source);
-    if (headerOnly)
+    source->pub.init_source = startSource;
+    source->pub.fill_input_buffer = fillSource;
+    source->pub.skip_input_data = skipInSource;
+    source->pub.resync_to_restart = pass.band ? resyncBand : jpeg_resync_to_restart;
+    source->pub.term_source = endSource;
+    source->pub.bytes_in_buffer = 0;
+    source->pub.next_input_byte = nullptr;
+    source->pass = &pass;
+    source->prefix = pass.prefix;
+    source->at = pass.begin;
+    source->ended = false;
+    info.src = &source->pub;
+    if (header)
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
 
-    if (headerOnly) {
+    if (header) {
         for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
             if (m->marker == JPEG_APP0 + 1) {
                 const int o = exifOrientation(QByteArray::fromRawData(
@@ -217,6 +267,9 @@ bool decode(const Input &input, bool headerOnly, int denominator, Header *header
                        || info.jpeg_color_space == JCS_GRAYSCALE
                        || info.jpeg_color_space == JCS_RGB;
         header->components = info.num_components;
+        header->restarts = info.restart_interval > 0 && !info.progressive_mode && !info.arith_code
+                           && info.comps_in_scan == info.num_components;
+        header->scanStart = source->at - qint64(source->pub.bytes_in_buffer);
         jpeg_destroy_decompress(&info);
         std::free(source);
         return true;
@@ -227,72 +280,105 @@ bool decode(const Input &input, bool headerOnly, int denominator, Header *header
     info.dct_method = JDCT_ISLOW;
     info.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&info);
-
-    const size_t stride = size_t(info.output_width) * 4;
-    pixels = static_cast<unsigned char *>(std::malloc(stride * info.output_height));
-    if (!pixels) {
-        jpeg_destroy_decompress(&info);
-        std::free(source);
-        return false;
-    }
+    if (int(info.output_width) != pass.width || int(info.output_height) != pass.height
+        || info.output_components != 4)
+        ERREXIT(&info, JERR_BAD_DCTSIZE); // not the rows this pass is for
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = pixels + stride * info.output_scanline;
+        JSAMPROW row = pass.pixels + pass.stride * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
-    out->width = int(info.output_width);
-    out->height = int(info.output_height);
-    out->pixels = pixels;
-    out->damaged = errors.pub.num_warnings > 0;
+    *damaged = errors.pub.num_warnings > 0;
     jpeg_destroy_decompress(&info);
     std::free(source);
     return true;
 }
 
-quint16 be16(const QByteArray &d, qsizetype at)
+// Reads exactly `size` bytes at `offset`, or fails.
+bool readAt(int fd, char *into, qint64 size, qint64 offset)
 {
-    return quint16((quint8(d[at]) << 8) | quint8(d[at + 1]));
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, into, size_t(size), off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        into += got;
+        size -= got;
+        offset += got;
+    }
+    return true;
 }
 
-// Cuts a sequential JPEG with restart markers into streams of whole MCU
-// rows, each a complete JPEG of its own: the same header with its height
-// changed, the entropy data of its restart intervals (restart numbers
-// counted afresh from 0), and an end marker. Every restart resets the
-// decoder's state, so each band decodes to exactly the rows it has in the
-// whole picture. Returns nothing when the file does not allow it.
+quint16 be16(const char *d)
+{
+    return quint16((quint8(d[0]) << 8) | quint8(d[1]));
+}
+
 } // namespace
 
-QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted)
+// Cuts a sequential JPEG with restart markers into bands of whole MCU rows,
+// each decodable on its own: the same header with its height changed, the
+// entropy data of its restart intervals as the file holds it, and an end
+// marker. Every restart resets the decoder's state, so each band decodes to
+// exactly the rows it has in the whole picture. Bands begin where an
+// interval begins a row of MCUs, as near as can be to equal shares of the
+// entropy data (the decoding time goes with it). Nothing when the file does
+// not allow it.
+RestartPlan restartBands(int fd, int wanted)
 {
-    if (wanted < 2 || jpeg.size() < 4)
+    if (wanted < 2)
         return {};
-    qsizetype at = 2;
+    // The segments up to the start of the scan.
+    QByteArray head;
+    qint64 read = 0;
+    const auto readUpTo = [&](qint64 size) {
+        if (size > kHeaderBytes)
+            return false;
+        while (read < size) {
+            const qint64 more = std::min<qint64>(kHeaderBytes, std::max<qint64>(size, read + qint64(kReadBytes)));
+            head.resize(qsizetype(more));
+            ssize_t got;
+            do
+                got = ::pread(fd, head.data() + read, size_t(more - read), off_t(read));
+            while (got < 0 && errno == EINTR);
+            if (got <= 0) {
+                head.resize(qsizetype(read));
+                return false;
+            }
+            read += got;
+        }
+        return true;
+    };
+    if (!readUpTo(4) || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8)
+        return {};
+    qint64 at = 2;
     qsizetype heightAt = -1;
     int width = 0, height = 0, components = 0, hMax = 1, vMax = 1, interval = 0;
-    qsizetype scanStart = -1;
-    while (at + 4 <= jpeg.size()) {
-        if (quint8(jpeg[at]) != 0xFF)
+    qint64 scanStart = -1;
+    while (readUpTo(at + 4)) {
+        if (quint8(head[at]) != 0xFF)
             return {};
-        const quint8 marker = quint8(jpeg[at + 1]);
+        const quint8 marker = quint8(head[at + 1]);
         if (marker == 0xFF) {
             ++at;
             continue;
         }
-        const qsizetype length = be16(jpeg, at + 2);
-        if (length < 2 || at + 2 + length > jpeg.size())
+        const qint64 length = be16(head.constData() + at + 2);
+        if (length < 2 || !readUpTo(at + 2 + length))
             return {};
-        const qsizetype body = at + 4;
+        const char *const body = head.constData() + at + 4;
         if (marker == 0xC0 || marker == 0xC1) {
             if (length < 8)
                 return {};
-            heightAt = body + 1;
-            height = be16(jpeg, body + 1);
-            width = be16(jpeg, body + 3);
-            components = quint8(jpeg[body + 5]);
+            heightAt = qsizetype(at + 5);
+            height = be16(body + 1);
+            width = be16(body + 3);
+            components = quint8(body[5]);
             if (length < 8 + 3 * components)
                 return {};
             for (int c = 0; c < components; ++c) {
-                const quint8 sampling = quint8(jpeg[body + 6 + 3 * c + 1]);
+                const quint8 sampling = quint8(body[6 + 3 * c + 1]);
                 hMax = std::max(hMax, sampling >> 4);
                 vMax = std::max(vMax, sampling & 15);
             }
@@ -302,10 +388,10 @@ QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted)
         } else if (marker == 0xDD) {
             if (length < 4)
                 return {};
-            interval = be16(jpeg, body);
+            interval = be16(body);
         } else if (marker == 0xDA) {
             // One scan with every component: the MCU spans all of them.
-            if (quint8(jpeg[body]) != components)
+            if (length < 3 || quint8(body[0]) != components)
                 return {};
             scanStart = at + 2 + length;
             break;
@@ -319,79 +405,139 @@ QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted)
     const int mcuHeight = components == 1 ? 8 : 8 * vMax;
     const int mcusPerRow = (width + mcuWidth - 1) / mcuWidth;
     const int mcuRows = (height + mcuHeight - 1) / mcuHeight;
+    // No more than the decoder itself would read.
+    const qint64 limit = kHeaderBytes + kBytesPerPixel * width * height * components;
 
-    // Where each restart interval's data begins and the scan ends.
-    QList<qsizetype> intervalStart{scanStart};
-    QList<qsizetype> intervalEnd;
-    qsizetype end = -1;
-    const char *const bytes = jpeg.constData();
-    for (qsizetype i = scanStart; i + 1 < jpeg.size(); ++i) {
-        // Markers are rare in the entropy data: jump from 0xFF to 0xFF.
-        const void *ff = std::memchr(bytes + i, 0xFF, size_t(jpeg.size() - 1 - i));
-        if (!ff)
+    // Where each restart interval's data begins and the scan ends, read a
+    // block at a time; markers are rare in the entropy data, so the search
+    // jumps from 0xFF to 0xFF.
+    QList<qint64> intervalStart{scanStart};
+    QList<qint64> intervalEnd;
+    qint64 end = -1;
+    std::unique_ptr<char[]> block(new char[kReadBytes]);
+    for (qint64 from = scanStart; end < 0 && from < limit;) {
+        ssize_t got;
+        do
+            got = ::pread(fd, block.get(), kReadBytes, off_t(from));
+        while (got < 0 && errno == EINTR);
+        if (got < 2)
+            return {};
+        const char *const bytes = block.get();
+        qint64 i = 0;
+        while (i + 1 < got) {
+            const void *ff = std::memchr(bytes + i, 0xFF, size_t(got - 1 - i));
+            if (!ff) {
+                i = got - 1; // the last byte may begin a marker
+                break;
+            }
+            i = static_cast<const char *>(ff) - bytes;
+            const quint8 next = quint8(bytes[i + 1]);
+            if (next == 0x00 || next == 0xFF) {
+                ++i;
+                continue;
+            }
+            if (next >= 0xD0 && next <= 0xD7) {
+                intervalEnd << from + i;
+                intervalStart << from + i + 2;
+                i += 2;
+                continue;
+            }
+            end = from + i; // EOI, or any other marker: the scan ends here
             break;
-        i = static_cast<const char *>(ff) - bytes;
-        const quint8 next = quint8(bytes[i + 1]);
-        if (next == 0x00 || next == 0xFF)
-            continue;
-        if (next >= 0xD0 && next <= 0xD7) {
-            intervalEnd << i;
-            intervalStart << i + 2;
-            ++i;
-            continue;
         }
-        end = i; // EOI, or any other marker: the scan ends here
-        break;
+        from += i;
     }
     if (end < 0)
         return {};
     intervalEnd << end;
-    const qsizetype intervals = intervalStart.size();
-    if (qint64(intervals) * interval < qint64(mcusPerRow) * mcuRows
-        || qint64(intervals - 1) * interval >= qint64(mcusPerRow) * mcuRows)
+    const qint64 intervals = intervalStart.size();
+    if (intervals * interval < qint64(mcusPerRow) * mcuRows
+        || (intervals - 1) * interval >= qint64(mcusPerRow) * mcuRows)
         return {};
 
-    // Bands begin where an interval begins a row of MCUs.
-    const int rowsPerBand = (mcuRows + wanted - 1) / wanted;
+    // The intervals that begin rows, and the one nearest each share's start.
     QList<qsizetype> firstInterval{0};
     QList<int> firstRow{0};
-    for (qsizetype k = 1; k < intervals; ++k) {
-        const qint64 mcu = qint64(k) * interval;
-        if (mcu % mcusPerRow != 0)
-            continue;
-        const int row = int(mcu / mcusPerRow);
-        if (row - firstRow.last() >= rowsPerBand) {
-            firstInterval << k;
-            firstRow << row;
+    for (int share = 1; share < wanted; ++share) {
+        const qint64 target = scanStart + (end - scanStart) * share / wanted;
+        qsizetype best = -1;
+        for (qsizetype k = firstInterval.last() + 1; k < intervals; ++k) {
+            const qint64 mcu = k * interval;
+            if (mcu % mcusPerRow != 0)
+                continue;
+            if (best >= 0 && std::abs(intervalStart[k] - target) > std::abs(intervalStart[best] - target))
+                break;
+            best = k;
         }
+        if (best < 0)
+            break;
+        firstInterval << best;
+        firstRow << int(best * interval / mcusPerRow);
     }
     if (firstInterval.size() < 2)
         return {};
     firstInterval << intervals;
     firstRow << mcuRows;
 
-    const QByteArray header = jpeg.left(scanStart);
-    QList<QByteArray> bands;
+    RestartPlan plan;
+    plan.header = head.left(qsizetype(scanStart));
+    plan.heightAt = heightAt;
     for (qsizetype b = 0; b + 1 < firstInterval.size(); ++b) {
-        QByteArray band = header;
-        const int bandHeight = std::min(firstRow[b + 1] * mcuHeight, height) - firstRow[b] * mcuHeight;
-        band[heightAt] = char(bandHeight >> 8);
-        band[heightAt + 1] = char(bandHeight & 0xFF);
-        const qsizetype first = firstInterval[b];
-        const qsizetype last = firstInterval[b + 1];
-        band.reserve(band.size() + (intervalEnd[last - 1] - intervalStart[first]) + 2);
-        for (qsizetype k = first; k < last; ++k) {
-            if (k > first) {
-                band += char(0xFF);
-                band += char(0xD0 + (k - first - 1) % 8);
-            }
-            band.append(jpeg.constData() + intervalStart[k], intervalEnd[k] - intervalStart[k]);
-        }
-        band += char(0xFF);
-        band += char(0xD9);
-        bands << band;
+        RestartBand band;
+        band.begin = intervalStart[firstInterval[b]];
+        band.end = intervalEnd[firstInterval[b + 1] - 1];
+        band.firstRow = firstRow[b] * mcuHeight;
+        band.rows = std::min(firstRow[b + 1] * mcuHeight, height) - band.firstRow;
+        band.restartShift = int(firstInterval[b] % 8);
+        plan.bands << band;
     }
-    return bands;
+    return plan;
+}
+
+bool CoreThread::start(int nth)
+{
+    if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0)
+        return startPlaced(nullptr);
+    // The nth allowed core after the caller's, round the allowed ones.
+    const int here = sched_getcpu();
+    std::vector<int> others;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &m_allowed) && cpu != here)
+            others.push_back(cpu);
+    if (others.empty())
+        return startPlaced(nullptr);
+    cpu_set_t there;
+    CPU_ZERO(&there);
+    CPU_SET(others[size_t(std::max(nth, 1) - 1) % others.size()], &there);
+    return startPlaced(&there) || startPlaced(nullptr);
+}
+
+void CoreThread::join()
+{
+    if (m_started)
+        pthread_join(m_thread, nullptr);
+    m_started = false;
+}
+
+bool CoreThread::startPlaced(const cpu_set_t *core)
+{
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0)
+        return false;
+    m_placed = core != nullptr;
+    m_started = (!core || pthread_attr_setaffinity_np(&attributes, sizeof *core, core) == 0)
+                && pthread_create(&m_thread, &attributes, &CoreThread::run, this) == 0;
+    pthread_attr_destroy(&attributes);
+    return m_started;
+}
+
+void *CoreThread::run(void *self)
+{
+    auto *const thread = static_cast<CoreThread *>(self);
+    if (thread->m_placed)
+        pthread_setaffinity_np(pthread_self(), sizeof thread->m_allowed, &thread->m_allowed);
+    thread->m_work();
+    return nullptr;
 }
 
 int exifOrientation(const QByteArray &app1)
@@ -460,14 +606,14 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
         *refused = false;
     if (damaged)
         *damaged = false;
-    std::FILE *const file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!file)
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return {};
     // Closed whichever way this ends.
-    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> closer(file, std::fclose);
-    unsigned char head[3] = {};
-    if (std::fread(head, 1, 3, file) != 3 || head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF
-        || std::fseek(file, 0, SEEK_SET) != 0)
+    const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
+    char head[3] = {};
+    if (!readAt(fd, head, 3, 0) || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8
+        || quint8(head[2]) != 0xFF)
         return {};
 
     // From here on it is a JPEG: what this path cannot read, no reader can.
@@ -477,7 +623,10 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
         return QImage();
     };
     Header header;
-    if (!decode(Input{nullptr, 0, file, kHeaderBytes}, true, 0, &header, nullptr))
+    Pass headerPass;
+    headerPass.fd = fd;
+    headerPass.end = kHeaderBytes;
+    if (!runPass(headerPass, 0, &header, nullptr))
         return refuse();
     if (qint64(header.width) * header.height > maxPicturePixels)
         return refuse();
@@ -488,85 +637,82 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     const int denominator = scaleDenominator(header.width, header.height,
                                              turned ? atLeast.height() : atLeast.width(),
                                              turned ? atLeast.width() : atLeast.height());
-    const Input streamed{nullptr, 0, file,
-                         kHeaderBytes
-                             + kBytesPerPixel * header.width * header.height
-                                   * std::max(1, header.components)};
-
-    // The common photo is read whole, to be decoded in bands side by side.
-    QByteArray jpeg;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0 && size <= kWholeFileBytes && std::fseek(file, 0, SEEK_SET) == 0) {
-            jpeg.resize(size);
-            if (std::fread(jpeg.data(), 1, size_t(size), file) != size_t(size))
-                jpeg.clear();
-        }
-    }
-    if (std::fseek(file, 0, SEEK_SET) != 0)
+    // Every pass writes its rows straight into the picture.
+    Pass whole;
+    whole.fd = fd;
+    whole.end = kHeaderBytes
+                + kBytesPerPixel * header.width * header.height * std::max(1, header.components);
+    whole.width = (header.width + denominator - 1) / denominator;
+    whole.height = (header.height + denominator - 1) / denominator;
+    whole.stride = size_t(whole.width) * 4;
+    whole.pixels = static_cast<unsigned char *>(std::malloc(whole.stride * size_t(whole.height)));
+    if (!whole.pixels)
         return refuse();
-    const Input whole = jpeg.isEmpty()
-                            ? streamed
-                            : Input{reinterpret_cast<const unsigned char *>(jpeg.constData()),
-                                    size_t(jpeg.size()), nullptr, 0};
+    QImage stored(whole.pixels, whole.width, whole.height, qsizetype(whole.stride),
+                  QImage::Format_RGB32, std::free, whole.pixels);
 
     if (threads <= 0)
         threads = std::clamp(QThread::idealThreadCount(), 1, 8);
-    const QList<QByteArray> bands = restartBands(jpeg, threads);
-    DecodedPart decoded;
-    if (bands.size() >= 2) {
-        // Each band on a core of its own, then the rows joined in order.
-        std::vector<DecodedPart> parts(size_t(bands.size()));
-        std::vector<char> good(size_t(bands.size()), 0);
+    // Bands of equal shares of the data still take unequal times (the
+    // detail varies across a photo): a few more bands than threads, each
+    // thread taking the next one left, end close together.
+    const RestartPlan plan =
+        header.restarts && threads > 1 ? restartBands(fd, threads * kBandsPerThread) : RestartPlan();
+    bool decoded = false;
+    bool warned = false;
+    if (plan.bands.size() >= 2) {
+        // The bands on every thread, each band's rows into their place.
+        const qsizetype count = plan.bands.size();
+        std::vector<QByteArray> heads(static_cast<size_t>(count), plan.header);
+        std::vector<Pass> passes(static_cast<size_t>(count));
+        std::vector<char> good(static_cast<size_t>(count), 0);
+        for (qsizetype b = 0; b < count; ++b) {
+            const RestartBand &band = plan.bands[b];
+            QByteArray &bandHead = heads[size_t(b)];
+            bandHead[plan.heightAt] = char(band.rows >> 8);
+            bandHead[plan.heightAt + 1] = char(band.rows & 0xFF);
+            Pass &pass = passes[size_t(b)];
+            pass.fd = fd;
+            pass.prefix = reinterpret_cast<const JOCTET *>(bandHead.constData());
+            pass.prefixSize = size_t(bandHead.size());
+            pass.begin = band.begin;
+            pass.end = band.end;
+            pass.band = true;
+            pass.restartShift = band.restartShift;
+            pass.width = whole.width;
+            pass.height = (band.rows + denominator - 1) / denominator;
+            pass.stride = whole.stride;
+            pass.pixels = whole.pixels + whole.stride * size_t(band.firstRow / denominator);
+        }
         const auto decodeBand = [&](qsizetype b) {
-            const QByteArray &band = bands[b];
-            good[size_t(b)] = decode(Input{reinterpret_cast<const unsigned char *>(band.constData()),
-                                           size_t(band.size())},
-                                     false, denominator, nullptr, &parts[size_t(b)]);
+            bool bandWarned = false;
+            // A band libjpeg had to warn about is not trusted: the whole
+            // stream then decides what the damage looks like.
+            good[size_t(b)] = runPass(passes[size_t(b)], denominator, nullptr, &bandWarned)
+                              && !bandWarned;
         };
-        std::vector<std::thread> workers;
-        workers.reserve(size_t(bands.size()));
-        for (qsizetype b = 1; b < bands.size(); ++b) {
-            try {
-                workers.emplace_back(decodeBand, b);
-            } catch (const std::system_error &) {
-                decodeBand(b); // no thread to be had: on this one
-            }
+        std::atomic<qsizetype> next{0};
+        const auto decodeBands = [&] {
+            for (qsizetype b = next++; b < count; b = next++)
+                decodeBand(b);
+        };
+        std::vector<std::unique_ptr<CoreThread>> workers;
+        for (int t = 1; t < threads && t < count; ++t) {
+            auto worker = std::make_unique<CoreThread>(decodeBands);
+            if (!worker->start(t))
+                break; // no more threads to be had: the ones there do it all
+            workers.push_back(std::move(worker));
         }
-        decodeBand(0);
-        for (std::thread &worker : workers)
-            worker.join();
-        bool joined = true;
-        int rows = 0;
-        for (size_t b = 0; b < parts.size(); ++b) {
-            joined = joined && good[b] && parts[b].width == parts[0].width;
-            rows += parts[b].height;
-            decoded.damaged = decoded.damaged || parts[b].damaged;
-        }
-        if (joined) {
-            const size_t stride = size_t(parts[0].width) * 4;
-            decoded.pixels = static_cast<unsigned char *>(std::malloc(stride * size_t(rows)));
-            if (decoded.pixels) {
-                size_t offset = 0;
-                for (const DecodedPart &part : parts) {
-                    std::memcpy(decoded.pixels + offset, part.pixels, stride * size_t(part.height));
-                    offset += stride * size_t(part.height);
-                }
-                decoded.width = parts[0].width;
-                decoded.height = rows;
-            }
-        }
-        for (DecodedPart &part : parts)
-            std::free(part.pixels);
+        decodeBands();
+        for (const std::unique_ptr<CoreThread> &worker : workers)
+            worker->join();
+        decoded = std::all_of(good.begin(), good.end(), [](char g) { return g != 0; });
     }
     // A file the bands could not serve is decoded whole, as one stream.
-    if (!decoded.pixels
-        && !decode(whole, false, denominator, nullptr, &decoded))
+    if (!decoded && !runPass(whole, denominator, nullptr, &warned))
         return refuse();
-    const QImage stored(decoded.pixels, decoded.width, decoded.height, decoded.width * 4,
-                        QImage::Format_RGB32, std::free, decoded.pixels);
     if (damaged)
-        *damaged = decoded.damaged;
+        *damaged = warned;
     return applyOrientation(stored, header.orientation);
 }
 

@@ -8,6 +8,11 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
+#include <pthread.h>
+#include <sched.h>
+
 namespace picture {
 
 // Decodes a baseline or progressive JPEG straight from libjpeg, shrinking in
@@ -31,10 +36,57 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bo
 // The same through the decoders' one contract, on every core.
 Decoded decodeJpeg(const QString &path, QSize atLeast);
 
-// The bands (at most `wanted`) a JPEG is cut into for decoding side by
-// side, each a JPEG of its own; empty when the file has no restart markers
-// at row starts or is not a single sequential scan.
-QList<QByteArray> restartBands(const QByteArray &jpeg, int wanted);
+// One band of rows of a JPEG with restart markers: its entropy data is the
+// file's bytes from `begin` to `end`, and it decodes on its own to `rows`
+// pixel rows from `firstRow` on. Its first restart marker is numbered
+// `restartShift` (the numbers it has in the whole file are kept).
+struct RestartBand {
+    qint64 begin = 0;
+    qint64 end = 0;
+    int firstRow = 0;
+    int rows = 0;
+    int restartShift = 0;
+};
+
+// How a JPEG is cut into bands (at most `wanted`) for decoding side by side:
+// the file's header up to its scan, where in it the frame's height is
+// stored (each band states its own), and the bands. No bands when the file
+// has no restart markers at row starts or is not a single sequential scan.
+struct RestartPlan {
+    QByteArray header;
+    qsizetype heightAt = -1;
+    QList<RestartBand> bands;
+};
+RestartPlan restartBands(int fd, int wanted);
+
+// A thread started on another core than its maker's. A new thread is
+// otherwise queued on the core that made it, busy with its own share of the
+// work, and waits there until the scheduler moves it: a few milliseconds on
+// an idle machine, as long as the work itself. Once running it may go
+// wherever the process may. Used for the bands here and for the tiles.
+class CoreThread
+{
+public:
+    explicit CoreThread(std::function<void()> work) : m_work(std::move(work)) {}
+    CoreThread(const CoreThread &) = delete;
+    CoreThread &operator=(const CoreThread &) = delete;
+    ~CoreThread() { join(); }
+
+    // On the nth (from 1) other core the process may use; false when no
+    // thread could be started.
+    bool start(int nth = 1);
+    void join();
+
+private:
+    bool startPlaced(const cpu_set_t *core);
+    static void *run(void *self);
+
+    std::function<void()> m_work;
+    cpu_set_t m_allowed;
+    bool m_placed = false;
+    bool m_started = false;
+    pthread_t m_thread{};
+};
 
 // The EXIF orientation (1..8) stored in an APP1 segment's payload, or 1.
 int exifOrientation(const QByteArray &app1);

@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -84,10 +85,10 @@ QImage turnedAsTagged(const QImage &stored, QImageIOHandler::Transformations tur
                : mirrored;
 }
 
-// A large picture takes seconds to decode. On the application's own thread
-// the decode runs on a worker while this waits in a local event loop that
-// leaves out user input: windows paint and timers run, but no click starts a
-// second load. Elsewhere (a worker, a program without an application) it
+// A large picture takes seconds to decode. On a GUI application's own
+// thread the decode runs on a worker while this waits in a local event loop
+// that leaves out user input: windows paint and timers run, but no click
+// starts a second load. Elsewhere (a worker, a program without windows) it
 // runs right here. Whatever the decode throws comes back here.
 QImage decodeWhileEventsFlow(const std::function<QImage()> &decode)
 {
@@ -101,7 +102,7 @@ QImage decodeWhileEventsFlow(const std::function<QImage()> &decode)
         }
     };
     const QCoreApplication *const app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() != app->thread()) {
+    if (!qobject_cast<const QGuiApplication *>(app) || QThread::currentThread() != app->thread()) {
         run();
     } else {
         const std::unique_ptr<QThread> worker(QThread::create(run));

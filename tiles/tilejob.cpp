@@ -2,10 +2,14 @@
 
 #include "tiles/tilegeometry.h"
 #include "tiles/tilewriter.h"
+#include "picture/jpegdecoder.h"
 #include "picture/picturedecoder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
+
+#include <exception>
 
 #include <sys/stat.h>
 
@@ -48,23 +52,66 @@ QString pictureIsATileMessage(const QString &picture, int tile)
         .arg(tileFileName(tile));
 }
 
-void writeTiles(const QImage &display, const QString &folder,
-                const std::function<void(int, const QImage &)> &onTile)
+namespace {
+
+// Tiles first..last cut and written to `files`, not yet in place. The tile
+// that could not be, with why, ends it.
+struct MadeTiles {
+    int failed = 0;
+    std::exception_ptr error;
+};
+
+MadeTiles makeTiles(const QImage &display, const QString &folder, int first, int last,
+                    BitmapFiles &files, const std::function<void(int, const QImage &)> &onTile)
 {
-    for (int tile = 1; tile <= tileCount; ++tile) {
+    for (int tile = first; tile <= last; ++tile) {
         const QString path = folder + tileFileName(tile);
         try {
             const QImage canvas = cutTile(display, tile);
             if (onTile)
                 onTile(tile, canvas);
-            saveBitmap(canvas, path);
+            files.add(canvas, path);
         } catch (const TileWriteError &) {
-            throw;
+            return {tile, std::current_exception()};
         } catch (...) {
             // Out of memory, say: the tile is not written, and no more.
-            throw TileWriteError(path, writeFailedMessage(path));
+            return {tile, std::make_exception_ptr(TileWriteError(path, writeFailedMessage(path)))};
         }
     }
+    files.syncData();
+    return {};
+}
+
+} // namespace
+
+void writeTiles(const QImage &display, const QString &folder,
+                const std::function<void(int, const QImage &)> &onTile)
+{
+    // Written one after the other, put in place together: one sync of the
+    // folder for all eight.
+    BitmapFiles files;
+    MadeTiles made;
+    BitmapFiles bottom;
+    MadeTiles madeBottom;
+    // With no window to show each tile as it is made, the bottom row is
+    // made on another core meanwhile.
+    picture::CoreThread helper(
+        [&] { madeBottom = makeTiles(display, folder, 5, tileCount, bottom, {}); });
+    if (!onTile && QThread::idealThreadCount() > 1 && helper.start()) {
+        made = makeTiles(display, folder, 1, 4, files, {});
+        helper.join();
+        if (!made.error) {
+            files.append(std::move(bottom));
+            made = madeBottom;
+        }
+    } else {
+        made = makeTiles(display, folder, 1, tileCount, files, onTile);
+    }
+    // The tiles before one that failed stay; if one of them cannot be put
+    // in place, that is the one reported.
+    files.commit();
+    if (made.error)
+        std::rethrow_exception(made.error);
 }
 
 } // namespace tiles

@@ -27,7 +27,7 @@ QString pictureIsATileMessage(const QString &picture, int tile);
 // Cuts the display image into tiles 1..8 and writes each as
 // folder + "N.jpg". onTile sees every canvas image before it is saved. Stops
 // at the first file that cannot be written (throws TileWriteError); the files
-// written before it stay.
+// written before it stay. When it returns, all eight are on the disk.
 void writeTiles(const QImage &display, const QString &folder,
                 const std::function<void(int tile, const QImage &canvas)> &onTile = {});
 

@@ -1,28 +1,81 @@
 #include "tiles/tilewriter.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImageWriter>
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tiles {
 
 namespace {
 // 96 dots per inch in dots per metre, as Windows stores it.
 constexpr int dotsPerMetre96 = 3780;
+constexpr int fileHeaderBytes = 14;
+constexpr int infoHeaderBytes = 40;
+
+bool writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t done = ::write(fd, data, size_t(size));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        size -= done;
+    }
+    return true;
+}
+
 } // namespace
 
 QByteArray bitmapBytes(const QImage &image)
 {
-    QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    rgb.setDotsPerMeterX(dotsPerMetre96);
-    rgb.setDotsPerMeterY(dotsPerMetre96);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "bmp");
-    if (!writer.write(rgb))
+    // A Windows bitmap file header and info header, then the rows bottom
+    // up, three bytes a pixel (blue, green, red), each row padded to four
+    // bytes.
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
         return {};
+    const int width = rgb.width();
+    const int height = rgb.height();
+    const qsizetype rowBytes = (qsizetype(width) * 3 + 3) / 4 * 4;
+    const qsizetype pixelBytes = rowBytes * height;
+    const qsizetype offset = fileHeaderBytes + infoHeaderBytes;
+    QByteArray bytes(offset + pixelBytes, '\0');
+    char *const out = bytes.data();
+    out[0] = 'B';
+    out[1] = 'M';
+    qToLittleEndian<quint32>(quint32(offset + pixelBytes), out + 2);
+    qToLittleEndian<quint32>(quint32(offset), out + 10);
+    char *const info = out + fileHeaderBytes;
+    qToLittleEndian<quint32>(infoHeaderBytes, info);
+    qToLittleEndian<qint32>(width, info + 4);
+    qToLittleEndian<qint32>(height, info + 8);
+    qToLittleEndian<quint16>(1, info + 12);  // planes
+    qToLittleEndian<quint16>(24, info + 14); // bits a pixel
+    qToLittleEndian<quint32>(0, info + 16);  // uncompressed
+    qToLittleEndian<quint32>(quint32(pixelBytes), info + 20);
+    qToLittleEndian<qint32>(dotsPerMetre96, info + 24);
+    qToLittleEndian<qint32>(dotsPerMetre96, info + 28);
+    for (int y = 0; y < height; ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(height - 1 - y));
+        uchar *row = reinterpret_cast<uchar *>(out + offset + rowBytes * y);
+        for (int x = 0; x < width; ++x) {
+            *row++ = uchar(qBlue(line[x]));
+            *row++ = uchar(qGreen(line[x]));
+            *row++ = uchar(qRed(line[x]));
+        }
+    }
     return bytes;
 }
 
@@ -31,18 +84,155 @@ QString writeFailedMessage(const QString &path)
     return QStringLiteral("无法写入文件 %1，图片切割已停止。").arg(QDir::toNativeSeparators(path));
 }
 
+BitmapFiles::~BitmapFiles()
+{
+    drop();
+    for (const Folder &folder : m_folders)
+        ::close(folder.fd);
+}
+
+void BitmapFiles::drop()
+{
+    for (const File &file : m_files) {
+        ::close(file.fd);
+        if (!file.temporary.isEmpty())
+            ::unlinkat(file.folder, file.temporary.constData(), 0);
+    }
+    m_files.clear();
+}
+
+void BitmapFiles::add(const QImage &image, const QString &path)
+{
+    const auto fail = [&path]() { throw TileWriteError(path, writeFailedMessage(path)); };
+    const QByteArray bytes = bitmapBytes(image);
+    if (bytes.isEmpty())
+        fail();
+    // Through a link to the file it names, as an editor saves.
+    const QFileInfo info(path);
+    const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath());
+    const QByteArray folderPath = QFile::encodeName(target.absolutePath());
+    File file;
+    file.path = path;
+    file.name = QFile::encodeName(target.fileName());
+    auto folder = std::find_if(m_folders.begin(), m_folders.end(),
+                               [&](const Folder &f) { return f.path == folderPath; });
+    if (folder == m_folders.end()) {
+        const int fd = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            fail();
+        m_folders.push_back(Folder{folderPath, fd});
+        folder = m_folders.end() - 1;
+    }
+    file.folder = folder->fd;
+    // An existing file keeps its permissions; a new one gets the usual ones.
+    struct stat old;
+    const bool replaces = ::fstatat(file.folder, file.name.constData(), &old, 0) == 0
+                          && S_ISREG(old.st_mode);
+    file.fd = ::openat(file.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (file.fd < 0) {
+        // No unnamed files here: a temporary name beside the target.
+        for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+            file.temporary = file.name + '.'
+                             + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            file.fd = ::openat(file.folder, file.temporary.constData(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (file.fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (file.fd < 0)
+            fail();
+    }
+    if ((replaces && ::fchmod(file.fd, old.st_mode & 07777) != 0)
+        || !writeAll(file.fd, bytes.constData(), bytes.size())) {
+        ::close(file.fd);
+        if (!file.temporary.isEmpty())
+            ::unlinkat(file.folder, file.temporary.constData(), 0);
+        fail();
+    }
+    // Its data goes to the disk while the next file is made; the sync then
+    // mostly finds it there.
+    ::sync_file_range(file.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    m_files.push_back(file);
+}
+
+void BitmapFiles::syncData()
+{
+    for (File &file : m_files)
+        file.synced = file.synced || ::fdatasync(file.fd) == 0;
+}
+
+void BitmapFiles::append(BitmapFiles &&later)
+{
+    for (Folder &folder : later.m_folders) {
+        const auto same = std::find_if(m_folders.begin(), m_folders.end(),
+                                       [&](const Folder &f) { return f.path == folder.path; });
+        if (same == m_folders.end()) {
+            m_folders.push_back(folder);
+            continue;
+        }
+        for (File &file : later.m_files)
+            if (file.folder == folder.fd)
+                file.folder = same->fd;
+        ::close(folder.fd);
+    }
+    later.m_folders.clear();
+    m_files.insert(m_files.end(), later.m_files.begin(), later.m_files.end());
+    later.m_files.clear();
+}
+
+void BitmapFiles::commit()
+{
+    const auto syncFolders = [this]() {
+        bool synced = true;
+        for (const Folder &folder : m_folders)
+            synced = ::fsync(folder.fd) == 0 && synced;
+        return synced;
+    };
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        File &file = m_files[i];
+        bool placed = file.synced || ::fdatasync(file.fd) == 0;
+        if (placed && file.temporary.isEmpty()) {
+            // The unnamed file gets a temporary name, to be renamed over
+            // the target.
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.fd);
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                const QByteArray name = file.name + '.'
+                                        + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+                if (::linkat(AT_FDCWD, self.constData(), file.folder, name.constData(),
+                             AT_SYMLINK_FOLLOW) == 0) {
+                    file.temporary = name;
+                    break;
+                }
+                if (errno != EEXIST)
+                    break;
+            }
+            placed = !file.temporary.isEmpty();
+        }
+        placed = placed
+                 && ::renameat(file.folder, file.temporary.constData(), file.folder,
+                               file.name.constData()) == 0;
+        if (!placed) {
+            const QString path = file.path;
+            m_files.erase(m_files.begin(), m_files.begin() + qsizetype(i));
+            drop();
+            syncFolders();
+            throw TileWriteError(path, writeFailedMessage(path));
+        }
+        ::close(file.fd);
+        file.fd = -1;
+        file.temporary.clear();
+    }
+    const QString last = m_files.empty() ? QString() : m_files.back().path;
+    m_files.clear();
+    if (!syncFolders())
+        throw TileWriteError(last, writeFailedMessage(last));
+}
+
 void saveBitmap(const QImage &image, const QString &path)
 {
-    const QByteArray bytes = bitmapBytes(image);
-    QSaveFile file(path);
-    // Rename over a file that we are not allowed to open, as Windows would
-    // replace it; QSaveFile falls back to direct writing only on request.
-    file.setDirectWriteFallback(false);
-    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly)
-        || file.write(bytes) != bytes.size() || !file.commit()) {
-        file.cancelWriting();
-        throw TileWriteError(path, writeFailedMessage(path));
-    }
+    BitmapFiles files;
+    files.add(image, path);
+    files.commit();
 }
 
 QString pictureFolder(const QString &path)

@@ -5,20 +5,27 @@
 #
 #   bench/tiles/run.sh [RUNS] [all|jpeg|png]   (default 15 runs each, all;
 #                                               PNG_RUNS=3 for the PNG)
+#   CUTTER=/path/to/mosalune-cut bench/tiles/run.sh ...   (another build, for A/B)
 #
-# Needs a build in build/ (scripts/build.sh). Installs ImageMagick and GNU time
-# when they are missing.
+# Besides the ratio to ImageMagick it prints the cutter on both cores against
+# the cutter held to one (taskset -c 0; both runs started through taskset),
+# the ratio to the single-core floor (JPEG), and the load average before and
+# after, so that a figure taken on a busy machine shows as such.
+#
+# Needs a build in build/ (scripts/build.sh). Installs ImageMagick, GNU time
+# and taskset when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-15}
 which=${2:-all}
-cutter=$PWD/build/bin/mosalune-cut
+cutter=${CUTTER:-$PWD/build/bin/mosalune-cut}
 [ -x "$cutter" ] || { echo "build first: scripts/build.sh" >&2; exit 2; }
 
 need=()
 command -v convert >/dev/null || need+=(imagemagick)
 command -v djpeg >/dev/null && command -v jpegtran >/dev/null || need+=(libjpeg-turbo-progs)
 [ -x /usr/bin/time ] || need+=(time)
+command -v taskset >/dev/null || need+=(util-linux)
 if ((${#need[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
 fi
@@ -75,12 +82,16 @@ echo "making a $size ($label) ..."
 eval "$make"
 cp "$work/$file" "$work/ours/$file"
 cp "$work/$file" "$work/im/$file"
-ours_ms=(); im_ms=(); djpeg_ms=(); start_ms=()
+ours_ms=(); im_ms=(); djpeg_ms=(); start_ms=(); both_ms=(); one_ms=()
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 jpeg=0; [[ $file == *.jpg ]] && jpeg=1
 for ((r = 0; r < n; r++)); do
   # Alternate the order so that neither side always runs on a warm cache.
   ours_ms+=("$(wall_us "$work/ours" "$cutter" "$file")")
   im_ms+=("$(wall_us "$work/im" imagemagick "$file")")
+  # The same cutter on both cores and held to one.
+  both_ms+=("$(wall_us "$work/ours" taskset -c 0,1 "$cutter" "$file")")
+  one_ms+=("$(wall_us "$work/ours" taskset -c 0 "$cutter" "$file")")
   if ((jpeg)); then
     # The single-core floor: libjpeg's own decode at 1/8 plus a bare start
     # of the cutter.
@@ -96,17 +107,22 @@ done
 
 m_ours=$(median "${ours_ms[@]}")
 m_im=$(median "${im_ms[@]}")
+m_both=$(median "${both_ms[@]}")
+m_one=$(median "${one_ms[@]}")
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 m_floor=0
 if ((jpeg)); then m_floor=$(( $(median "${djpeg_ms[@]}" | cut -d. -f1) + $(median "${start_ms[@]}" | cut -d. -f1) )); fi
 ls "$work/ours"/[1-8].jpg "$work/im"/[1-8].jpg >/dev/null
 
-awk -v o="$m_ours" -v i="$m_im" -v ok="$ours_kb" -v ik="$im_kb" -v n="$n" -v s="$(stat -c %s "$work/$file")" -v l="$label" -v z="$size" -v f="$m_floor" -v t="${target:-0.50}" 'BEGIN {
+awk -v o="$m_ours" -v i="$m_im" -v ok="$ours_kb" -v ik="$im_kb" -v n="$n" -v s="$(stat -c %s "$work/$file")" -v l="$label" -v z="$size" -v f="$m_floor" -v t="${target:-0.50}" -v b="$m_both" -v u="$m_one" -v lb="$load_before" -v la="$load_after" 'BEGIN {
   printf "tile job, %s, %s, %.1f MB, %d runs each (wall time incl. process start)\n", z, l, s / 1048576, n
   printf "mosalune-cut median: %.1f ms, peak memory %.1f MB\n", o / 1000, ok / 1024
   printf "ImageMagick  median: %.1f ms, peak memory %.1f MB\n", i / 1000, ik / 1024
   printf "ratio mosalune-cut / ImageMagick: %.2f (target <= %s)\n", o / i, t
+  printf "two cores / one core (taskset -c 0,1: %.1f ms, -c 0: %.1f ms): %.2f\n", b / 1000, u / 1000, b / u
   if (f > 0) printf "single-core floor (djpeg -scale 1/8 + bare start): %.1f ms; ratio mosalune-cut / floor: %.2f\n", f / 1000, o / f
   printf "mosalune-cut peak memory target < 40 MB: %s\n", (ok / 1024 < 40) ? "met" : "NOT met"
+  printf "load average before: %s, after: %s\n", lb, la
 }'
 }
 
@@ -121,6 +137,11 @@ echo
 cp "$work/big.jpg" "$work/plain.jpg"
 target=0.40 compare "photo-like, restart marker every MCU row" \
   'jpegtran -restart 1 -outfile "$work/big.jpg" "$work/plain.jpg"'
+echo
+# The same photo decoded and encoded afresh with libjpeg's defaults (4:2:0)
+# and a restart marker every MCU row, as a camera writes it.
+compare "photo-like, cjpeg -quality 90 -restart 1" \
+  'djpeg "$work/plain.jpg" | cjpeg -quality 90 -restart 1 > "$work/big.jpg"'
 echo
 # The worst case: pixel-level noise everywhere. Nearly all the time then goes
 # to entropy-decoding the file, which neither side can skip.

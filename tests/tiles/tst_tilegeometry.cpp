@@ -5,7 +5,10 @@
 #include "tiles/tilewriter.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -42,6 +45,8 @@ private slots:
     void tilesShowTheirSourceRectangle_data();
     void tilesShowTheirSourceRectangle();
     void bitmapFiles();
+    void bitmapBytesAsQtWritesThem_data();
+    void bitmapBytesAsQtWritesThem();
     void writeFailureStopsAndKeepsEarlierTiles();
     void pictureFolder_data();
     void pictureFolder();
@@ -141,11 +146,47 @@ void TstTileGeometry::bitmapFiles()
     QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
     old.write("old content");
     old.close();
+    // The replaced file keeps its permissions; a tile that is a link is
+    // written through it.
+    QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::rename(folder + QStringLiteral("6.jpg"), dir.filePath(QStringLiteral("elsewhere"))));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere")), folder + QStringLiteral("6.jpg")));
     display.fill(QColor(200, 10, 30));
     writeTiles(display, folder);
     QImage back;
     QVERIFY(back.load(folder + QStringLiteral("5.jpg"), "BMP"));
     QCOMPARE(back.pixelColor(0, 0), QColor(200, 10, 30));
+    QCOMPARE(old.permissions() & QFile::ReadOther, QFile::Permissions());
+    QVERIFY(QFileInfo(folder + QStringLiteral("6.jpg")).isSymLink());
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("elsewhere"))), readAll(folder + QStringLiteral("5.jpg")));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), tileCount + 1);
+}
+
+void TstTileGeometry::bitmapBytesAsQtWritesThem_data()
+{
+    QTest::addColumn<QImage>("image");
+    QImage odd(5, 3, QImage::Format_ARGB32);
+    for (int y = 0; y < odd.height(); ++y)
+        for (int x = 0; x < odd.width(); ++x)
+            odd.setPixel(x, y, qRgba(40 * x, 80 * y, 7 * x * y, 100));
+    QTest::newRow("tile") << positionRamp().convertToFormat(QImage::Format_RGB32).copy(0, 0, 146, 146);
+    QTest::newRow("odd width, alpha dropped") << odd;
+    QTest::newRow("one pixel, 24-bit source") << odd.copy(1, 1, 1, 1).convertToFormat(QImage::Format_RGB888);
+    QTest::newRow("two wide") << odd.copy(0, 0, 2, 3).convertToFormat(QImage::Format_RGB32);
+}
+
+void TstTileGeometry::bitmapBytesAsQtWritesThem()
+{
+    // The files have always been what Qt's BMP writer makes of the canvas.
+    QFETCH(QImage, image);
+    QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    rgb.setDotsPerMeterX(3780);
+    rgb.setDotsPerMeterY(3780);
+    QByteArray expected;
+    QBuffer buffer(&expected);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(QImageWriter(&buffer, "bmp").write(rgb));
+    QCOMPARE(bitmapBytes(image).toHex(), expected.toHex());
 }
 
 void TstTileGeometry::writeFailureStopsAndKeepsEarlierTiles()

@@ -13,8 +13,11 @@
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -272,6 +275,9 @@ int main(int argc, char **argv)
     // the only pictures that need it (for their text), are played in a child
     // of this program, which brings its own.
     QCoreApplication app(argc, argv);
+    // Qt hands the smooth scaling of a large picture to its thread pool;
+    // here one thread does, instead of one a core started for each picture.
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
 
     int status = AllCut;
     for (const QString &path : line.pictures) {
@@ -314,5 +320,9 @@ int main(int argc, char **argv)
             status = SomeNotCut;
         }
     }
-    return status;
+    // Every tile is on the disk by now: taking Qt's and the libraries'
+    // state apart again would only delay the caller.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(status);
 }

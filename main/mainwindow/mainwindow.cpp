@@ -257,8 +257,8 @@ void MainWindow::layoutSteps()
     Line2->setX2(sw / 2.0f);
     Line3->setX1(sw / 4.0f * 3.0f);
     Line3->setX2(sw / 4.0f * 3.0f);
-    Line4->setY1(sh / 2.0f + float(ui->p1->scaleTop()));
-    Line4->setY2(sh / 2.0f + float(ui->p1->scaleTop()));
+    Line4->setY1(sh / 2.0f);
+    Line4->setY2(sh / 2.0f);
 
     // The canvas lies hidden on the display box's corner, outer size 150 x 150.
     ui->Picture1->setGeometry(ui->p1->x(), ui->p1->y(), tiles::canvasOuterSize.width(),

@@ -71,9 +71,6 @@ public:
     QListWidget *List1() const;
     QListWidget *List2() const;
 
-    // The files downloaded so far and not yet put in place.
-    const StagedFiles &staged() const { return m_staged; }
-
 protected:
     // Esc and the window manager's close ask whether to stop the update.
     void keyPressEvent(QKeyEvent *event) override;

@@ -368,15 +368,21 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     UpdaterHarness h(m_server.address("/stop.html"), inst.path());
     mslupdate::DownloadWindow &ud = h.openDownload();
     QVERIFY(QTest::qWaitForWindowExposed(&ud));
-    QList<int> stagedAtQuestion;
+    QStringList bodiesAtQuestion;
+    QStringList statusAtQuestion;
     h.dialogs.onMessage = [&](const fakes::Message &) {
         QTest::qWait(2500); // long enough for the first body to arrive
-        stagedAtQuestion << ud.staged().count();
+        bodiesAtQuestion << QDir(inst.path()).entryList({QStringLiteral("mosalune-??????.part")}, QDir::Files);
+        statusAtQuestion << ud.Label1()->text();
     };
     QTest::keyClick(ud.windowHandle(), Qt::Key_Escape);
-    QCOMPARE(stagedAtQuestion, QList<int>({0}));
+    // The first body arrived while the question was open and waited for the
+    // answer: no second download had begun.
+    QCOMPARE(bodiesAtQuestion.size(), 1);
+    QCOMPARE(statusAtQuestion, QStringList{QStringLiteral("正在下载 Mosalune.exe")});
+    // After "No" it is kept for the update while the second one downloads.
     QCOMPARE(ud.Label1()->text(), QStringLiteral("正在下载 ReadMe.txt"));
-    QVERIFY(ud.isVisible() && ud.staged().count() == 1);
+    QVERIFY(ud.isVisible() && QFile::exists(inst.file(bodiesAtQuestion.at(0))));
 
     h.dialogs.answers = {platform::IdYes};
     QVERIFY(!ud.close());

@@ -132,8 +132,6 @@ void DownloadWindow::load()
     m_fetchingLists = false;
     if (m_ended)
         return;
-    if (Inet1->StillExecuting())
-        return;
     startFile(0);
 }
 
@@ -141,7 +139,7 @@ void DownloadWindow::startFile(int i)
 {
     const QString listed = common::EntryFileName(ui->List1->item(i)->text());
     ui->Label1->setText(kDownloading + targetFileName(listed));
-    Inet1->Execute(ui->List2->item(i)->text(), QStringLiteral("get"));
+    Inet1->Execute(ui->List2->item(i)->text());
 }
 
 void DownloadWindow::showProgress(qint64 done, qint64 total)

@@ -157,8 +157,6 @@ void UpdateNoticeWindow::readRelease()
         return;
     }
     const QByteArray bytes = Inet1->OpenURLBytes(app.releasePageUrl);
-    if (Inet1->StillExecuting())
-        QCoreApplication::processEvents();
     const QString page = common::DecodeUtf8(bytes);
     const QString version = common::PageVersion(page);
     const QString section = common::ChangeLogSection(page);

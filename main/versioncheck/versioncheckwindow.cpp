@@ -15,7 +15,6 @@
 #include "platform/skinlibrary.h"
 #include "platform/timer.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -123,8 +122,6 @@ void VersionCheckWindow::loadStep()
         services.state.PageTimedOut = Inet1->timedOut();
         throw;
     }
-    if (Inet1->StillExecuting())
-        QCoreApplication::processEvents();
     ui->Text2->setText(common::PageVersion(page));
     services.state.NetConnected = true;
     m_loaded = true;

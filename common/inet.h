@@ -42,7 +42,6 @@ public:
     int requestTimeout() const;
     // The same in milliseconds, for tests that cannot wait a minute.
     void setRequestTimeoutMsecs(int msecs);
-    int requestTimeoutMsecs() const;
 
     // An Execute download fails when a window of windowMsecs brings fewer
     // than bytes (1024 in 60 s by default): a server that trickles a byte
@@ -64,24 +63,17 @@ public:
     // tick, no click and no download report of any control runs before they
     // return; on other threads the caller simply sleeps.
     QString OpenURL(const QString &address);            // body as text (UTF-8)
-    QByteArray OpenURLBytes(const QString &address);    // data type 1: body as bytes
+    QByteArray OpenURLBytes(const QString &address);    // body as bytes
 
     // Starts an asynchronous GET and returns at once. Exactly one StateChanged
     // follows on this object's thread: icResponseCompleted once the whole body
     // has arrived, or icError. At most one request is under way; starting
     // another cancels the first without an event for it. The body is streamed
     // to a temporary file in downloadFolder() (the system's temporary folder
-    // when empty), never held in memory. operation must be "get".
-    void Execute(const QString &address, const QString &operation = QStringLiteral("get"));
+    // when empty), never held in memory.
+    void Execute(const QString &address);
     // True from Execute until its StateChanged is delivered.
     bool StillExecuting() const;
-
-    // For the response that icResponseCompleted reports: the next at most
-    // size bytes of the body, in order; empty once everything has been taken.
-    // The body is always given as bytes, whatever dataType says.
-    QByteArray GetChunk(qint64 size, int dataType = 1);
-    // A header of that response, empty when the response has none.
-    QString GetHeader(const QString &name) const;
 
     // Progress of the current or last Execute: bytes received so far and the
     // announced length (-1 when unknown).
@@ -102,18 +94,15 @@ public:
     bool timedOut() const;
 
     // Where Execute puts its temporary body file; put it beside the target so
-    // that takeBodyFile can rename it into place.
+    // that the caller can rename it into place.
     void setDownloadFolder(const QString &folder);
     QString downloadFolder() const;
-    // Moves the completed body file to targetPath, replacing any file there,
-    // in one rename where the platform allows it. Returns false (and sets
-    // *error) when that fails; the body stays available to GetChunk then.
-    // After a successful move GetChunk has nothing more to give.
-    bool takeBodyFile(const QString &targetPath, QString *error = nullptr);
 
     // Hands the completed body's temporary file (in downloadFolder()) over to
     // the caller, who owns it from then on; returns its path, empty when there
-    // is none. GetChunk has nothing more to give afterwards.
+    // is none (before a completed download, after a failed one, or once
+    // released). Until then the control removes it with the next download or
+    // its own end.
     QString releaseBodyFile();
 
 signals:

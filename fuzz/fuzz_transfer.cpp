@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -138,11 +140,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (states != 1)
         std::abort();
     if (last == common::Inet::icResponseCompleted) {
-        qint64 total = 0;
-        for (QByteArray chunk = inet.GetChunk(65536); !chunk.isEmpty(); chunk = inet.GetChunk(65536))
-            total += chunk.size();
-        if (total != inet.bytesReceived() || total > response.size())
+        // The body as the updater takes it: the released file.
+        const QString body = inet.releaseBodyFile();
+        const qint64 total = QFileInfo(body).size();
+        if (body.isEmpty() || !QFileInfo::exists(body) || total != inet.bytesReceived()
+            || total > response.size())
             std::abort();
+        QFile::remove(body);
     } else if (!QDir(folder.path()).isEmpty()) {
         std::abort(); // a failed download leaves nothing behind
     }

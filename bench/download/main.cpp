@@ -4,13 +4,17 @@
 //
 //     mosalune-bench-download <address> <target file>
 
+#include "common/fspath.h"
 #include "common/inet.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 int main(int argc, char **argv)
 {
@@ -31,19 +35,23 @@ int main(int argc, char **argv)
         if (state != common::Inet::icResponseCompleted) {
             std::fprintf(stderr, "download failed: %s\n", qPrintable(inet.lastError()));
         } else {
-            QString error;
-            if (inet.takeBodyFile(target, &error)) {
+            const QString body = inet.releaseBodyFile();
+            std::error_code error;
+            std::filesystem::rename(common::toFsPath(body), common::toFsPath(target), error);
+            if (!error) {
                 code = 0;
                 std::printf("%lld bytes in %.3f s\n", inet.bytesReceived(),
                             double(clock.nsecsElapsed()) / 1e9);
             } else {
-                std::fprintf(stderr, "%s\n", qPrintable(error));
+                QFile::remove(body);
+                std::fprintf(stderr, "cannot move the body to %s: %s\n", qPrintable(target),
+                             error.message().c_str());
             }
         }
         app.exit(code);
     });
     clock.start();
-    inet.Execute(args.at(1), QStringLiteral("get"));
+    inet.Execute(args.at(1));
     app.exec();
     return code;
 }

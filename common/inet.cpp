@@ -471,7 +471,7 @@ public:
     void ensureWorker();
     void post(std::function<void()> task);
     QByteArray fetchBlocking(const QString &address);
-    void finishExecute(quint64 id, TransferResult result);
+    void finishDownload(quint64 id, TransferResult result);
     void dropBody();
 
     Inet *q;
@@ -489,7 +489,7 @@ public:
     std::shared_ptr<TransferProgress> progress = std::make_shared<TransferProgress>();
     QString lastError;
 
-    // The completed body of the last Execute.
+    // The completed body of the last download.
     QString bodyPath;
     QByteArray bodySha256;
 };
@@ -607,10 +607,10 @@ QByteArray InetPrivate::fetchBlocking(const QString &address)
     return std::move(result.body);
 }
 
-void InetPrivate::finishExecute(quint64 id, TransferResult result)
+void InetPrivate::finishDownload(quint64 id, TransferResult result)
 {
     if (id != runningId) {
-        // Overtaken by a later Execute: nobody wants this body any more.
+        // Overtaken by a later download: nobody wants this body any more.
         if (!result.bodyPath.isEmpty())
             QFile::remove(result.bodyPath);
         return;
@@ -624,7 +624,7 @@ void InetPrivate::finishExecute(quint64 id, TransferResult result)
         lastError = result.error;
         timedOut = result.timedOut;
     }
-    emit q->StateChanged(result.ok ? Inet::icResponseCompleted : Inet::icError);
+    emit q->finished(result.ok ? Inet::Outcome::Completed : Inet::Outcome::Failed);
 }
 
 void InetPrivate::dropBody()
@@ -680,17 +680,17 @@ bool Inet::timedOut() const
     return d->timedOut;
 }
 
-QString Inet::OpenURL(const QString &address)
+QString Inet::fetchText(const QString &address)
 {
     return QString::fromUtf8(d->fetchBlocking(address));
 }
 
-QByteArray Inet::OpenURLBytes(const QString &address)
+QByteArray Inet::fetchBytes(const QString &address)
 {
     return d->fetchBlocking(address);
 }
 
-void Inet::Execute(const QString &address)
+void Inet::startDownload(const QString &address)
 {
     d->ensureWorker();
     InetWorker *w = d->worker;
@@ -739,7 +739,7 @@ void Inet::Execute(const QString &address)
             self,
             [self, id, result = std::move(result)]() mutable {
                 deliverOrHold(self, [self, id, result = std::move(result)]() mutable {
-                    self->d->finishExecute(id, std::move(result));
+                    self->d->finishDownload(id, std::move(result));
                 });
             },
             Qt::QueuedConnection);
@@ -747,7 +747,7 @@ void Inet::Execute(const QString &address)
     d->post([w, order]() mutable { w->start(std::move(order)); });
 }
 
-bool Inet::StillExecuting() const
+bool Inet::downloading() const
 {
     return d->runningId != 0;
 }

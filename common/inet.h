@@ -29,13 +29,15 @@ class Inet : public QObject
 {
     Q_OBJECT
 public:
-    enum State { icError = 11, icResponseCompleted = 12 };
+    // How a download ended.
+    enum class Outcome { Completed, Failed };
+    Q_ENUM(Outcome)
 
     explicit Inet(QObject *parent = nullptr);
     ~Inet() override;
 
     // Request time-out in seconds (60 in the programs). A blocking fetch must
-    // be complete within it; an Execute download fails only when nothing at
+    // be complete within it; a download fails only when nothing at
     // all arrives for that long, so a slow large download that keeps
     // receiving is never cut off.
     void setRequestTimeout(int seconds);
@@ -43,7 +45,7 @@ public:
     // The same in milliseconds, for tests that cannot wait a minute.
     void setRequestTimeoutMsecs(int msecs);
 
-    // An Execute download fails when a window of windowMsecs brings fewer
+    // A download fails when a window of windowMsecs brings fewer
     // than bytes (1024 in 60 s by default): a server that trickles a byte
     // now and then never trips the time-out, but trips this.
     void setSpeedFloor(qint64 bytes, int windowMsecs);
@@ -62,38 +64,38 @@ public:
     // events other than input, and posted events, are handled), but no timer
     // tick, no click and no download report of any control runs before they
     // return; on other threads the caller simply sleeps.
-    QString OpenURL(const QString &address);            // body as text (UTF-8)
-    QByteArray OpenURLBytes(const QString &address);    // body as bytes
+    QString fetchText(const QString &address);     // body as text (UTF-8)
+    QByteArray fetchBytes(const QString &address);    // body as bytes
 
-    // Starts an asynchronous GET and returns at once. Exactly one StateChanged
-    // follows on this object's thread: icResponseCompleted once the whole body
-    // has arrived, or icError. At most one request is under way; starting
+    // Starts an asynchronous GET and returns at once. Exactly one finished
+    // follows on this object's thread: Completed once the whole body has
+    // arrived, or Failed. At most one download is under way; starting
     // another cancels the first without an event for it. The body is streamed
     // to a temporary file in downloadFolder() (the system's temporary folder
     // when empty), never held in memory.
-    void Execute(const QString &address);
-    // True from Execute until its StateChanged is delivered.
-    bool StillExecuting() const;
+    void startDownload(const QString &address);
+    // True from startDownload until its finished is delivered.
+    bool downloading() const;
 
-    // Progress of the current or last Execute: bytes received so far and the
+    // Progress of the current or last download: bytes received so far and the
     // announced length (-1 when unknown).
     qint64 bytesReceived() const;
     qint64 bytesTotal() const;
     // With hashing on (off by default: it costs more than the transfer on a
     // fast link), the SHA-256 (32 bytes) of the body that
-    // icResponseCompleted reports, taken while it streamed to its file;
+    // a Completed download gave, taken while it streamed to its file;
     // empty otherwise.
     void setHashBodies(bool on);
     QByteArray bodySha256() const;
 
     // Why the last failed request failed (the TransferError message for the
-    // blocking calls, the reason behind icError for Execute); empty after a
+    // blocking calls, the reason behind Failed for a download); empty after a
     // success.
     QString lastError() const;
     // Whether the last request failed by its time-out; false otherwise.
     bool timedOut() const;
 
-    // Where Execute puts its temporary body file; put it beside the target so
+    // Where a download puts its temporary body file; put it beside the target so
     // that the caller can rename it into place.
     void setDownloadFolder(const QString &folder);
     QString downloadFolder() const;
@@ -106,8 +108,8 @@ public:
     QString releaseBodyFile();
 
 signals:
-    void StateChanged(int state);
-    // Delivered on this object's thread while an Execute download runs, at
+    void finished(common::Inet::Outcome outcome);
+    // Delivered on this object's thread while a download runs, at
     // most one pending at a time (so a fast download does not flood the event
     // queue); received is the count at delivery.
     void progress(qint64 received, qint64 total);

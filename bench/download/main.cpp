@@ -1,4 +1,4 @@
-// Downloads one address through the transfer control's Execute, the way the
+// Downloads one address through the transfer control's startDownload, the way the
 // updater does, and moves the finished body into place. Prints the bytes and
 // the seconds it took; run.sh sets it against curl.
 //
@@ -31,8 +31,8 @@ int main(int argc, char **argv)
     inet.setDownloadFolder(QFileInfo(target).absolutePath());
     QElapsedTimer clock;
     int code = 1;
-    QObject::connect(&inet, &common::Inet::StateChanged, &app, [&](int state) {
-        if (state != common::Inet::icResponseCompleted) {
+    QObject::connect(&inet, &common::Inet::finished, &app, [&](common::Inet::Outcome outcome) {
+        if (outcome != common::Inet::Outcome::Completed) {
             std::fprintf(stderr, "download failed: %s\n", qPrintable(inet.lastError()));
         } else {
             const QString body = inet.releaseBodyFile();
@@ -51,7 +51,7 @@ int main(int argc, char **argv)
         app.exit(code);
     });
     clock.start();
-    inet.Execute(args.at(1));
+    inet.startDownload(args.at(1));
     app.exec();
     return code;
 }

@@ -169,7 +169,7 @@ void MainWindow::readMessagePush()
     }
     QString page;
     try {
-        page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+        page = common::DecodeUtf8(Inet1->fetchBytes(m_services.app.releasePageUrl));
     } catch (const common::TransferError &) {
         // No page at all (no answer, refused, an error status) is a network
         // problem, not a damaged program: the tile maker opens without push.

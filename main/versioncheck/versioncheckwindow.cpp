@@ -117,7 +117,7 @@ void VersionCheckWindow::loadStep()
     }
     QString page;
     try {
-        page = Inet1->OpenURL(app.releasePageUrl);
+        page = Inet1->fetchText(app.releasePageUrl);
     } catch (const common::TransferError &) {
         services.state.PageTimedOut = Inet1->timedOut();
         throw;

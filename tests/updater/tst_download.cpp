@@ -113,7 +113,7 @@ void TstDownload::threeFilesThenCountdown()
     // in place by then.
     QStringList statusLines;
     QList<bool> untouched;
-    connect(ud.Inet1, &common::Inet::StateChanged, this, [&] {
+    connect(ud.Inet1, &common::Inet::finished, this, [&] {
         statusLines << ud.Label1()->text();
         // Temporary files come and go; the program's files must not change.
         bool same = !QFile::exists(inst.file("NewMSLUpdate.exe"));
@@ -311,7 +311,7 @@ void TstDownload::refusedWhileTheMainProgramIsOpen()
     QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbOkOnly));
     // Nothing was fetched.
     QCOMPARE(ud.List1()->count(), 0);
-    QVERIFY(!ud.Inet1->StillExecuting());
+    QVERIFY(!ud.Inet1->downloading());
     QTest::qWait(200);
     QCOMPARE(inst.snapshot(), before);
 }

@@ -6,6 +6,16 @@
 
 namespace common {
 
+// How this layer reports failures:
+// - what reads a page, a signature or a checksum list, and the blocking
+//   fetches, throw a RunError below (the forms' error traps catch it);
+// - what cannot throw to its caller reports a verdict and the reason beside
+//   it: a download's end (Inet::Outcome, Inet::lastError()) arrives through
+//   the event loop; the release check (ReleaseCheck: fault and reason) is a
+//   verdict, not a failure; the replace journal (bool or RollForward with
+//   QString *error) runs at a program's start and while files are renamed,
+//   where a failure must leave the folder to the next start.
+
 // A run-time failure that a form's error trap catches. The message is in the
 // user's language and says what went wrong in plain words.
 class RunError : public std::exception

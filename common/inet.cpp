@@ -1,6 +1,5 @@
 #include "common/inet.h"
 
-#include "common/fspath.h"
 #include "common/inet_p.h"
 
 #include <QCoreApplication>
@@ -10,7 +9,6 @@
 #include <QPointer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QThread>
@@ -20,9 +18,7 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -33,7 +29,6 @@ namespace {
 // The block libcurl hands us at a time: with the body's file or page it
 // bounds the memory a transfer takes, whatever its size.
 constexpr long kReceiveBlock = 64 * 1024;
-constexpr qsizetype kCopyBlock = 256 * 1024;
 constexpr int kMaxRedirects = 10;
 // How long the network thread sleeps in libcurl between looks at the clock
 // and at new orders.
@@ -91,8 +86,6 @@ void Transfer::begin()
     const QUrl url(m_order.address.trimmed(), QUrl::TolerantMode);
     if (!isWeb(url))
         return fail(QStringLiteral("网址无效：%1").arg(m_order.address));
-    if (m_order.operation.compare(u"get", Qt::CaseInsensitive) != 0)
-        return fail(QStringLiteral("不支持的操作：%1").arg(m_order.operation));
 
     if (m_order.toFile) {
         const QString folder = m_order.folder.isEmpty() ? QDir::tempPath() : m_order.folder;
@@ -316,7 +309,6 @@ void Transfer::onCurlDone(int code)
 
     TransferResult result;
     result.ok = true;
-    result.headers = m_headers;
     if (m_file) {
         if (!m_file->flush())
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
@@ -479,7 +471,7 @@ public:
     void ensureWorker();
     void post(std::function<void()> task);
     QByteArray fetchBlocking(const QString &address);
-    void finishExecute(quint64 id, TransferResult result);
+    void finishDownload(quint64 id, TransferResult result);
     void dropBody();
 
     Inet *q;
@@ -497,12 +489,9 @@ public:
     std::shared_ptr<TransferProgress> progress = std::make_shared<TransferProgress>();
     QString lastError;
 
-    // The completed response of the last Execute.
+    // The completed body of the last download.
     QString bodyPath;
-    std::unique_ptr<QFile> body;
-    qint64 bodyOffset = 0;
     QByteArray bodySha256;
-    HeaderList headers;
 };
 
 void InetPrivate::ensureWorker()
@@ -618,10 +607,10 @@ QByteArray InetPrivate::fetchBlocking(const QString &address)
     return std::move(result.body);
 }
 
-void InetPrivate::finishExecute(quint64 id, TransferResult result)
+void InetPrivate::finishDownload(quint64 id, TransferResult result)
 {
     if (id != runningId) {
-        // Overtaken by a later Execute: nobody wants this body any more.
+        // Overtaken by a later download: nobody wants this body any more.
         if (!result.bodyPath.isEmpty())
             QFile::remove(result.bodyPath);
         return;
@@ -630,24 +619,20 @@ void InetPrivate::finishExecute(quint64 id, TransferResult result)
     if (result.ok) {
         bodyPath = result.bodyPath;
         bodySha256 = result.sha256;
-        headers = std::move(result.headers);
         lastError.clear();
     } else {
         lastError = result.error;
         timedOut = result.timedOut;
     }
-    emit q->StateChanged(result.ok ? Inet::icResponseCompleted : Inet::icError);
+    emit q->finished(result.ok ? Inet::Outcome::Completed : Inet::Outcome::Failed);
 }
 
 void InetPrivate::dropBody()
 {
-    body.reset();
     if (!bodyPath.isEmpty())
         QFile::remove(bodyPath);
     bodyPath.clear();
-    bodyOffset = 0;
     bodySha256.clear();
-    headers.clear();
 }
 
 Inet::Inet(QObject *parent) : QObject(parent), d(std::make_unique<InetPrivate>(this)) {}
@@ -679,11 +664,6 @@ void Inet::setRequestTimeoutMsecs(int msecs)
     d->timeoutMs = qMax(1, msecs);
 }
 
-int Inet::requestTimeoutMsecs() const
-{
-    return d->timeoutMs;
-}
-
 void Inet::setSpeedFloor(qint64 bytes, int windowMsecs)
 {
     d->floorBytes = qMax<qint64>(0, bytes);
@@ -700,17 +680,17 @@ bool Inet::timedOut() const
     return d->timedOut;
 }
 
-QString Inet::OpenURL(const QString &address)
+QString Inet::fetchText(const QString &address)
 {
     return QString::fromUtf8(d->fetchBlocking(address));
 }
 
-QByteArray Inet::OpenURLBytes(const QString &address)
+QByteArray Inet::fetchBytes(const QString &address)
 {
     return d->fetchBlocking(address);
 }
 
-void Inet::Execute(const QString &address, const QString &operation)
+void Inet::startDownload(const QString &address)
 {
     d->ensureWorker();
     InetWorker *w = d->worker;
@@ -726,7 +706,6 @@ void Inet::Execute(const QString &address, const QString &operation)
     TransferOrder order;
     order.id = d->nextId++;
     order.address = address;
-    order.operation = operation;
     order.timeoutMs = d->timeoutMs;
     order.toFile = true;
     order.floorBytes = d->floorBytes;
@@ -760,7 +739,7 @@ void Inet::Execute(const QString &address, const QString &operation)
             self,
             [self, id, result = std::move(result)]() mutable {
                 deliverOrHold(self, [self, id, result = std::move(result)]() mutable {
-                    self->d->finishExecute(id, std::move(result));
+                    self->d->finishDownload(id, std::move(result));
                 });
             },
             Qt::QueuedConnection);
@@ -768,36 +747,9 @@ void Inet::Execute(const QString &address, const QString &operation)
     d->post([w, order]() mutable { w->start(std::move(order)); });
 }
 
-bool Inet::StillExecuting() const
+bool Inet::downloading() const
 {
     return d->runningId != 0;
-}
-
-QByteArray Inet::GetChunk(qint64 size, int dataType)
-{
-    Q_UNUSED(dataType); // the body is handed out as bytes either way
-    if (size <= 0 || d->bodyPath.isEmpty())
-        return QByteArray();
-    if (!d->body) {
-        d->body = std::make_unique<QFile>(d->bodyPath);
-        if (!d->body->open(QIODevice::ReadOnly) || !d->body->seek(d->bodyOffset)) {
-            d->body.reset();
-            return QByteArray();
-        }
-    }
-    const QByteArray chunk = d->body->read(size);
-    d->bodyOffset += chunk.size();
-    return chunk;
-}
-
-QString Inet::GetHeader(const QString &name) const
-{
-    const QByteArray wanted = name.toLatin1();
-    for (const auto &header : d->headers) {
-        if (header.first.compare(wanted, Qt::CaseInsensitive) == 0)
-            return QString::fromLatin1(header.second);
-    }
-    return QString();
 }
 
 qint64 Inet::bytesReceived() const
@@ -837,49 +789,7 @@ QString Inet::downloadFolder() const
 
 QString Inet::releaseBodyFile()
 {
-    d->body.reset();
-    const QString path = d->bodyPath;
-    d->bodyPath.clear();
-    d->bodyOffset = 0;
-    return path;
-}
-
-bool Inet::takeBodyFile(const QString &targetPath, QString *error)
-{
-    auto failWith = [error](const QString &message) {
-        if (error)
-            *error = message;
-        return false;
-    };
-    if (d->bodyPath.isEmpty())
-        return failWith(QStringLiteral("没有已下载的内容"));
-
-    // Closed first: some platforms refuse to rename a file that is open. The
-    // read position is kept in bodyOffset, so GetChunk carries on if we fail.
-    d->body.reset();
-    std::error_code code;
-    std::filesystem::rename(toFsPath(d->bodyPath), toFsPath(targetPath), code);
-    if (code) {
-        // Across file systems a rename cannot work; a copy that replaces the
-        // target in one step at its end does the same job.
-        QFile source(d->bodyPath);
-        QSaveFile target(targetPath);
-        bool copied = source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly);
-        while (copied && !source.atEnd()) {
-            const QByteArray block = source.read(kCopyBlock);
-            copied = !block.isEmpty() && target.write(block) == block.size();
-        }
-        if (!copied || !target.commit()) {
-            const QString reason = target.errorString().isEmpty()
-                ? QString::fromLocal8Bit(code.message().c_str())
-                : target.errorString();
-            return failWith(QStringLiteral("无法替换文件 %1：%2").arg(targetPath, reason));
-        }
-        source.remove();
-    }
-    d->bodyPath.clear();
-    d->bodyOffset = 0;
-    return true;
+    return std::exchange(d->bodyPath, QString());
 }
 
 } // namespace common

@@ -29,22 +29,23 @@ class Inet : public QObject
 {
     Q_OBJECT
 public:
-    enum State { icError = 11, icResponseCompleted = 12 };
+    // How a download ended.
+    enum class Outcome { Completed, Failed };
+    Q_ENUM(Outcome)
 
     explicit Inet(QObject *parent = nullptr);
     ~Inet() override;
 
     // Request time-out in seconds (60 in the programs). A blocking fetch must
-    // be complete within it; an Execute download fails only when nothing at
+    // be complete within it; a download fails only when nothing at
     // all arrives for that long, so a slow large download that keeps
     // receiving is never cut off.
     void setRequestTimeout(int seconds);
     int requestTimeout() const;
     // The same in milliseconds, for tests that cannot wait a minute.
     void setRequestTimeoutMsecs(int msecs);
-    int requestTimeoutMsecs() const;
 
-    // An Execute download fails when a window of windowMsecs brings fewer
+    // A download fails when a window of windowMsecs brings fewer
     // than bytes (1024 in 60 s by default): a server that trickles a byte
     // now and then never trips the time-out, but trips this.
     void setSpeedFloor(qint64 bytes, int windowMsecs);
@@ -63,62 +64,52 @@ public:
     // events other than input, and posted events, are handled), but no timer
     // tick, no click and no download report of any control runs before they
     // return; on other threads the caller simply sleeps.
-    QString OpenURL(const QString &address);            // body as text (UTF-8)
-    QByteArray OpenURLBytes(const QString &address);    // data type 1: body as bytes
+    QString fetchText(const QString &address);     // body as text (UTF-8)
+    QByteArray fetchBytes(const QString &address);    // body as bytes
 
-    // Starts an asynchronous GET and returns at once. Exactly one StateChanged
-    // follows on this object's thread: icResponseCompleted once the whole body
-    // has arrived, or icError. At most one request is under way; starting
+    // Starts an asynchronous GET and returns at once. Exactly one finished
+    // follows on this object's thread: Completed once the whole body has
+    // arrived, or Failed. At most one download is under way; starting
     // another cancels the first without an event for it. The body is streamed
     // to a temporary file in downloadFolder() (the system's temporary folder
-    // when empty), never held in memory. operation must be "get".
-    void Execute(const QString &address, const QString &operation = QStringLiteral("get"));
-    // True from Execute until its StateChanged is delivered.
-    bool StillExecuting() const;
+    // when empty), never held in memory.
+    void startDownload(const QString &address);
+    // True from startDownload until its finished is delivered.
+    bool downloading() const;
 
-    // For the response that icResponseCompleted reports: the next at most
-    // size bytes of the body, in order; empty once everything has been taken.
-    // The body is always given as bytes, whatever dataType says.
-    QByteArray GetChunk(qint64 size, int dataType = 1);
-    // A header of that response, empty when the response has none.
-    QString GetHeader(const QString &name) const;
-
-    // Progress of the current or last Execute: bytes received so far and the
+    // Progress of the current or last download: bytes received so far and the
     // announced length (-1 when unknown).
     qint64 bytesReceived() const;
     qint64 bytesTotal() const;
     // With hashing on (off by default: it costs more than the transfer on a
     // fast link), the SHA-256 (32 bytes) of the body that
-    // icResponseCompleted reports, taken while it streamed to its file;
+    // a Completed download gave, taken while it streamed to its file;
     // empty otherwise.
     void setHashBodies(bool on);
     QByteArray bodySha256() const;
 
     // Why the last failed request failed (the TransferError message for the
-    // blocking calls, the reason behind icError for Execute); empty after a
+    // blocking calls, the reason behind Failed for a download); empty after a
     // success.
     QString lastError() const;
     // Whether the last request failed by its time-out; false otherwise.
     bool timedOut() const;
 
-    // Where Execute puts its temporary body file; put it beside the target so
-    // that takeBodyFile can rename it into place.
+    // Where a download puts its temporary body file; put it beside the target so
+    // that the caller can rename it into place.
     void setDownloadFolder(const QString &folder);
     QString downloadFolder() const;
-    // Moves the completed body file to targetPath, replacing any file there,
-    // in one rename where the platform allows it. Returns false (and sets
-    // *error) when that fails; the body stays available to GetChunk then.
-    // After a successful move GetChunk has nothing more to give.
-    bool takeBodyFile(const QString &targetPath, QString *error = nullptr);
 
     // Hands the completed body's temporary file (in downloadFolder()) over to
     // the caller, who owns it from then on; returns its path, empty when there
-    // is none. GetChunk has nothing more to give afterwards.
+    // is none (before a completed download, after a failed one, or once
+    // released). Until then the control removes it with the next download or
+    // its own end.
     QString releaseBodyFile();
 
 signals:
-    void StateChanged(int state);
-    // Delivered on this object's thread while an Execute download runs, at
+    void finished(common::Inet::Outcome outcome);
+    // Delivered on this object's thread while a download runs, at
     // most one pending at a time (so a fast download does not flood the event
     // queue); received is the count at delivery.
     void progress(qint64 received, qint64 total);

@@ -39,7 +39,6 @@ struct TransferResult {
     QByteArray body;   // to memory
     QString bodyPath;  // to a file
     QByteArray sha256; // of the body written to the file, 32 bytes
-    HeaderList headers;
 };
 
 // Shared between the network thread, which counts, and the caller, which
@@ -55,7 +54,6 @@ struct TransferProgress {
 struct TransferOrder {
     quint64 id = 0;
     QString address;
-    QString operation = QStringLiteral("get");
     int timeoutMs = 60000;
     // Blocking fetches must finish within the time-out; downloads to a file
     // fail when they stall that long, or when a window of floorWindowMs

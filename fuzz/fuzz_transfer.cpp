@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -114,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     inet.setRequestTimeoutMsecs(500);
     if (data[0] & 2) {
         try {
-            const QByteArray body = inet.OpenURLBytes(address);
+            const QByteArray body = inet.fetchBytes(address);
             if (body.size() > response.size() || body.size() > common::Inet::kMaxPageBytes)
                 std::abort();
         } catch (const common::TransferError &) {
@@ -124,25 +126,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     QTemporaryDir folder;
     inet.setDownloadFolder(folder.path());
-    int states = 0;
-    int last = 0;
+    int outcomes = 0;
+    auto last = common::Inet::Outcome::Failed;
     QEventLoop loop;
-    QObject::connect(&inet, &common::Inet::StateChanged, &loop, [&](int state) {
-        ++states;
-        last = state;
+    QObject::connect(&inet, &common::Inet::finished, &loop, [&](common::Inet::Outcome outcome) {
+        ++outcomes;
+        last = outcome;
         QTimer::singleShot(20, &loop, &QEventLoop::quit); // room for a second, wrong one
     });
     QTimer::singleShot(3000, &loop, &QEventLoop::quit);
-    inet.Execute(address);
+    inet.startDownload(address);
     loop.exec();
-    if (states != 1)
+    if (outcomes != 1)
         std::abort();
-    if (last == common::Inet::icResponseCompleted) {
-        qint64 total = 0;
-        for (QByteArray chunk = inet.GetChunk(65536); !chunk.isEmpty(); chunk = inet.GetChunk(65536))
-            total += chunk.size();
-        if (total != inet.bytesReceived() || total > response.size())
+    if (last == common::Inet::Outcome::Completed) {
+        // The body as the updater takes it: the released file.
+        const QString body = inet.releaseBodyFile();
+        const qint64 total = QFileInfo(body).size();
+        if (body.isEmpty() || !QFileInfo::exists(body) || total != inet.bytesReceived()
+            || total > response.size())
             std::abort();
+        QFile::remove(body);
     } else if (!QDir(folder.path()).isEmpty()) {
         std::abort(); // a failed download leaves nothing behind
     }

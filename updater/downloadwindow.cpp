@@ -57,7 +57,7 @@ DownloadWindow::DownloadWindow(Services &services, QWidget *parent)
     // Bodies land beside their targets, so that putting them in place is a
     // rename within one folder.
     Inet1->setDownloadFolder(m_services.app.folder);
-    connect(Inet1, &common::Inet::StateChanged, this, &DownloadWindow::fileFinished);
+    connect(Inet1, &common::Inet::finished, this, &DownloadWindow::fileFinished);
     connect(Inet1, &common::Inet::progress, this, &DownloadWindow::showProgress);
 }
 
@@ -107,7 +107,7 @@ void DownloadWindow::load()
     // once the fetch under way has returned.
     m_fetchingLists = true;
     try {
-        const QString page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+        const QString page = common::DecodeUtf8(Inet1->fetchBytes(m_services.app.releasePageUrl));
         QStringList shareLinks;
         for (const common::FileEntry &entry : common::FileEntries(page)) {
             ui->List1->addItem(entry.displayEntry);
@@ -121,7 +121,7 @@ void DownloadWindow::load()
             if (m_ended)
                 break;
             ui->List2->addItem(
-                common::DirectAddress(common::DecodeUtf8(Inet1->OpenURLBytes(link))));
+                common::DirectAddress(common::DecodeUtf8(Inet1->fetchBytes(link))));
         }
     } catch (const common::RunError &) {
         m_fetchingLists = false;
@@ -132,8 +132,6 @@ void DownloadWindow::load()
     m_fetchingLists = false;
     if (m_ended)
         return;
-    if (Inet1->StillExecuting())
-        return;
     startFile(0);
 }
 
@@ -141,7 +139,7 @@ void DownloadWindow::startFile(int i)
 {
     const QString listed = common::EntryFileName(ui->List1->item(i)->text());
     ui->Label1->setText(kDownloading + targetFileName(listed));
-    Inet1->Execute(ui->List2->item(i)->text(), QStringLiteral("get"));
+    Inet1->startDownload(ui->List2->item(i)->text());
 }
 
 void DownloadWindow::showProgress(qint64 done, qint64 total)
@@ -151,21 +149,19 @@ void DownloadWindow::showProgress(qint64 done, qint64 total)
     ui->ProgressBar1->setValue(bar.value);
 }
 
-void DownloadWindow::fileFinished(int state)
+void DownloadWindow::fileFinished(common::Inet::Outcome outcome)
 {
     if (m_asking && !m_ended) {
-        m_heldState = state;
+        m_heldOutcome = outcome;
         return;
     }
     ui->ProgressBar1->setValue(0);
     if (m_ended)
         return;
-    if (state == common::Inet::icError) {
+    if (outcome == common::Inet::Outcome::Failed) {
         failed();
         return;
     }
-    if (state != common::Inet::icResponseCompleted)
-        return;
 
     // The status line names the file being written.
     const QString name = ui->Label1->text().mid(kDownloading.size());
@@ -232,7 +228,7 @@ void DownloadWindow::askToStop()
         this, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"),
         platform::MbYesNo, QStringLiteral("提示"));
     m_asking = false;
-    const std::optional<int> held = std::exchange(m_heldState, std::nullopt);
+    const std::optional<common::Inet::Outcome> held = std::exchange(m_heldOutcome, std::nullopt);
     if (m_ended)
         return;
     if (answer == platform::IdYes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/inet.h"
 #include "updater/services.h"
 #include "updater/signedlist.h"
 #include "updater/stagedfiles.h"
@@ -15,9 +16,6 @@ class QProgressBar;
 
 namespace Ui {
 class UD;
-}
-namespace common {
-class Inet;
 }
 namespace platform {
 class Timer;
@@ -53,9 +51,9 @@ public:
     // Starts the download of the file with list index i.
     void startFile(int i);
 
-    // The transfer control's state-change and the countdown's tick (public
-    // so that tests can drive them).
-    void fileFinished(int state);
+    // The end of a file's download and the countdown's tick (public so that
+    // tests can drive them).
+    void fileFinished(common::Inet::Outcome outcome);
     void countDownToClose();
 
     // Index into the lists of the file being downloaded.
@@ -70,9 +68,6 @@ public:
     QLabel *Label1() const;
     QListWidget *List1() const;
     QListWidget *List2() const;
-
-    // The files downloaded so far and not yet put in place.
-    const StagedFiles &staged() const { return m_staged; }
 
 protected:
     // Esc and the window manager's close ask whether to stop the update.
@@ -97,7 +92,7 @@ private:
     // While the stop question is open, a transfer's end waits for the answer.
     bool m_asking = false;
     bool m_fetchingLists = false;
-    std::optional<int> m_heldState;
+    std::optional<common::Inet::Outcome> m_heldOutcome;
 };
 
 } // namespace mslupdate

@@ -24,7 +24,7 @@ void SignedList::load(common::Inet &inet, const QString &key, const QString &pag
     // reason is for whoever reads the updater's output.
     const auto fetch = [&inet](const QString &address) {
         try {
-            return inet.OpenURLBytes(address);
+            return inet.fetchBytes(address);
         } catch (const common::TransferError &error) {
             qWarning().noquote() << QStringLiteral("无法取得 %1：%2").arg(address, error.message());
             throw;

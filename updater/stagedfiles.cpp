@@ -126,12 +126,4 @@ void StagedFiles::removeLeftovers(const QString &folder)
     }
 }
 
-QStringList StagedFiles::stagedPaths() const
-{
-    QStringList paths;
-    for (const Entry &entry : m_entries)
-        paths << entry.staged;
-    return paths;
-}
-
 } // namespace mslupdate

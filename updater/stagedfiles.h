@@ -49,8 +49,6 @@ public:
     // left in folder. Only one updater runs per folder, so none of them can
     // still be in use; those that a replace journal still lists are kept.
     static void removeLeftovers(const QString &folder);
-    // The temporary paths still held, in order.
-    QStringList stagedPaths() const;
 
 private:
     struct Entry {

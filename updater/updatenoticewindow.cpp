@@ -156,9 +156,7 @@ void UpdateNoticeWindow::readRelease()
         ui->Label3->hide();
         return;
     }
-    const QByteArray bytes = Inet1->OpenURLBytes(app.releasePageUrl);
-    if (Inet1->StillExecuting())
-        QCoreApplication::processEvents();
+    const QByteArray bytes = Inet1->fetchBytes(app.releasePageUrl);
     const QString page = common::DecodeUtf8(bytes);
     const QString version = common::PageVersion(page);
     const QString section = common::ChangeLogSection(page);

@@ -63,13 +63,11 @@ public:
     // The interior in twips.
     int scaleWidth() const;
     int scaleHeight() const;
-    int scaleTop() const { return 0; }
 
     QColor backColor() const { return m_backColor; }
     void setBackColor(const QColor &color);
 
     LineControl *addLine();
-    const QList<LineControl *> &lines() const { return m_lines; }
 
 signals:
     // A drop of any data onto the box (files dropped from a file manager

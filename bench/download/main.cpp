@@ -1,16 +1,20 @@
-// Downloads one address through the transfer control's Execute, the way the
+// Downloads one address through the transfer control's startDownload, the way the
 // updater does, and moves the finished body into place. Prints the bytes and
 // the seconds it took; run.sh sets it against curl.
 //
 //     mosalune-bench-download <address> <target file>
 
+#include "common/fspath.h"
 #include "common/inet.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 int main(int argc, char **argv)
 {
@@ -27,23 +31,27 @@ int main(int argc, char **argv)
     inet.setDownloadFolder(QFileInfo(target).absolutePath());
     QElapsedTimer clock;
     int code = 1;
-    QObject::connect(&inet, &common::Inet::StateChanged, &app, [&](int state) {
-        if (state != common::Inet::icResponseCompleted) {
+    QObject::connect(&inet, &common::Inet::finished, &app, [&](common::Inet::Outcome outcome) {
+        if (outcome != common::Inet::Outcome::Completed) {
             std::fprintf(stderr, "download failed: %s\n", qPrintable(inet.lastError()));
         } else {
-            QString error;
-            if (inet.takeBodyFile(target, &error)) {
+            const QString body = inet.releaseBodyFile();
+            std::error_code error;
+            std::filesystem::rename(common::toFsPath(body), common::toFsPath(target), error);
+            if (!error) {
                 code = 0;
                 std::printf("%lld bytes in %.3f s\n", inet.bytesReceived(),
                             double(clock.nsecsElapsed()) / 1e9);
             } else {
-                std::fprintf(stderr, "%s\n", qPrintable(error));
+                QFile::remove(body);
+                std::fprintf(stderr, "cannot move the body to %s: %s\n", qPrintable(target),
+                             error.message().c_str());
             }
         }
         app.exit(code);
     });
     clock.start();
-    inet.Execute(args.at(1), QStringLiteral("get"));
+    inet.startDownload(args.at(1));
     app.exec();
     return code;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One 300 MB download from a local nginx, whole process: mosalune-bench-download
-# (Execute into a file, then takeBodyFile, as the updater does) against
+# (startDownload into a file beside the target, then one rename, as the updater does) against
 # curl -o, alternating, in one run.
 #
 #   bench/download/run.sh [RUNS] [BUILD_DIR]   (default 7 runs each, build/)

@@ -1,4 +1,4 @@
-// Reads one page through the transfer control's blocking OpenURLBytes, the
+// Reads one page through the transfer control's blocking fetchBytes, the
 // way the windows read the release page, RUNS times. Prints each run's
 // seconds and bytes; run.sh sets them against curl.
 //
@@ -25,7 +25,7 @@ int main(int argc, char **argv)
         QElapsedTimer clock;
         clock.start();
         try {
-            const QByteArray body = inet.OpenURLBytes(args.at(1));
+            const QByteArray body = inet.fetchBytes(args.at(1));
             std::printf("%.4f %lld\n", double(clock.nsecsElapsed()) / 1e9, qint64(body.size()));
         } catch (const common::TransferError &e) {
             std::printf("%.4f refused: %s\n", double(clock.nsecsElapsed()) / 1e9, e.what());

@@ -29,7 +29,7 @@ curls=$(for _ in $(seq "$runs"); do curl -s -o /dev/null -w '%{time_total}\n' "$
 endless=$("$client" "$base/nolength/bytes/100000000000" 1)
 
 printf 'page of %d bytes (the cap), median of %d reads\n' "$cap" "$runs"
-printf 'OpenURLBytes: %8.4f s\n' "$ours"
+printf 'fetchBytes:   %8.4f s\n' "$ours"
 printf 'curl:         %8.4f s\n' "$curls"
 awk -v a="$ours" -v b="$curls" 'BEGIN { printf "ratio:        %8.2f  (ours / curl)\n", a / b;
   printf "target: well under 1 s: %s\n", (a < 0.5 ? "ok" : "NOT MET") }'

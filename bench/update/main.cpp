@@ -108,7 +108,7 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     mslupdate::DownloadWindow ud(services);
-    QObject::connect(ud.Inet1, &common::Inet::StateChanged, &app, [&] {
+    QObject::connect(ud.Inet1, &common::Inet::finished, &app, [&] {
         if (ud.Timer1->interval() == 1000) {
             code = 0;
             std::printf("%d files in %.3f s\n", ud.List1()->count(),

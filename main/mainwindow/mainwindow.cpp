@@ -169,7 +169,7 @@ void MainWindow::readMessagePush()
     }
     QString page;
     try {
-        page = common::DecodeUtf8(Inet1->OpenURLBytes(m_services.app.releasePageUrl));
+        page = common::DecodeUtf8(Inet1->fetchBytes(m_services.app.releasePageUrl));
     } catch (const common::TransferError &) {
         // No page at all (no answer, refused, an error status) is a network
         // problem, not a damaged program: the tile maker opens without push.
@@ -257,8 +257,8 @@ void MainWindow::layoutSteps()
     Line2->setX2(sw / 2.0f);
     Line3->setX1(sw / 4.0f * 3.0f);
     Line3->setX2(sw / 4.0f * 3.0f);
-    Line4->setY1(sh / 2.0f + float(ui->p1->scaleTop()));
-    Line4->setY2(sh / 2.0f + float(ui->p1->scaleTop()));
+    Line4->setY1(sh / 2.0f);
+    Line4->setY2(sh / 2.0f);
 
     // The canvas lies hidden on the display box's corner, outer size 150 x 150.
     ui->Picture1->setGeometry(ui->p1->x(), ui->p1->y(), tiles::canvasOuterSize.width(),

@@ -15,7 +15,6 @@
 #include "platform/skinlibrary.h"
 #include "platform/timer.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -114,13 +113,11 @@ void VersionCheckWindow::loadStep()
     }
     QString page;
     try {
-        page = Inet1->OpenURL(app.releasePageUrl);
+        page = Inet1->fetchText(app.releasePageUrl);
     } catch (const common::TransferError &) {
         services.state.PageTimedOut = Inet1->timedOut();
         throw;
     }
-    if (Inet1->StillExecuting())
-        QCoreApplication::processEvents();
     ui->Text2->setText(common::PageVersion(page));
     services.state.NetConnected = true;
     m_loaded = true;

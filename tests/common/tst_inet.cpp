@@ -19,35 +19,31 @@ namespace {
 
 const QByteArray kChinese = QStringLiteral("版本 13.04.20，更新说明").toUtf8();
 
-// Runs one Execute to its end and returns the states it reported, waiting a
-// little after the first to catch any second one.
-QList<int> executeAndWait(Inet &inet, const QString &address, int waitMs = 10000)
+// Runs one download to its end and returns the outcomes it reported, waiting
+// a little after the first to catch any second one.
+QList<Inet::Outcome> downloadAndWait(Inet &inet, const QString &address, int waitMs = 10000)
 {
-    QSignalSpy spy(&inet, &Inet::StateChanged);
-    inet.Execute(address, QStringLiteral("get"));
+    QSignalSpy spy(&inet, &Inet::finished);
+    inet.startDownload(address);
     if (!spy.wait(waitMs))
         return {};
     QTest::qWait(300);
-    QList<int> states;
+    QList<Inet::Outcome> outcomes;
     for (const QList<QVariant> &args : spy)
-        states << args.at(0).toInt();
-    return states;
+        outcomes << args.at(0).value<Inet::Outcome>();
+    return outcomes;
 }
 
-QByteArray drain(Inet &inet, qint64 chunkSize, int *calls = nullptr)
+// The completed body as the updater takes it: the released file, read and
+// removed.
+QByteArray releasedBody(Inet &inet)
 {
-    QByteArray all;
-    int n = 0;
-    for (;;) {
-        const QByteArray chunk = inet.GetChunk(chunkSize, 1);
-        ++n;
-        if (chunk.isEmpty() || chunk.size() > chunkSize)
-            break;
-        all += chunk;
-    }
-    if (calls)
-        *calls = n;
-    return all;
+    QFile file(inet.releaseBodyFile());
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
+        return "(no body file)";
+    const QByteArray body = file.readAll();
+    file.remove();
+    return body;
 }
 
 QString closedPortAddress()
@@ -68,25 +64,23 @@ class TstInet : public QObject
 private slots:
     void initTestCase();
 
-    void openUrlBodies_data();
-    void openUrlBodies();
-    void openUrlDecodesUtf8();
+    void fetchBodies_data();
+    void fetchBodies();
+    void fetchTextDecodesUtf8();
     void failures_data();
     void failures();
     void timeOutIsOverallForBlockingButIdleForDownloads();
     void pagesAreCappedDownloadsAreNot_data();
     void pagesAreCappedDownloadsAreNot();
-    void openUrlLetsNoOtherHandlerRun();
-    void openUrlWorksWithoutEventLoop();
+    void fetchLetsNoOtherHandlerRun();
+    void fetchWorksWithoutEventLoop();
     void downloadLimits_data();
     void downloadLimits();
 
-    void executeGivesWholeBodyInChunks_data();
-    void executeGivesWholeBodyInChunks();
-    void laterExecuteCancelsEarlierWithoutEvent();
+    void downloadGivesWholeBody_data();
+    void downloadGivesWholeBody();
+    void laterDownloadCancelsEarlierWithoutEvent();
     void progressCountsTheBody();
-    void takeBodyFileReplacesTarget();
-    void takeBodyFileFailureKeepsChunks();
     void releasedBodyFileOutlivesTheControl();
     void temporaryFilesDoNotOutliveTheirUse();
 
@@ -102,7 +96,7 @@ void TstInet::initTestCase()
     QVERIFY(!m_server.writeFile(QStringLiteral("empty.bin"), QByteArray()).isEmpty());
 }
 
-void TstInet::openUrlBodies_data()
+void TstInet::fetchBodies_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QByteArray>("body");
@@ -124,7 +118,7 @@ void TstInet::openUrlBodies_data()
     QTest::newRow("slow but in time") << "/delay/200/page.html" << page;
 }
 
-void TstInet::openUrlBodies()
+void TstInet::fetchBodies()
 {
     QFETCH(QString, path);
     QFETCH(QByteArray, body);
@@ -132,7 +126,7 @@ void TstInet::openUrlBodies()
     inet.setRequestTimeoutMsecs(5000);
     QByteArray got;
     try {
-        got = inet.OpenURLBytes(m_server.address(path));
+        got = inet.fetchBytes(m_server.address(path));
     } catch (const TransferError &e) {
         QFAIL(e.what());
     }
@@ -141,15 +135,15 @@ void TstInet::openUrlBodies()
     QVERIFY(inet.lastError().isEmpty());
 }
 
-void TstInet::openUrlDecodesUtf8()
+void TstInet::fetchTextDecodesUtf8()
 {
     Inet inet;
-    QCOMPARE(inet.OpenURL(m_server.address("/sub/zh.txt")),
+    QCOMPARE(inet.fetchText(m_server.address("/sub/zh.txt")),
              QStringLiteral("版本 13.04.20，更新说明"));
 }
 
 // Every fault, through both doors: the blocking call throws the message, the
-// download reports exactly one state 11 with the same reason.
+// download reports exactly one Failed with the same reason.
 void TstInet::failures_data()
 {
     QTest::addColumn<QString>("address");
@@ -184,7 +178,7 @@ void TstInet::failures()
     QElapsedTimer clock;
     clock.start();
     try {
-        const QByteArray body = inet.OpenURLBytes(address);
+        const QByteArray body = inet.fetchBytes(address);
         QFAIL(qPrintable(QStringLiteral("no error; got %1 bytes").arg(body.size())));
     } catch (const TransferError &e) {
         QCOMPARE(e.message(), message);
@@ -193,10 +187,10 @@ void TstInet::failures()
     QCOMPARE(inet.timedOut(), message == QStringLiteral("请求超时"));
     QVERIFY2(clock.elapsed() < 2500, "the blocking call outlived its time-out");
 
-    QCOMPARE(executeAndWait(inet, address), QList<int>{Inet::icError});
+    QCOMPARE(downloadAndWait(inet, address), QList<Inet::Outcome>{Inet::Outcome::Failed});
     QCOMPARE(inet.lastError(), message);
-    QVERIFY(!inet.StillExecuting());
-    QVERIFY(inet.GetChunk(100).isEmpty());
+    QVERIFY(!inet.downloading());
+    QVERIFY(inet.releaseBodyFile().isEmpty());
 }
 
 // A page is read into memory, so a body past the cap is refused however it is
@@ -221,7 +215,7 @@ void TstInet::pagesAreCappedDownloadsAreNot()
     Inet inet;
     inet.setRequestTimeoutMsecs(20000);
     try {
-        const QByteArray body = inet.OpenURLBytes(m_server.address(path));
+        const QByteArray body = inet.fetchBytes(m_server.address(path));
         QVERIFY2(accepted, qPrintable(QStringLiteral("a page of %1 bytes was accepted").arg(body.size())));
         QCOMPARE(body, FixtureServer::patternBytes(Inet::kMaxPageBytes));
     } catch (const TransferError &e) {
@@ -233,11 +227,8 @@ void TstInet::pagesAreCappedDownloadsAreNot()
     // The same body as a download is taken whole, except the endless one.
     if (path.contains(QStringLiteral("1000000000")))
         return;
-    QCOMPARE(executeAndWait(inet, m_server.address(path)), QList<int>{Inet::icResponseCompleted});
-    qint64 total = 0;
-    for (QByteArray chunk = inet.GetChunk(1 << 20); !chunk.isEmpty(); chunk = inet.GetChunk(1 << 20))
-        total += chunk.size();
-    QCOMPARE(total, Inet::kMaxPageBytes + 1);
+    QCOMPARE(downloadAndWait(inet, m_server.address(path)), QList<Inet::Outcome>{Inet::Outcome::Completed});
+    QCOMPARE(releasedBody(inet).size(), Inet::kMaxPageBytes + 1);
 }
 
 // A trickle that never stalls for a whole time-out but lasts longer than one.
@@ -246,14 +237,14 @@ void TstInet::timeOutIsOverallForBlockingButIdleForDownloads()
     const QString trickle = m_server.address("/trickle/100/100/bytes/2000"); // about 2 s
     Inet inet;
     inet.setRequestTimeoutMsecs(700);
-    QVERIFY_THROWS_EXCEPTION(TransferError, inet.OpenURLBytes(trickle));
+    QVERIFY_THROWS_EXCEPTION(TransferError, inet.fetchBytes(trickle));
     QCOMPARE(inet.lastError(), QStringLiteral("请求超时"));
 
-    QCOMPARE(executeAndWait(inet, trickle), QList<int>{Inet::icResponseCompleted});
-    QCOMPARE(drain(inet, 4096), FixtureServer::patternBytes(2000));
+    QCOMPARE(downloadAndWait(inet, trickle), QList<Inet::Outcome>{Inet::Outcome::Completed});
+    QCOMPARE(releasedBody(inet), FixtureServer::patternBytes(2000));
 }
 
-void TstInet::openUrlLetsNoOtherHandlerRun()
+void TstInet::fetchLetsNoOtherHandlerRun()
 {
     int ticks = 0;
     QTimer timer;
@@ -265,11 +256,11 @@ void TstInet::openUrlLetsNoOtherHandlerRun()
     // A download of another control that ends while the fetch blocks must
     // not report until the fetch is over either.
     Inet other;
-    QSignalSpy otherDone(&other, &Inet::StateChanged);
-    other.Execute(m_server.address("/page.html"));
+    QSignalSpy otherDone(&other, &Inet::finished);
+    other.startDownload(m_server.address("/page.html"));
 
     Inet inet;
-    QCOMPARE(inet.OpenURLBytes(m_server.address("/delay/400/page.html")),
+    QCOMPARE(inet.fetchBytes(m_server.address("/delay/400/page.html")),
              QByteArray("<p>hello</p>\n"));
     QCOMPARE(ticks, 0);
     QVERIFY(otherDone.isEmpty());
@@ -281,7 +272,7 @@ void TstInet::openUrlLetsNoOtherHandlerRun()
     QTRY_COMPARE(otherDone.size(), 1);
 }
 
-void TstInet::openUrlWorksWithoutEventLoop()
+void TstInet::fetchWorksWithoutEventLoop()
 {
     QByteArray got;
     QString error;
@@ -289,7 +280,7 @@ void TstInet::openUrlWorksWithoutEventLoop()
     std::thread plain([&] {
         Inet inet;
         try {
-            got = inet.OpenURLBytes(address);
+            got = inet.fetchBytes(address);
         } catch (const TransferError &e) {
             error = e.message();
         }
@@ -323,79 +314,65 @@ void TstInet::downloadLimits()
     inet.setSpeedFloor(1024, 500);
     if (leaveFree >= 0)
         inet.setDiskReserve(QStorageInfo(folder.path()).bytesAvailable() - leaveFree);
-    QCOMPARE(executeAndWait(inet, m_server.address(path)),
-             QList<int>{message.isEmpty() ? Inet::icResponseCompleted : Inet::icError});
+    QCOMPARE(downloadAndWait(inet, m_server.address(path)),
+             QList<Inet::Outcome>{message.isEmpty() ? Inet::Outcome::Completed : Inet::Outcome::Failed});
     QCOMPARE(inet.lastError(), message);
     if (!message.isEmpty())
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
-void TstInet::executeGivesWholeBodyInChunks_data()
+void TstInet::downloadGivesWholeBody_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<qint64>("chunkSize");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("contentLength");
     const QByteArray big = FixtureServer::patternBytes(300000);
-    QTest::newRow("big, odd chunks") << "/bytes/300000" << qint64(4099) << big << "300000";
-    QTest::newRow("byte by byte") << "/page.html" << qint64(1) << QByteArray("<p>hello</p>\n")
-                                  << "13";
-    QTest::newRow("one chunk larger than body") << "/sub/zh.txt" << qint64(1 << 20) << kChinese
-                                                << QString::number(kChinese.size());
-    QTest::newRow("no length") << "/nolength/bytes/300000" << qint64(65536) << big << "";
-    QTest::newRow("chunked") << "/chunked/bytes/300000" << qint64(1000) << big << "";
-    QTest::newRow("redirected") << "/redirect/2/bytes/300000" << qint64(8192) << big
-                                << "300000";
-    QTest::newRow("empty") << "/empty.bin" << qint64(10) << QByteArray() << "0";
-    QTest::newRow("trickle") << "/trickle/20/5000/bytes/300000" << qint64(70000) << big
-                             << "300000";
+    QTest::newRow("big") << "/bytes/300000" << big;
+    QTest::newRow("page") << "/page.html" << QByteArray("<p>hello</p>\n");
+    QTest::newRow("utf-8 text") << "/sub/zh.txt" << kChinese;
+    QTest::newRow("no length") << "/nolength/bytes/300000" << big;
+    QTest::newRow("chunked") << "/chunked/bytes/300000" << big;
+    QTest::newRow("redirected") << "/redirect/2/bytes/300000" << big;
+    QTest::newRow("empty") << "/empty.bin" << QByteArray();
+    QTest::newRow("trickle") << "/trickle/20/5000/bytes/300000" << big;
 }
 
-void TstInet::executeGivesWholeBodyInChunks()
+void TstInet::downloadGivesWholeBody()
 {
     QFETCH(QString, path);
-    QFETCH(qint64, chunkSize);
     QFETCH(QByteArray, body);
-    QFETCH(QString, contentLength);
     Inet inet;
-    QVERIFY(!inet.StillExecuting());
-    QSignalSpy spy(&inet, &Inet::StateChanged);
+    QVERIFY(!inet.downloading());
+    QSignalSpy spy(&inet, &Inet::finished);
     inet.setHashBodies(true);
-    inet.Execute(m_server.address(path));
-    QVERIFY(inet.StillExecuting());
+    inet.startDownload(m_server.address(path));
+    QVERIFY(inet.downloading());
     QVERIFY(spy.isEmpty()); // returns at once, reports later
     QVERIFY(spy.wait(10000));
     QTest::qWait(300);
     QCOMPARE(spy.size(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), int(Inet::icResponseCompleted));
-    QVERIFY(!inet.StillExecuting());
+    QCOMPARE(spy.at(0).at(0).value<Inet::Outcome>(), Inet::Outcome::Completed);
+    QVERIFY(!inet.downloading());
 
-    QCOMPARE(inet.GetHeader(QStringLiteral("Content-Length")), contentLength);
-    QCOMPARE(inet.GetHeader(QStringLiteral("content-length")), contentLength);
-    QCOMPARE(inet.GetHeader(QStringLiteral("X-None")), QString());
-
-    int calls = 0;
-    const QByteArray got = drain(inet, chunkSize, &calls);
+    const QByteArray got = releasedBody(inet);
     QCOMPARE(got.size(), body.size());
     QCOMPARE(got, body);
     // Hashed on the way in, whichever way the body came.
     QCOMPARE(inet.bodySha256(), QCryptographicHash::hash(body, QCryptographicHash::Sha256));
-    QCOMPARE(calls, int((body.size() + chunkSize - 1) / chunkSize) + 1);
-    QVERIFY(inet.GetChunk(chunkSize).isEmpty());
+    QVERIFY(inet.releaseBodyFile().isEmpty());
 }
 
-void TstInet::laterExecuteCancelsEarlierWithoutEvent()
+void TstInet::laterDownloadCancelsEarlierWithoutEvent()
 {
     Inet inet;
-    QSignalSpy spy(&inet, &Inet::StateChanged);
-    inet.Execute(m_server.address("/delay/300/bytes/1000"));
-    inet.Execute(m_server.address("/status/404"));
-    inet.Execute(m_server.address("/sub/zh.txt"));
+    QSignalSpy spy(&inet, &Inet::finished);
+    inet.startDownload(m_server.address("/delay/300/bytes/1000"));
+    inet.startDownload(m_server.address("/status/404"));
+    inet.startDownload(m_server.address("/sub/zh.txt"));
     QVERIFY(spy.wait(5000));
     QTest::qWait(800); // the first two would have answered by now
     QCOMPARE(spy.size(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), int(Inet::icResponseCompleted));
-    QCOMPARE(drain(inet, 100), kChinese);
+    QCOMPARE(spy.at(0).at(0).value<Inet::Outcome>(), Inet::Outcome::Completed);
+    QCOMPARE(releasedBody(inet), kChinese);
 }
 
 void TstInet::progressCountsTheBody()
@@ -404,8 +381,8 @@ void TstInet::progressCountsTheBody()
     QList<QPair<qint64, qint64>> reports;
     connect(&inet, &Inet::progress, this,
             [&reports](qint64 received, qint64 total) { reports.append({received, total}); });
-    QCOMPARE(executeAndWait(inet, m_server.address("/trickle/10/50000/bytes/500000")),
-             QList<int>{Inet::icResponseCompleted});
+    QCOMPARE(downloadAndWait(inet, m_server.address("/trickle/10/50000/bytes/500000")),
+             QList<Inet::Outcome>{Inet::Outcome::Completed});
     QCOMPARE(inet.bytesReceived(), qint64(500000));
     QCOMPARE(inet.bytesTotal(), qint64(500000));
     QVERIFY(reports.size() >= 2);
@@ -413,35 +390,10 @@ void TstInet::progressCountsTheBody()
         QVERIFY(reports.at(i).first >= reports.at(i - 1).first);
     QCOMPARE(reports.last(), qMakePair(qint64(500000), qint64(500000)));
 
-    QCOMPARE(executeAndWait(inet, m_server.address("/nolength/bytes/1000")),
-             QList<int>{Inet::icResponseCompleted});
+    QCOMPARE(downloadAndWait(inet, m_server.address("/nolength/bytes/1000")),
+             QList<Inet::Outcome>{Inet::Outcome::Completed});
     QCOMPARE(inet.bytesReceived(), qint64(1000));
     QCOMPARE(inet.bytesTotal(), qint64(-1));
-}
-
-void TstInet::takeBodyFileReplacesTarget()
-{
-    QTemporaryDir folder;
-    const QString target = folder.filePath(QStringLiteral("Mosalune.exe"));
-    {
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(400000, 'x')); // longer than the new body
-    }
-    Inet inet;
-    inet.setDownloadFolder(folder.path());
-    QCOMPARE(executeAndWait(inet, m_server.address("/bytes/300000")),
-             QList<int>{Inet::icResponseCompleted});
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2); // the body waits beside it
-
-    QString error;
-    QVERIFY2(inet.takeBodyFile(target, &error), qPrintable(error));
-    QFile result(target);
-    QVERIFY(result.open(QIODevice::ReadOnly));
-    QCOMPARE(result.readAll(), FixtureServer::patternBytes(300000));
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"Mosalune.exe"});
-    QVERIFY(inet.GetChunk(100).isEmpty());
-    QVERIFY(!inet.takeBodyFile(target, &error));
 }
 
 // A released body belongs to the caller: neither the next download nor the
@@ -453,34 +405,18 @@ void TstInet::releasedBodyFileOutlivesTheControl()
     {
         Inet inet;
         inet.setDownloadFolder(folder.path());
-        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/5000")),
-                 QList<int>{Inet::icResponseCompleted});
-        QCOMPARE(inet.GetChunk(10), FixtureServer::patternBytes(10));
+        QCOMPARE(downloadAndWait(inet, m_server.address("/bytes/5000")),
+                 QList<Inet::Outcome>{Inet::Outcome::Completed});
         released = inet.releaseBodyFile();
         QCOMPARE(QFileInfo(released).absolutePath(), QFileInfo(folder.path()).absoluteFilePath());
-        QVERIFY(inet.GetChunk(100).isEmpty());
         QVERIFY(inet.releaseBodyFile().isEmpty());
-        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/10")),
-                 QList<int>{Inet::icResponseCompleted});
+        QCOMPARE(downloadAndWait(inet, m_server.address("/bytes/10")),
+                 QList<Inet::Outcome>{Inet::Outcome::Completed});
     }
     QFile body(released);
     QVERIFY(body.open(QIODevice::ReadOnly));
     QCOMPARE(body.readAll(), FixtureServer::patternBytes(5000));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QFileInfo(released).fileName()});
-}
-
-void TstInet::takeBodyFileFailureKeepsChunks()
-{
-    QTemporaryDir folder;
-    Inet inet;
-    inet.setDownloadFolder(folder.path());
-    QCOMPARE(executeAndWait(inet, m_server.address("/bytes/10000")),
-             QList<int>{Inet::icResponseCompleted});
-    const QByteArray head = inet.GetChunk(1234);
-    QString error;
-    QVERIFY(!inet.takeBodyFile(folder.filePath(QStringLiteral("no/such/dir/file")), &error));
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(head + drain(inet, 999), FixtureServer::patternBytes(10000));
 }
 
 void TstInet::temporaryFilesDoNotOutliveTheirUse()
@@ -490,19 +426,19 @@ void TstInet::temporaryFilesDoNotOutliveTheirUse()
     {
         Inet inet;
         inet.setDownloadFolder(folder.path());
-        QCOMPARE(executeAndWait(inet, m_server.address("/short/bytes/100000")),
-                 QList<int>{Inet::icError});
+        QCOMPARE(downloadAndWait(inet, m_server.address("/short/bytes/100000")),
+                 QList<Inet::Outcome>{Inet::Outcome::Failed});
         QCOMPARE(dir.entryList(QDir::Files), QStringList());
 
-        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/1000")),
-                 QList<int>{Inet::icResponseCompleted});
+        QCOMPARE(downloadAndWait(inet, m_server.address("/bytes/1000")),
+                 QList<Inet::Outcome>{Inet::Outcome::Completed});
         QCOMPARE(dir.entryList(QDir::Files).size(), 1);
         // The next request replaces the body of the last one.
-        QCOMPARE(executeAndWait(inet, m_server.address("/bytes/2000")),
-                 QList<int>{Inet::icResponseCompleted});
+        QCOMPARE(downloadAndWait(inet, m_server.address("/bytes/2000")),
+                 QList<Inet::Outcome>{Inet::Outcome::Completed});
         QCOMPARE(dir.entryList(QDir::Files).size(), 1);
         // Destroyed while a download is under way.
-        inet.Execute(m_server.address("/trickle/50/10/bytes/1000"));
+        inet.startDownload(m_server.address("/trickle/50/10/bytes/1000"));
         QTest::qWait(200);
     }
     QCOMPARE(dir.entryList(QDir::Files), QStringList());

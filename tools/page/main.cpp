@@ -70,7 +70,7 @@ bool isAddress(const QString &where)
 QByteArray fetch(common::Inet &inet, const QString &where)
 {
     if (isAddress(where))
-        return inet.OpenURLBytes(where);
+        return inet.fetchBytes(where);
     const QFileInfo info(where);
     if (!info.exists())
         throw common::RunError(QStringLiteral("页面文件“%1”不存在。").arg(where));
@@ -141,7 +141,7 @@ int runCheck(common::Inet &inet, const Options &options)
             for (const common::FileEntry &entry : *report.files) {
                 try {
                     const QString sharePage =
-                        common::DecodeUtf8(inet.OpenURLBytes(entry.shareAddress));
+                        common::DecodeUtf8(inet.fetchBytes(entry.shareAddress));
                     report.resolved.append(pagetool::resolveShare(entry.shareAddress, sharePage));
                 } catch (const common::RunError &error) {
                     report.resolved.append(

@@ -24,17 +24,17 @@ bool isAddress(const QString &where)
 QByteArray downloadedSha256(common::Inet &inet, const QString &address, QString *error)
 {
     QEventLoop loop;
-    int state = 0;
-    const auto connection = QObject::connect(&inet, &common::Inet::StateChanged, &loop,
-                                             [&](int s) { state = s; loop.quit(); });
+    auto outcome = common::Inet::Outcome::Failed;
+    const auto connection = QObject::connect(&inet, &common::Inet::finished, &loop,
+                                             [&](common::Inet::Outcome o) { outcome = o; loop.quit(); });
     inet.setHashBodies(true);
-    inet.Execute(address);
+    inet.startDownload(address);
     loop.exec();
     QObject::disconnect(connection);
     QFile::remove(inet.releaseBodyFile());
-    if (state != common::Inet::icResponseCompleted)
+    if (outcome != common::Inet::Outcome::Completed)
         *error = inet.lastError();
-    return state == common::Inet::icResponseCompleted ? inet.bodySha256() : QByteArray();
+    return outcome == common::Inet::Outcome::Completed ? inet.bodySha256() : QByteArray();
 }
 
 } // namespace

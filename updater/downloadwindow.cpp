@@ -8,6 +8,7 @@
 #include "common/texthelpers.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
+#include "platform/screen.h"
 #include "platform/seethrough.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
@@ -16,9 +17,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 
 #include <limits>
 
@@ -47,7 +46,7 @@ DownloadWindow::DownloadWindow(Services &services, QWidget *parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(313, 75);
+    setFixedSize(size());
 
     Timer1 = new platform::Timer(0, this);
     Timer1->setEnabled(true);
@@ -87,8 +86,7 @@ void DownloadWindow::load()
 {
     // Only the bar, the status line and the lists float on the desktop.
     platform::makeSeeThrough(*this);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
     show();
 
     // The main program's file is about to be replaced; while it runs, its
@@ -96,7 +94,8 @@ void DownloadWindow::load()
     if (m_services.windows.findWindow(common::formWindowClass, common::mainWindowKey)) {
         m_services.dialogs.msgBox(this,
                                   QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
-                                  platform::MbOkOnly, QStringLiteral("Mosalune 更新提示:"));
+                                  platform::MessageButtons::Ok, platform::MessageIcon::None,
+                                  QStringLiteral("Mosalune 更新提示:"));
         end();
         return;
     }
@@ -224,14 +223,14 @@ void DownloadWindow::askToStop()
     if (m_ended || m_replaced || m_asking)
         return;
     m_asking = true;
-    const int answer = m_services.dialogs.msgBox(
+    const platform::MessageAnswer answer = m_services.dialogs.msgBox(
         this, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"),
-        platform::MbYesNo, QStringLiteral("提示"));
+        platform::MessageButtons::YesNo, platform::MessageIcon::None, QStringLiteral("提示"));
     m_asking = false;
     const std::optional<common::Inet::Outcome> held = std::exchange(m_heldOutcome, std::nullopt);
     if (m_ended)
         return;
-    if (answer == platform::IdYes) {
+    if (answer == platform::MessageAnswer::Yes) {
         // The transfer under way goes with its control, its body file too;
         // a page fetch still waiting in load() keeps its control until it
         // returns.
@@ -257,11 +256,11 @@ void DownloadWindow::countDownToClose()
     }
     unload();
     const QString program = QDir(m_services.app.folder).filePath(common::mainProgramFileName);
-    if (!m_services.shell.run(QLatin1Char('"') + program + QLatin1Char('"'))) {
+    if (!m_services.shell.startProgram(program)) {
         m_services.dialogs.msgBox(nullptr,
                                   QStringLiteral("更新已完成，但无法启动 %1，请手动启动。")
                                       .arg(QDir::toNativeSeparators(program)),
-                                  platform::MbOkOnly | platform::MbCritical,
+                                  platform::MessageButtons::Ok, platform::MessageIcon::Critical,
                                   QStringLiteral("提示"));
     }
     end();
@@ -272,11 +271,11 @@ void DownloadWindow::countDownToClose()
 void DownloadWindow::failed()
 {
     m_staged.discard();
-    const int answer =
-        m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
-                                  platform::MbYesNo, QStringLiteral("提示"));
-    if (answer == platform::IdYes)
-        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+    const platform::MessageAnswer answer = m_services.dialogs.msgBox(
+        this, QStringLiteral("更新失败，是否去官网下载最新版本"), platform::MessageButtons::YesNo,
+        platform::MessageIcon::None, QStringLiteral("提示"));
+    if (answer == platform::MessageAnswer::Yes)
+        platform::openReleasePage(m_services.shell, m_services.app);
     end();
 }
 

@@ -11,6 +11,7 @@
 #include "platform/dialogs.h"
 #include "platform/instance.h"
 #include "platform/netstate.h"
+#include "platform/screen.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
 #include "platform/windowfinder.h"
@@ -19,9 +20,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QScreen>
 
 static void initResources()
 {
@@ -49,7 +48,7 @@ UpdateNoticeWindow::UpdateNoticeWindow(Services &services, QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(257, 337);
+    setFixedSize(size());
     setText(ui->Text1, QStringLiteral("正在获取更新信息") + kLineBreak);
 
     connect(ui->Command1, &QPushButton::clicked, this, &UpdateNoticeWindow::startUpdate);
@@ -105,13 +104,13 @@ QPushButton *UpdateNoticeWindow::Command2() const
 bool UpdateNoticeWindow::load()
 {
     if (m_services.instance.previousInstance()) {
-        m_services.dialogs.msgBox(nullptr, QStringLiteral("更新程序已经在运行"), platform::MbOkOnly,
+        m_services.dialogs.msgBox(nullptr, QStringLiteral("更新程序已经在运行"),
+                                  platform::MessageButtons::Ok, platform::MessageIcon::None,
                                   QStringLiteral("提示："));
         return false;
     }
     attachSkin();
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
     show();
     // Drawn once before the fetch holds the thread.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -137,8 +136,8 @@ void UpdateNoticeWindow::attachSkin()
     const QDir folder(m_services.app.folder);
     platform::SkinLibrary &skin = m_services.skin;
     try {
-        skin.load(folder.filePath(QStringLiteral("BrontelSkin.dll")));
-        skin.SkinH_AttachEx(folder.filePath(QStringLiteral("Brontel.Skin")), QString());
+        skin.load(folder.filePath(common::skinLibraryFileName));
+        skin.SkinH_AttachEx(folder.filePath(common::skinThemeFileName), QString());
         skin.SkinH_SetAero(platform::skinWindowHandle(*this));
     } catch (const common::RunError &) {
     }
@@ -195,7 +194,7 @@ void UpdateNoticeWindow::closeEvent(QCloseEvent *event)
 void UpdateNoticeWindow::openReleasePage(Qt::MouseButton button)
 {
     if (button == Qt::LeftButton)
-        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        platform::openReleasePage(m_services.shell, m_services.app);
 }
 
 } // namespace mslupdate

@@ -35,10 +35,11 @@ namespace {
 class PrintedDialogs : public platform::DialogService
 {
 public:
-    int msgBox(QWidget *, const QString &text, int, const QString &title) override
+    platform::MessageAnswer msgBox(QWidget *, const QString &text, platform::MessageButtons,
+                                   platform::MessageIcon, const QString &title) override
     {
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-        return platform::IdNo;
+        return platform::MessageAnswer::No;
     }
     QString openFileName(QWidget *) override { return QString(); }
 };
@@ -46,7 +47,8 @@ public:
 class NoShell : public platform::Shell
 {
 public:
-    bool run(const QString &) override { return true; }
+    bool openAddress(const QUrl &) override { return true; }
+    bool startProgram(const QString &) override { return true; }
 };
 
 class Online : public platform::NetworkState

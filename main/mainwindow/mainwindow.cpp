@@ -15,6 +15,7 @@
 #include "platform/dialogs.h"
 #include "widgets/picturebox.h"
 #include "platform/netstate.h"
+#include "platform/screen.h"
 #include "picture/picturedecoder.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
@@ -27,7 +28,6 @@
 #include <QIcon>
 #include <QMimeData>
 #include <QThread>
-#include <QScreen>
 #include <QUrl>
 
 #include <limits>
@@ -74,7 +74,7 @@ MainWindow::MainWindow(Services &services, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/main/mosalune.svg")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(400, 322);
+    setFixedSize(size());
     // The boxes' empty colour is the tile job's: an emptied display box is
     // cut to exactly what the command-line cutter would write.
     ui->p1->setBackColor(tiles::boxBackground());
@@ -141,15 +141,14 @@ bool MainWindow::load()
     } catch (const common::RunError &) {
         // A page that was read but cannot be cut means the page and this
         // copy no longer fit together.
-        const int answer = m_services.dialogs.msgBox(
-            this, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"), platform::MbYesNo,
-            QStringLiteral("提示:"));
-        if (answer == platform::IdYes)
-            m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        const platform::MessageAnswer answer = m_services.dialogs.msgBox(
+            this, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"),
+            platform::MessageButtons::YesNo, platform::MessageIcon::None, QStringLiteral("提示:"));
+        if (answer == platform::MessageAnswer::Yes)
+            platform::openReleasePage(m_services.shell, m_services.app);
         return false;
     }
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
     Timer1->setEnabled(true);
     Timer2->setEnabled(true);
     return true;
@@ -238,7 +237,7 @@ void MainWindow::countPushMinutes()
 void MainWindow::openReleasePage(Qt::MouseButton button)
 {
     if (button == Qt::LeftButton)
-        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        platform::openReleasePage(m_services.shell, m_services.app);
 }
 
 void MainWindow::layoutSteps()
@@ -328,20 +327,22 @@ void MainWindow::loadPicture(const QString &path)
 
 void MainWindow::loadFailed()
 {
-    m_services.dialogs.msgBox(this, QStringLiteral("图片格式错误"), platform::MbCritical,
-                              QStringLiteral("警告："));
+    m_services.dialogs.msgBox(this, QStringLiteral("图片格式错误"), platform::MessageButtons::Ok,
+                              platform::MessageIcon::Critical, QStringLiteral("警告："));
     ui->Picture1->setPicture(QImage());
 }
 
 void MainWindow::cutTiles()
 {
     if (!pictureLoaded()) {
-        m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
+        m_services.dialogs.msgBox(this, kLoadFirst, platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Information, kNotice);
         return;
     }
     if (const int tile = tiles::tileThatIsThePicture(PicFile, PicFolder)) {
         m_services.dialogs.msgBox(this, tiles::pictureIsATileMessage(PicFile, tile),
-                                  platform::MbCritical, QStringLiteral("警告："));
+                                  platform::MessageButtons::Ok, platform::MessageIcon::Critical,
+                                  QStringLiteral("警告："));
         return;
     }
     WaitCursor wait;
@@ -351,13 +352,14 @@ void MainWindow::cutTiles()
         });
     } catch (const tiles::TileWriteError &error) {
         wait.release();
-        m_services.dialogs.msgBox(this, error.message(), platform::MbCritical,
-                                  QStringLiteral("警告："));
+        m_services.dialogs.msgBox(this, error.message(), platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Critical, QStringLiteral("警告："));
         return;
     }
     wait.release();
     m_services.dialogs.msgBox(this, QStringLiteral("图片已经切割完毕,在原图片文件夹下以1-8命名"),
-                              platform::MbInformation, QStringLiteral("恭喜:"));
+                              platform::MessageButtons::Ok, platform::MessageIcon::Information,
+                              QStringLiteral("恭喜:"));
 }
 
 void MainWindow::toggleGuides()
@@ -369,7 +371,8 @@ void MainWindow::toggleGuides()
         return;
     }
     if (checked) {
-        m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
+        m_services.dialogs.msgBox(this, kLoadFirst, platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Information, kNotice);
         ui->Check2->setChecked(false);
     }
 }

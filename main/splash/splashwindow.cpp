@@ -7,6 +7,7 @@
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/resources.h"
+#include "platform/screen.h"
 #include "platform/seethrough.h"
 
 #include <QCoreApplication>
@@ -14,16 +15,8 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QWindow>
-#include <QGuiApplication>
-#include <QScreen>
 
 namespace mosalune {
-
-void centreOnScreen(QWidget &window)
-{
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        window.move(screen->availableGeometry().center() - window.rect().center());
-}
 
 void showPainted(QWidget &window)
 {
@@ -47,7 +40,7 @@ SplashWindow::SplashWindow(StartupServices &startup, QWidget *parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(285, 34);
+    setFixedSize(size());
 }
 
 SplashWindow::~SplashWindow() = default;
@@ -67,15 +60,13 @@ bool SplashWindow::load()
     Services &services = m_startup.services;
     services.state.AppDir = appDirFor(services.app.folder);
     platform::makeSeeThrough(*this);
-    centreOnScreen(*this);
+    platform::centreOnScreen(*this);
     show();
     ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
     QCoreApplication::processEvents();
     try {
-        writeWithProgress(skinLibraryFile.resourceId, fileName(skinLibraryFile),
-                          QStringLiteral("正在加载BrontelSkin.dll"));
-        writeWithProgress(skinThemeFile.resourceId, fileName(skinThemeFile),
-                          QStringLiteral("正在加载Brontel.Skin"));
+        writeWithProgress(skinLibraryFile);
+        writeWithProgress(skinThemeFile);
     } catch (const common::RunError &error) {
         // Without its support files the program cannot start as it should;
         // it says why and ends instead of running half set up.
@@ -84,7 +75,7 @@ bool SplashWindow::load()
                                 error.message()
                                     + QStringLiteral("\n\nMosalune 无法启动。请确认程序所在的文件夹可以写入、"
                                                      "磁盘还有空间，然后重新运行程序。"),
-                                platform::MbOkOnly + platform::MbCritical,
+                                platform::MessageButtons::Ok, platform::MessageIcon::Critical,
                                 QStringLiteral("Mosalune 启动失败"));
         return false;
     }
@@ -92,16 +83,17 @@ bool SplashWindow::load()
     return true;
 }
 
-void SplashWindow::writeWithProgress(int resourceId, const QString &name, const QString &caption)
+void SplashWindow::writeWithProgress(const SupportFile &file)
 {
     const QString &appDir = m_startup.services.state.AppDir;
+    const QString &name = file.name;
     if (supportFileExists(appDir, name))
         return;
-    const QByteArray bytes = m_startup.resources.customResource(resourceId);
+    const QByteArray bytes = m_startup.resources.customResource(file.resourceId);
     QProgressBar *bar = ui->ProgressBar1;
     bar->setMaximum(static_cast<int>(bytes.size()));
     bar->setValue(bar->minimum());
-    ui->Label1->setText(caption);
+    ui->Label1->setText(QStringLiteral("正在加载") + name);
     writeSupportFile(appDir, name, bytes, chunkSize, [bar](qsizetype written) {
         bar->setValue(bar->minimum() + static_cast<int>(written));
         QCoreApplication::processEvents();

@@ -15,6 +15,8 @@ class Pre;
 
 namespace mosalune {
 
+struct SupportFile;
+
 // The start-up splash: a bare progress bar and a status line floating on the
 // desktop while the skin library and its theme are written beside the
 // program on a first start.
@@ -37,14 +39,12 @@ public:
     static constexpr qsizetype chunkSize = 2048;
 
 private:
-    void writeWithProgress(int resourceId, const QString &name, const QString &caption);
+    // Writes the file unless it is there, its name under the bar.
+    void writeWithProgress(const SupportFile &file);
 
     StartupServices &m_startup;
     std::unique_ptr<Ui::Pre> ui;
 };
-
-// Puts a window in the middle of the primary screen's free area.
-void centreOnScreen(QWidget &window);
 
 // Shows a window and draws it before returning, so that a step that holds
 // the user-interface thread next finds it already on the screen as designed

@@ -3,6 +3,7 @@
 #include "ui_versioncheckwindow.h"
 
 #include "common/inet.h"
+#include "common/programfiles.h"
 #include "common/releasepage.h"
 #include "main/splash/splashwindow.h"
 #include "main/supportfiles.h"
@@ -10,28 +11,24 @@
 #include "platform/dialogs.h"
 #include "platform/netstate.h"
 #include "platform/resources.h"
+#include "platform/screen.h"
 #include "platform/seethrough.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
 #include "platform/timer.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <exception>
 
 namespace mosalune {
 
-namespace {
-const QString kUpdaterFileName = QStringLiteral("MSLUpdate.exe");
-} // namespace
-
 VersionCheckWindow::VersionCheckWindow(StartupServices &startup, QWidget *parent)
     : QWidget(parent), m_startup(startup), ui(std::make_unique<Ui::PreUD>())
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(312, 46);
+    setFixedSize(size());
     // Tahoma 10.5 pt; its green is in the form's style sheet, out of the
     // theme's reach.
     QFont font = ui->Label1->font();
@@ -87,13 +84,13 @@ void VersionCheckWindow::loadStep()
     const QString &appDir = services.state.AppDir;
 
     platform::SkinLibrary &skin = m_startup.skin;
-    skin.load(appDir + fileName(skinLibraryFile));
-    skin.SkinH_AttachEx(app.folder + QLatin1Char('/') + fileName(skinThemeFile), QString());
+    skin.load(appDir + skinLibraryFile.name);
+    skin.SkinH_AttachEx(app.folder + QLatin1Char('/') + skinThemeFile.name, QString());
     // A transparent background has to be chosen before the native window
     // exists, and asking for the window's handle creates it.
     platform::makeSeeThrough(*this);
     skin.SkinH_SetAero(platform::skinWindowHandle(*this));
-    centreOnScreen(*this);
+    platform::centreOnScreen(*this);
     // The bar stands at 0 on the screen from the moment the window shows,
     // through the text files and the page fetch (which paints as it waits).
     ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
@@ -162,28 +159,30 @@ void VersionCheckWindow::checkStep(int n)
     // One question per run: the timer is held while it is open.
     m_asking = true;
     Timer1->setEnabled(false);
-    const int answer = services.dialogs.msgBox(
-        this, QStringLiteral("发现新版本 Ver：") + ui->Text2->text() + QStringLiteral(" 是否需要更新？"),
-        platform::MbOkCancel, QStringLiteral("更新提示："));
-    if (answer != platform::IdOk) {
+    const platform::MessageAnswer answer = services.dialogs.msgBox(
+        this,
+        QStringLiteral("发现新版本 Ver：") + ui->Text2->text() + QStringLiteral(" 是否需要更新？"),
+        platform::MessageButtons::OkCancel, platform::MessageIcon::None,
+        QStringLiteral("更新提示："));
+    if (answer != platform::MessageAnswer::Ok) {
         emit showMainWindow();
         unload();
         return;
     }
-    const QString updater = services.app.folder + QLatin1Char('/') + kUpdaterFileName;
+    const QString updater = services.app.folder + QLatin1Char('/') + common::updaterFileName;
     // A file that cannot be started is as useless as a missing one: ask the
     // same question instead of ending with nothing on the screen.
     if (QFileInfo::exists(updater)
-        && services.shell.run(QLatin1Char('"') + QDir::toNativeSeparators(updater) + QLatin1Char('"'))) {
+        && services.shell.startProgram(updater)) {
         unload();
         emit programEnds();
         return;
     }
-    const int download = services.dialogs.msgBox(
-        this, QStringLiteral("更新文件已损坏,是否去官网重新下载最新完整版程序？"), platform::MbYesNo,
-        QStringLiteral("提示:"));
-    if (download == platform::IdYes) {
-        services.shell.run(QStringLiteral("explorer.exe ") + services.app.releasePageUrl);
+    const platform::MessageAnswer download = services.dialogs.msgBox(
+        this, QStringLiteral("更新文件已损坏,是否去官网重新下载最新完整版程序？"),
+        platform::MessageButtons::YesNo, platform::MessageIcon::None, QStringLiteral("提示:"));
+    if (download == platform::MessageAnswer::Yes) {
+        platform::openReleasePage(services.shell, services.app);
         unload();
         emit programEnds();
         return;

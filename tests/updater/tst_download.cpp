@@ -159,11 +159,12 @@ void TstDownload::threeFilesThenCountdown()
     for (int left = 4; left >= 1; --left) {
         ud.countDownToClose();
         QCOMPARE(ud.Label1()->text(), QStringLiteral("更新完成，%1秒钟后自动关闭本窗口").arg(left));
-        QVERIFY(h.shell.commandLines.isEmpty());
+        QVERIFY(h.shell.nothingDone());
     }
     ud.countDownToClose();
     QVERIFY(!ud.isVisible());
-    QCOMPARE(h.shell.commandLines, QStringList({"\"" + inst.file("Mosalune.exe") + "\""}));
+    QCOMPARE(h.shell.started, QStringList({inst.file("Mosalune.exe")}));
+    QVERIFY(h.shell.opened.isEmpty());
     QCOMPARE(h.ends, 1);
     QVERIFY(h.dialogs.messages.isEmpty());
 }
@@ -268,11 +269,12 @@ void TstDownload::failuresLeaveEverythingAsItWas()
     QCOMPARE(h.dialogs.messages.size(), 1);
     QCOMPARE(h.dialogs.messages.at(0).text, kFailed);
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("提示"));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbYesNo));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::YesNo);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     QCOMPARE(shownAtQuestion, status);
     QCOMPARE(h.ud->List1()->count(), listed);
     // No answered "Yes": nothing opened.
-    QVERIFY(h.shell.commandLines.isEmpty());
+    QVERIFY(h.shell.nothingDone());
     // Every old file as it was, nothing added (no temporary file either).
     QCOMPARE(inst.snapshot(), before);
     QCOMPARE(modeOf(inst.file("Mosalune.exe")), mode_t(0750));
@@ -286,11 +288,11 @@ void TstDownload::yesOpensTheReleasePage()
 {
     Installation inst;
     UpdaterHarness h(m_server.address("/no-such-page.html"), inst.path());
-    h.dialogs.answers = {platform::IdYes};
+    h.dialogs.answers = {platform::MessageAnswer::Yes};
     h.openDownload();
     QCOMPARE(h.ends, 1);
-    QCOMPARE(h.shell.commandLines,
-             QStringList({"explorer.exe " + m_server.address("/no-such-page.html")}));
+    QCOMPARE(h.shell.opened, QList<QUrl>({QUrl(m_server.address("/no-such-page.html"))}));
+    QVERIFY(h.shell.started.isEmpty());
 }
 
 void TstDownload::refusedWhileTheMainProgramIsOpen()
@@ -308,7 +310,8 @@ void TstDownload::refusedWhileTheMainProgramIsOpen()
     QCOMPARE(h.dialogs.messages.at(0).text,
              QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."));
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("Mosalune 更新提示:"));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbOkOnly));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::Ok);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     // Nothing was fetched.
     QCOMPARE(ud.List1()->count(), 0);
     QVERIFY(!ud.Inet1->downloading());
@@ -384,22 +387,23 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     QCOMPARE(ud.Label1()->text(), QStringLiteral("正在下载 ReadMe.txt"));
     QVERIFY(ud.isVisible() && QFile::exists(inst.file(bodiesAtQuestion.at(0))));
 
-    h.dialogs.answers = {platform::IdYes};
+    h.dialogs.answers = {platform::MessageAnswer::Yes};
     QVERIFY(!ud.close());
     QCOMPARE(h.dialogs.messages.size(), 2);
     for (const fakes::Message &message : std::as_const(h.dialogs.messages))
         QCOMPARE(message.text, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbYesNo));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::YesNo);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     QVERIFY(h.ends == 1 && !ud.isVisible());
     QTest::qWait(300);
     QCOMPARE(inst.snapshot(), before);
     QCOMPARE(h.dialogs.messages.size(), 2);
-    QVERIFY(h.shell.commandLines.isEmpty());
+    QVERIFY(h.shell.nothingDone());
 
     // Closed while the page is still fetched (the fetch lets the window
     // system's events through): the updater ends once the fetch returns.
     UpdaterHarness early(m_server.address("/delay/1000/stop.html"), inst.path());
-    early.dialogs.answers = {platform::IdYes};
+    early.dialogs.answers = {platform::MessageAnswer::Yes};
     early.ud = std::make_unique<mslupdate::DownloadWindow>(early.makeServices());
     QCoreApplication::postEvent(early.ud.get(), new QCloseEvent);
     early.ud->load();

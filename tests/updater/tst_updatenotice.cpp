@@ -169,7 +169,8 @@ void TstUpdateNotice::secondInstanceEnds()
     QCOMPARE(h.dialogs.messages.size(), 1);
     QCOMPARE(h.dialogs.messages.at(0).text, QStringLiteral("更新程序已经在运行"));
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("提示："));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbOkOnly));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::Ok);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     QVERIFY(!h.form->isVisible());
     // Neither the network nor the page was asked.
     QCOMPARE(h.network.calls, 0);
@@ -253,10 +254,9 @@ void TstUpdateNotice::clicksOpenTheReleasePage()
     QVERIFY(target->isVisible());
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(target, Qt::MouseButton(button), {}, QPoint(5, 5));
-    QStringList expected;
-    for (int i = 0; i < opened; ++i)
-        expected << "explorer.exe " + m_server.address("/notice.html");
-    QCOMPARE(h.shell.commandLines, expected);
+    const QList<QUrl> expected(opened, QUrl(m_server.address("/notice.html")));
+    QCOMPARE(h.shell.opened, expected);
+    QVERIFY(h.shell.started.isEmpty());
     // The window stays open.
     QVERIFY(h.form->isVisible());
     QCOMPARE(h.ends, 0);

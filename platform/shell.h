@@ -1,25 +1,29 @@
 #pragma once
 
+#include "platform/appinfo.h"
+
 #include <QString>
 #include <QUrl>
 
 #include <functional>
-#include <optional>
 
 namespace platform {
 
-// Runs a command line with a normal, focused window, detached, without
-// waiting for it.
+// Opens addresses and starts programs with a normal, focused window,
+// detached, without waiting for them.
 class Shell
 {
 public:
     virtual ~Shell() = default;
-    // Returns false when the program could not be started.
-    virtual bool run(const QString &commandLine) = 0;
+    // Opens the address with the desktop's default handler; false when
+    // nothing could open it.
+    virtual bool openAddress(const QUrl &address) = 0;
+    // Starts the program without arguments; false when it could not be
+    // started.
+    virtual bool startProgram(const QString &path) = 0;
 };
 
-// "explorer.exe " followed by an address opens the address with the desktop's
-// default browser; any other command line starts its program detached.
+// Opens addresses through the desktop and starts programs as processes.
 class SystemShell : public Shell
 {
 public:
@@ -30,19 +34,19 @@ public:
     // Opens addresses with opener instead.
     explicit SystemShell(AddressOpener opener);
 
-    bool run(const QString &commandLine) override;
+    bool openAddress(const QUrl &address) override;
+    bool startProgram(const QString &path) override;
 
 private:
     AddressOpener m_openAddress;
 };
 
-// The address of a command line "explorer.exe <address>", or nothing when
-// the command line starts another program.
-std::optional<QString> explorerAddress(const QString &commandLine);
-
 // The address as something to open: a web address as written, a path as a
 // local file.
 QUrl addressToUrl(const QString &address);
+
+// Opens the program's release page, as configured, in the browser.
+bool openReleasePage(Shell &shell, const AppInfo &app);
 
 // Hands the address to the desktop's default handler.
 bool openWithDesktop(const QUrl &address);

@@ -261,7 +261,7 @@ void DownloadWindow::countDownToClose()
     }
     unload();
     const QString program = QDir(m_services.app.folder).filePath(common::mainProgramFileName);
-    if (!m_services.shell.run(QLatin1Char('"') + program + QLatin1Char('"'))) {
+    if (!m_services.shell.startProgram(program)) {
         m_services.dialogs.msgBox(nullptr,
                                   QStringLiteral("更新已完成，但无法启动 %1，请手动启动。")
                                       .arg(QDir::toNativeSeparators(program)),
@@ -280,7 +280,7 @@ void DownloadWindow::failed()
         m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
                                   platform::MbYesNo, QStringLiteral("提示"));
     if (answer == platform::IdYes)
-        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        platform::openReleasePage(m_services.shell, m_services.app);
     end();
 }
 

@@ -197,7 +197,7 @@ void UpdateNoticeWindow::closeEvent(QCloseEvent *event)
 void UpdateNoticeWindow::openReleasePage(Qt::MouseButton button)
 {
     if (button == Qt::LeftButton)
-        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        platform::openReleasePage(m_services.shell, m_services.app);
 }
 
 } // namespace mslupdate

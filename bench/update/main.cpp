@@ -46,7 +46,8 @@ public:
 class NoShell : public platform::Shell
 {
 public:
-    bool run(const QString &) override { return true; }
+    bool openAddress(const QUrl &) override { return true; }
+    bool startProgram(const QString &) override { return true; }
 };
 
 class Online : public platform::NetworkState

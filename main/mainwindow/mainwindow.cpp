@@ -145,7 +145,7 @@ bool MainWindow::load()
             this, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"), platform::MbYesNo,
             QStringLiteral("提示:"));
         if (answer == platform::IdYes)
-            m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+            platform::openReleasePage(m_services.shell, m_services.app);
         return false;
     }
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -238,7 +238,7 @@ void MainWindow::countPushMinutes()
 void MainWindow::openReleasePage(Qt::MouseButton button)
 {
     if (button == Qt::LeftButton)
-        m_services.shell.run(QStringLiteral("explorer.exe ") + m_services.app.releasePageUrl);
+        platform::openReleasePage(m_services.shell, m_services.app);
 }
 
 void MainWindow::layoutSteps()

@@ -177,7 +177,7 @@ void VersionCheckWindow::checkStep(int n)
     // A file that cannot be started is as useless as a missing one: ask the
     // same question instead of ending with nothing on the screen.
     if (QFileInfo::exists(updater)
-        && services.shell.run(QLatin1Char('"') + QDir::toNativeSeparators(updater) + QLatin1Char('"'))) {
+        && services.shell.startProgram(updater)) {
         unload();
         emit programEnds();
         return;
@@ -186,7 +186,7 @@ void VersionCheckWindow::checkStep(int n)
         this, QStringLiteral("更新文件已损坏,是否去官网重新下载最新完整版程序？"), platform::MbYesNo,
         QStringLiteral("提示:"));
     if (download == platform::IdYes) {
-        services.shell.run(QStringLiteral("explorer.exe ") + services.app.releasePageUrl);
+        platform::openReleasePage(services.shell, services.app);
         unload();
         emit programEnds();
         return;

@@ -7,8 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <optional>
-
 using platform::SystemShell;
 
 class TstShell : public QObject
@@ -16,82 +14,64 @@ class TstShell : public QObject
     Q_OBJECT
 
 private slots:
-    void explorerAddress_data();
-    void explorerAddress();
-    void explorerOpensTheAddress_data();
-    void explorerOpensTheAddress();
+    void opensTheReleasePage_data();
+    void opensTheReleasePage();
     void startsProgramDetached();
     void relativeProgramPath();
-    void quotedArguments();
+    void pathWithBlanks();
     void missingProgram_data();
     void missingProgram();
+
+private:
+    static bool writeScript(const QString &path, const QByteArray &body);
 };
 
-void TstShell::explorerAddress_data()
+bool TstShell::writeScript(const QString &path, const QByteArray &body)
 {
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<bool>("isExplorer");
-    QTest::addColumn<QString>("address");
-
-    const QString page = QStringLiteral("http://mosalune.invalid/release.html");
-    QTest::newRow("as the forms write it") << QStringLiteral("explorer.exe ") + page << true << page;
-    QTest::newRow("query and fragment kept")
-            << QStringLiteral("explorer.exe http://h.invalid/a?b=1&c=%20d#e") << true
-            << QStringLiteral("http://h.invalid/a?b=1&c=%20d#e");
-    QTest::newRow("other case") << QStringLiteral("EXPLORER.EXE ") + page << true << page;
-    QTest::newRow("more blanks") << QStringLiteral("explorer.exe   ") + page + u' ' << true << page;
-    QTest::newRow("quoted") << QStringLiteral("explorer.exe \"") + page + u'"' << true << page;
-    QTest::newRow("no address") << QStringLiteral("explorer.exe") << true << QString();
-    QTest::newRow("other program") << QStringLiteral("/bin/echo ") + page << false << QString();
-    QTest::newRow("longer name") << QStringLiteral("explorer.exe2 ") + page << false << QString();
-    QTest::newRow("not at the start") << QStringLiteral(" explorer.exe ") + page << false << QString();
-    QTest::newRow("path to it") << QStringLiteral("C:\\Windows\\explorer.exe ") + page << false
-                                << QString();
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly) || script.write("#!/bin/sh\n" + body) < 0)
+        return false;
+    script.close();
+    return script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
 }
 
-void TstShell::explorerAddress()
+void TstShell::opensTheReleasePage_data()
 {
-    QFETCH(QString, commandLine);
-    QFETCH(bool, isExplorer);
-    QFETCH(QString, address);
-
-    const std::optional<QString> result = platform::explorerAddress(commandLine);
-    QCOMPARE(result.has_value(), isExplorer);
-    if (isExplorer)
-        QCOMPARE(*result, address);
-}
-
-void TstShell::explorerOpensTheAddress_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QUrl>("url");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QList<QUrl>>("opened"); // what the opener was asked to open
     QTest::addColumn<bool>("openerResult");
 
-    QTest::newRow("release page") << QStringLiteral("explorer.exe http://mosalune.invalid/release.html")
-                                  << QUrl(QStringLiteral("http://mosalune.invalid/release.html")) << true;
-    QTest::newRow("with query")
-            << QStringLiteral("explorer.exe http://h.invalid/p?x=1&y=%E4%B8%AD")
-            << QUrl(QStringLiteral("http://h.invalid/p?x=1&y=%E4%B8%AD")) << true;
-    QTest::newRow("local folder") << QStringLiteral("explorer.exe /tmp")
-                                  << QUrl::fromLocalFile(QStringLiteral("/tmp")) << true;
+    QTest::newRow("release page") << QStringLiteral("http://mosalune.invalid/release.html")
+                                  << QList<QUrl>{QUrl(QStringLiteral("http://mosalune.invalid/release.html"))}
+                                  << true;
+    QTest::newRow("with query") << QStringLiteral("http://h.invalid/p?x=1&y=%E4%B8%AD")
+                                << QList<QUrl>{QUrl(QStringLiteral("http://h.invalid/p?x=1&y=%E4%B8%AD"))}
+                                << true;
+    QTest::newRow("blanks around") << QStringLiteral("  http://mosalune.invalid/ ")
+                                   << QList<QUrl>{QUrl(QStringLiteral("http://mosalune.invalid/"))} << true;
+    QTest::newRow("local folder") << QStringLiteral("/tmp")
+                                  << QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp"))} << true;
     QTest::newRow("nothing to open it with")
-            << QStringLiteral("explorer.exe http://mosalune.invalid/")
-            << QUrl(QStringLiteral("http://mosalune.invalid/")) << false;
+            << QStringLiteral("http://mosalune.invalid/")
+            << QList<QUrl>{QUrl(QStringLiteral("http://mosalune.invalid/"))} << false;
+    QTest::newRow("no address") << QString() << QList<QUrl>() << false;
 }
 
-void TstShell::explorerOpensTheAddress()
+void TstShell::opensTheReleasePage()
 {
-    QFETCH(QString, commandLine);
-    QFETCH(QUrl, url);
+    QFETCH(QString, page);
+    QFETCH(QList<QUrl>, opened);
     QFETCH(bool, openerResult);
 
-    QList<QUrl> opened;
+    QList<QUrl> asked;
     SystemShell shell([&](const QUrl &address) {
-        opened.append(address);
+        asked.append(address);
         return openerResult;
     });
-    QCOMPARE(shell.run(commandLine), openerResult);
-    QCOMPARE(opened, QList<QUrl>{url});
+    platform::AppInfo app;
+    app.releasePageUrl = page;
+    QCOMPARE(platform::openReleasePage(shell, app), openerResult);
+    QCOMPARE(asked, opened);
 }
 
 void TstShell::startsProgramDetached()
@@ -100,12 +80,14 @@ void TstShell::startsProgramDetached()
     QVERIFY(dir.isValid());
     const QString started = dir.filePath(QStringLiteral("started"));
     const QString finished = dir.filePath(QStringLiteral("finished"));
+    const QString program = dir.filePath(QStringLiteral("program"));
+    QVERIFY(writeScript(program, QStringLiteral("touch '%1'; sleep 2; touch '%2'\n")
+                                         .arg(started, finished).toUtf8()));
     SystemShell shell([](const QUrl &) { return false; });
 
-    // The program outlives the call: run() must return while it still sleeps.
-    const QString commandLine = QStringLiteral("/bin/sh -c \"touch '%1'; sleep 2; touch '%2'\"")
-                                        .arg(started, finished);
-    QVERIFY(shell.run(commandLine));
+    // The program outlives the call: startProgram() must return while it
+    // still sleeps.
+    QVERIFY(shell.startProgram(program));
     QVERIFY(!QFileInfo::exists(finished));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(started), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(finished), 10000);
@@ -115,36 +97,34 @@ void TstShell::relativeProgramPath()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QFile script(dir.filePath(QStringLiteral("make-mark")));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\ntouch \"$1\"\n");
-    script.close();
-    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    QVERIFY(writeScript(dir.filePath(QStringLiteral("make-mark")), "touch mark\n"));
 
     const QString previous = QDir::currentPath();
     const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
     QVERIFY(QDir::setCurrent(dir.path()));
     SystemShell shell;
-    QVERIFY(shell.run(QStringLiteral("./make-mark mark")));
+    QVERIFY(shell.startProgram(QStringLiteral("./make-mark")));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(QStringLiteral("mark"))), 10000);
 }
 
-void TstShell::quotedArguments()
+void TstShell::pathWithBlanks()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString spaced = dir.filePath(QStringLiteral("a file with blanks"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("a folder")));
+    const QString mark = dir.filePath(QStringLiteral("mark"));
+    QVERIFY(writeScript(dir.filePath(QStringLiteral("a folder/the program")),
+                        QStringLiteral("touch '%1'\n").arg(mark).toUtf8()));
     SystemShell shell;
-    QVERIFY(shell.run(QStringLiteral("touch \"%1\"").arg(spaced)));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(spaced), 10000);
-    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("a"))));
+    QVERIFY(shell.startProgram(dir.filePath(QStringLiteral("a folder/the program"))));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mark), 10000);
 }
 
 void TstShell::missingProgram_data()
 {
-    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QString>("path");
     QTest::newRow("absolute path") << QStringLiteral("/nonexistent/MSLUpdate.exe");
-    QTest::newRow("relative path") << QStringLiteral("./no-such-program-here --flag");
+    QTest::newRow("relative path") << QStringLiteral("./no-such-program-here");
     QTest::newRow("not on the path") << QStringLiteral("no-such-program-mosalune");
     QTest::newRow("empty") << QString();
     QTest::newRow("only blanks") << QStringLiteral("   ");
@@ -152,9 +132,9 @@ void TstShell::missingProgram_data()
 
 void TstShell::missingProgram()
 {
-    QFETCH(QString, commandLine);
+    QFETCH(QString, path);
     SystemShell shell([](const QUrl &) { return true; });
-    QVERIFY(!shell.run(commandLine));
+    QVERIFY(!shell.startProgram(path));
 }
 
 QTEST_MAIN(TstShell)

@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QWidget>
 
 #include <cstdint>
@@ -44,17 +45,25 @@ public:
     int calls = 0;
 };
 
-// Records every command line instead of running it.
+// Records every address opened and program started instead of doing it.
 class FakeShell : public platform::Shell
 {
 public:
-    bool run(const QString &commandLine) override
+    bool openAddress(const QUrl &address) override
     {
-        commandLines.append(commandLine);
+        opened.append(address);
+        return result;
+    }
+    bool startProgram(const QString &path) override
+    {
+        started.append(path);
         return result;
     }
 
-    QStringList commandLines; // in the order they were run
+    bool nothingDone() const { return opened.isEmpty() && started.isEmpty(); }
+
+    QList<QUrl> opened;  // in the order they were opened
+    QStringList started; // in the order they were started
     bool result = true;
 };
 

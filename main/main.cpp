@@ -57,7 +57,8 @@ int main(int argc, char **argv)
         if (!updater.previousInstance()
             && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed)
             dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
-                           platform::MbOkOnly | platform::MbCritical, QStringLiteral("提示"));
+                           platform::MessageButtons::Ok, platform::MessageIcon::Critical,
+                           QStringLiteral("提示"));
     }
     mosalune::ProgramState state;
     mosalune::Services services{dialogs, shell, *network, windows, info, state};

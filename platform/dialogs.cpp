@@ -9,7 +9,8 @@
 
 namespace platform {
 
-int QtDialogService::msgBox(QWidget *parent, const QString &text, int style, const QString &title)
+MessageAnswer QtDialogService::msgBox(QWidget *parent, const QString &text, MessageButtons buttons,
+                                      MessageIcon icon, const QString &title)
 {
     QMessageBox box(parent);
     box.setWindowTitle(title);
@@ -17,34 +18,33 @@ int QtDialogService::msgBox(QWidget *parent, const QString &text, int style, con
     // rich text their tags would be obeyed and swallow the words around them.
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
-    const int icon = style & 0x70;
-    if (icon == MbCritical)
+    if (icon == MessageIcon::Critical)
         box.setIcon(QMessageBox::Critical);
-    else if (icon == MbInformation)
+    else if (icon == MessageIcon::Information)
         box.setIcon(QMessageBox::Information);
-    else if (icon == 32)
-        box.setIcon(QMessageBox::Question);
-    else if (icon == 48)
-        box.setIcon(QMessageBox::Warning);
 
-    if ((style & 0x0f) == MbYesNo) {
+    switch (buttons) {
+    case MessageButtons::YesNo: {
         QPushButton *yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
         box.setDefaultButton(yes);
         box.exec();
-        return box.clickedButton() == yes ? IdYes : IdNo;
+        return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
-    if ((style & 0x0f) == MbOkCancel) {
+    case MessageButtons::OkCancel: {
         QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
         QPushButton *cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
         box.setDefaultButton(ok);
         box.setEscapeButton(cancel);
         box.exec();
-        return box.clickedButton() == ok ? IdOk : IdCancel;
+        return box.clickedButton() == ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+    }
+    case MessageButtons::Ok:
+        break;
     }
     box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     box.exec();
-    return IdOk;
+    return MessageAnswer::Ok;
 }
 
 QString QtDialogService::openFileName(QWidget *parent)

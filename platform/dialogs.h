@@ -6,20 +6,12 @@ class QWidget;
 
 namespace platform {
 
-// Message box styles and answers, numbered as the forms use them.
-enum MsgBoxStyle : int {
-    MbOkOnly = 0,
-    MbOkCancel = 1,
-    MbYesNo = 4,
-    MbCritical = 16,
-    MbInformation = 64,
-};
-enum MsgBoxResult : int {
-    IdOk = 1,
-    IdCancel = 2,
-    IdYes = 6,
-    IdNo = 7,
-};
+// The buttons a message box offers.
+enum class MessageButtons { Ok, OkCancel, YesNo };
+// The icon beside a message box's text.
+enum class MessageIcon { None, Critical, Information };
+// The button the user pressed.
+enum class MessageAnswer { Ok, Cancel, Yes, No };
 
 // Modal message boxes and the file-open dialog. Forms never open a
 // QMessageBox or QFileDialog themselves, so tests can answer for the user.
@@ -27,9 +19,10 @@ class DialogService
 {
 public:
     virtual ~DialogService() = default;
-    // style is a sum of the values above (buttons + icon); returns the
-    // button pressed. The text is shown exactly as given, never as markup.
-    virtual int msgBox(QWidget *parent, const QString &text, int style, const QString &title) = 0;
+    // Returns the button pressed. The text is shown exactly as given, never
+    // as markup.
+    virtual MessageAnswer msgBox(QWidget *parent, const QString &text, MessageButtons buttons,
+                                 MessageIcon icon, const QString &title) = 0;
     // The platform's file-open dialog for one file, with no title and no
     // filter. Returns the chosen path, or an empty string when the user
     // cancelled.
@@ -39,7 +32,8 @@ public:
 class QtDialogService : public DialogService
 {
 public:
-    int msgBox(QWidget *parent, const QString &text, int style, const QString &title) override;
+    MessageAnswer msgBox(QWidget *parent, const QString &text, MessageButtons buttons,
+                         MessageIcon icon, const QString &title) override;
     // Opens in the user's pictures folder, then where the last file of this
     // run was chosen: never among the program's own files.
     QString openFileName(QWidget *parent) override;

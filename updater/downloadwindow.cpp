@@ -96,7 +96,8 @@ void DownloadWindow::load()
     if (m_services.windows.findWindow(common::formWindowClass, common::mainWindowKey)) {
         m_services.dialogs.msgBox(this,
                                   QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
-                                  platform::MbOkOnly, QStringLiteral("Mosalune 更新提示:"));
+                                  platform::MessageButtons::Ok, platform::MessageIcon::None,
+                                  QStringLiteral("Mosalune 更新提示:"));
         end();
         return;
     }
@@ -228,14 +229,14 @@ void DownloadWindow::askToStop()
     if (m_ended || m_replaced || m_asking)
         return;
     m_asking = true;
-    const int answer = m_services.dialogs.msgBox(
+    const platform::MessageAnswer answer = m_services.dialogs.msgBox(
         this, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"),
-        platform::MbYesNo, QStringLiteral("提示"));
+        platform::MessageButtons::YesNo, platform::MessageIcon::None, QStringLiteral("提示"));
     m_asking = false;
     const std::optional<int> held = std::exchange(m_heldState, std::nullopt);
     if (m_ended)
         return;
-    if (answer == platform::IdYes) {
+    if (answer == platform::MessageAnswer::Yes) {
         // The transfer under way goes with its control, its body file too;
         // a page fetch still waiting in load() keeps its control until it
         // returns.
@@ -265,7 +266,7 @@ void DownloadWindow::countDownToClose()
         m_services.dialogs.msgBox(nullptr,
                                   QStringLiteral("更新已完成，但无法启动 %1，请手动启动。")
                                       .arg(QDir::toNativeSeparators(program)),
-                                  platform::MbOkOnly | platform::MbCritical,
+                                  platform::MessageButtons::Ok, platform::MessageIcon::Critical,
                                   QStringLiteral("提示"));
     }
     end();
@@ -276,10 +277,10 @@ void DownloadWindow::countDownToClose()
 void DownloadWindow::failed()
 {
     m_staged.discard();
-    const int answer =
-        m_services.dialogs.msgBox(this, QStringLiteral("更新失败，是否去官网下载最新版本"),
-                                  platform::MbYesNo, QStringLiteral("提示"));
-    if (answer == platform::IdYes)
+    const platform::MessageAnswer answer = m_services.dialogs.msgBox(
+        this, QStringLiteral("更新失败，是否去官网下载最新版本"), platform::MessageButtons::YesNo,
+        platform::MessageIcon::None, QStringLiteral("提示"));
+    if (answer == platform::MessageAnswer::Yes)
         platform::openReleasePage(m_services.shell, m_services.app);
     end();
 }

@@ -42,7 +42,8 @@ int main(int argc, char **argv)
     if (!instance.previousInstance()
         && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed)
         dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
-                       platform::MbOkOnly | platform::MbCritical, QStringLiteral("提示"));
+                       platform::MessageButtons::Ok, platform::MessageIcon::Critical,
+                       QStringLiteral("提示"));
     platform::SharedSkinLibrary skin;
     // The window paints and can be closed while its page is fetched, before
     // the event loop runs: an end asked for then must not be lost.

@@ -105,7 +105,8 @@ QPushButton *UpdateNoticeWindow::Command2() const
 bool UpdateNoticeWindow::load()
 {
     if (m_services.instance.previousInstance()) {
-        m_services.dialogs.msgBox(nullptr, QStringLiteral("更新程序已经在运行"), platform::MbOkOnly,
+        m_services.dialogs.msgBox(nullptr, QStringLiteral("更新程序已经在运行"),
+                                  platform::MessageButtons::Ok, platform::MessageIcon::None,
                                   QStringLiteral("提示："));
         return false;
     }

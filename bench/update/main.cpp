@@ -35,10 +35,11 @@ namespace {
 class PrintedDialogs : public platform::DialogService
 {
 public:
-    int msgBox(QWidget *, const QString &text, int, const QString &title) override
+    platform::MessageAnswer msgBox(QWidget *, const QString &text, platform::MessageButtons,
+                                   platform::MessageIcon, const QString &title) override
     {
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-        return platform::IdNo;
+        return platform::MessageAnswer::No;
     }
     QString openFileName(QWidget *) override { return QString(); }
 };

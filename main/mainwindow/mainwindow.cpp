@@ -141,10 +141,10 @@ bool MainWindow::load()
     } catch (const common::RunError &) {
         // A page that was read but cannot be cut means the page and this
         // copy no longer fit together.
-        const int answer = m_services.dialogs.msgBox(
-            this, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"), platform::MbYesNo,
-            QStringLiteral("提示:"));
-        if (answer == platform::IdYes)
+        const platform::MessageAnswer answer = m_services.dialogs.msgBox(
+            this, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"),
+            platform::MessageButtons::YesNo, platform::MessageIcon::None, QStringLiteral("提示:"));
+        if (answer == platform::MessageAnswer::Yes)
             platform::openReleasePage(m_services.shell, m_services.app);
         return false;
     }
@@ -328,20 +328,22 @@ void MainWindow::loadPicture(const QString &path)
 
 void MainWindow::loadFailed()
 {
-    m_services.dialogs.msgBox(this, QStringLiteral("图片格式错误"), platform::MbCritical,
-                              QStringLiteral("警告："));
+    m_services.dialogs.msgBox(this, QStringLiteral("图片格式错误"), platform::MessageButtons::Ok,
+                              platform::MessageIcon::Critical, QStringLiteral("警告："));
     ui->Picture1->setPicture(QImage());
 }
 
 void MainWindow::cutTiles()
 {
     if (!pictureLoaded()) {
-        m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
+        m_services.dialogs.msgBox(this, kLoadFirst, platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Information, kNotice);
         return;
     }
     if (const int tile = tiles::tileThatIsThePicture(PicFile, PicFolder)) {
         m_services.dialogs.msgBox(this, tiles::pictureIsATileMessage(PicFile, tile),
-                                  platform::MbCritical, QStringLiteral("警告："));
+                                  platform::MessageButtons::Ok, platform::MessageIcon::Critical,
+                                  QStringLiteral("警告："));
         return;
     }
     WaitCursor wait;
@@ -351,13 +353,14 @@ void MainWindow::cutTiles()
         });
     } catch (const tiles::TileWriteError &error) {
         wait.release();
-        m_services.dialogs.msgBox(this, error.message(), platform::MbCritical,
-                                  QStringLiteral("警告："));
+        m_services.dialogs.msgBox(this, error.message(), platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Critical, QStringLiteral("警告："));
         return;
     }
     wait.release();
     m_services.dialogs.msgBox(this, QStringLiteral("图片已经切割完毕,在原图片文件夹下以1-8命名"),
-                              platform::MbInformation, QStringLiteral("恭喜:"));
+                              platform::MessageButtons::Ok, platform::MessageIcon::Information,
+                              QStringLiteral("恭喜:"));
 }
 
 void MainWindow::toggleGuides()
@@ -369,7 +372,8 @@ void MainWindow::toggleGuides()
         return;
     }
     if (checked) {
-        m_services.dialogs.msgBox(this, kLoadFirst, platform::MbInformation, kNotice);
+        m_services.dialogs.msgBox(this, kLoadFirst, platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Information, kNotice);
         ui->Check2->setChecked(false);
     }
 }

@@ -84,7 +84,7 @@ bool SplashWindow::load()
                                 error.message()
                                     + QStringLiteral("\n\nMosalune 无法启动。请确认程序所在的文件夹可以写入、"
                                                      "磁盘还有空间，然后重新运行程序。"),
-                                platform::MbOkOnly + platform::MbCritical,
+                                platform::MessageButtons::Ok, platform::MessageIcon::Critical,
                                 QStringLiteral("Mosalune 启动失败"));
         return false;
     }

@@ -165,10 +165,12 @@ void VersionCheckWindow::checkStep(int n)
     // One question per run: the timer is held while it is open.
     m_asking = true;
     Timer1->setEnabled(false);
-    const int answer = services.dialogs.msgBox(
-        this, QStringLiteral("发现新版本 Ver：") + ui->Text2->text() + QStringLiteral(" 是否需要更新？"),
-        platform::MbOkCancel, QStringLiteral("更新提示："));
-    if (answer != platform::IdOk) {
+    const platform::MessageAnswer answer = services.dialogs.msgBox(
+        this,
+        QStringLiteral("发现新版本 Ver：") + ui->Text2->text() + QStringLiteral(" 是否需要更新？"),
+        platform::MessageButtons::OkCancel, platform::MessageIcon::None,
+        QStringLiteral("更新提示："));
+    if (answer != platform::MessageAnswer::Ok) {
         emit showMainWindow();
         unload();
         return;
@@ -182,10 +184,10 @@ void VersionCheckWindow::checkStep(int n)
         emit programEnds();
         return;
     }
-    const int download = services.dialogs.msgBox(
-        this, QStringLiteral("更新文件已损坏,是否去官网重新下载最新完整版程序？"), platform::MbYesNo,
-        QStringLiteral("提示:"));
-    if (download == platform::IdYes) {
+    const platform::MessageAnswer download = services.dialogs.msgBox(
+        this, QStringLiteral("更新文件已损坏,是否去官网重新下载最新完整版程序？"),
+        platform::MessageButtons::YesNo, platform::MessageIcon::None, QStringLiteral("提示:"));
+    if (download == platform::MessageAnswer::Yes) {
         platform::openReleasePage(services.shell, services.app);
         unload();
         emit programEnds();

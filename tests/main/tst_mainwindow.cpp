@@ -32,6 +32,14 @@ const QString kDone = QStringLiteral("图片已经切割完毕,在原图片文�
 const QString kBadPicture = QStringLiteral("图片格式错误");
 
 // One main window with its stand-ins, offline.
+// A message box's buttons and icon, as the expected lists below write them.
+QString styleName(const fakes::Message &m)
+{
+    static const char *const buttons[] = {"ok", "ok/cancel", "yes/no"};
+    static const char *const icons[] = {"", " critical", " information"};
+    return QLatin1String(buttons[int(m.buttons)]) + QLatin1String(icons[int(m.icon)]);
+}
+
 struct Harness : FormHarness {
     explicit Harness(int major = 13, int minor = 4, int revision = 20)
         : FormHarness(QStringLiteral("http://127.0.0.1:9/release.html"))
@@ -70,7 +78,7 @@ struct Harness : FormHarness {
     {
         QStringList t;
         for (const auto &m : dialogs.messages)
-            t << m.text + QLatin1Char('|') + m.title + QLatin1Char('|') + QString::number(m.style);
+            t << m.text + QLatin1Char('|') + m.title + QLatin1Char('|') + styleName(m);
         return t;
     }
 };
@@ -169,13 +177,13 @@ void TstMainWindow::nothingLoaded()
 {
     Harness h;
     h.generate();
-    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|ok information"}));
     QVERIFY(QDir(m_cwd.path()).entryList(QDir::Files).isEmpty());
 
     // Ticking the preview box asks for a picture once and unticks the box.
     h.dialogs.messages.clear();
     QTest::mouseClick(h.check2(), Qt::LeftButton);
-    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|ok information"}));
     QVERIFY(!h.check2()->isChecked());
     QVERIFY(h.guidesVisible(false));
 }
@@ -191,7 +199,7 @@ void TstMainWindow::loadPreviewAndGenerate()
     QTest::mouseClick(h.check2(), Qt::LeftButton);
     QVERIFY(h.guidesVisible(true));
     h.generate();
-    QCOMPARE(h.titles(), QStringList({kDone + "|恭喜:|64"}));
+    QCOMPARE(h.titles(), QStringList({kDone + "|恭喜:|ok information"}));
 
     // Tiles 1-2 and 5-6 come from the left half, 3-4 and 7-8 from the right.
     const QColor expected[] = {Qt::red, Qt::red, Qt::blue, Qt::blue,
@@ -239,7 +247,7 @@ void TstMainWindow::cancelRightAfterOpening()
     QCOMPARE(h.dialogs.fileDialogs, 1);
     QVERIFY(h.dialogs.messages.isEmpty());
     h.generate();
-    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|ok information"}));
 }
 
 void TstMainWindow::cancelAfterALoad()
@@ -269,7 +277,7 @@ void TstMainWindow::failedLoadWithGuidesShown()
 
     QTemporaryDir other;
     h.chooseFile(copyInto(other, "notes.txt"));
-    QCOMPARE(h.titles(), QStringList({kBadPicture + "|警告：|16"}));
+    QCOMPARE(h.titles(), QStringList({kBadPicture + "|警告：|ok critical"}));
     QCOMPARE(h.form->PicFolder, folder);
     QVERIFY(h.guidesVisible(true));
 
@@ -279,7 +287,7 @@ void TstMainWindow::failedLoadWithGuidesShown()
     QVERIFY(h.guidesVisible(true));
     QVERIFY(h.dialogs.messages.isEmpty());
     QTest::mouseClick(h.check2(), Qt::LeftButton); // tick again
-    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|ok information"}));
     QVERIFY(!h.check2()->isChecked());
     h.generate();
     QCOMPARE(h.dialogs.messages.size(), 2);
@@ -324,9 +332,9 @@ void TstMainWindow::previewClickSequences()
         else
             h.chooseFile(copyInto(dir, step.section(QLatin1Char(' '), 1)));
         QString said = QStringLiteral("-");
-        if (h.titles() == QStringList({kLoadFirst + "|通知:|64"}))
+        if (h.titles() == QStringList({kLoadFirst + "|通知:|ok information"}))
             said = QStringLiteral("notice");
-        else if (h.titles() == QStringList({kBadPicture + "|警告：|16"}))
+        else if (h.titles() == QStringList({kBadPicture + "|警告：|ok critical"}))
             said = QStringLiteral("bad");
         else if (!h.titles().isEmpty())
             said = h.titles().join(QLatin1Char('+'));
@@ -355,10 +363,10 @@ void TstMainWindow::programsOwnChangeRaisesTheClick()
     h.chooseFile(copyInto(other, "notes.txt"));
     h.dialogs.messages.clear();
     h.check2()->setChecked(true);
-    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64"}));
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|ok information"}));
     QVERIFY(!h.check2()->isChecked());
     QTest::mouseClick(h.check2(), Qt::LeftButton);
-    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|64", kLoadFirst + "|通知:|64"}));
+    QCOMPARE(h.titles(), QStringList({kLoadFirst + "|通知:|ok information", kLoadFirst + "|通知:|ok information"}));
     QVERIFY(!h.check2()->isChecked());
 }
 
@@ -400,7 +408,7 @@ void TstMainWindow::realNoticeClosedByMouseOrKeyboard()
     });
     closer.start();
     h.dialogs.onMessage = [&](const fakes::Message &m) {
-        real.msgBox(h.form.get(), m.text, m.style, m.title);
+        real.msgBox(h.form.get(), m.text, m.buttons, m.icon, m.title);
     };
     for (int tick = 1; tick <= 3; ++tick) {
         QTest::mouseClick(h.check2(), Qt::LeftButton);
@@ -525,8 +533,8 @@ void TstMainWindow::drops()
     QMimeData web;
     web.setUrls({QUrl(QStringLiteral("http://127.0.0.1/picture.png"))});
     h.drop(&web);
-    QCOMPARE(h.titles(), QStringList({kBadPicture + "|警告：|16", kBadPicture + "|警告：|16",
-                                      kBadPicture + "|警告：|16"}));
+    QCOMPARE(h.titles(), QStringList({kBadPicture + "|警告：|ok critical", kBadPicture + "|警告：|ok critical",
+                                      kBadPicture + "|警告：|ok critical"}));
     QCOMPARE(h.form->PicFolder, first.path() + QLatin1Char('/'));
     h.generate();
     QCOMPARE(h.dialogs.messages.last().text, kLoadFirst);
@@ -610,7 +618,8 @@ void TstMainWindow::tileThatCannotBeWritten()
     const fakes::Message m = h.dialogs.messages.first();
     QVERIFY2(m.text.contains(dir.filePath("6.jpg")), qPrintable(m.text));
     QCOMPARE(m.title, QStringLiteral("警告："));
-    QCOMPARE(m.style, 16);
+    QCOMPARE(m.buttons, platform::MessageButtons::Ok);
+    QCOMPARE(m.icon, platform::MessageIcon::Critical);
     for (int tile = 1; tile <= 5; ++tile)
         QVERIFY(QFile::exists(dir.filePath(QString::number(tile) + ".jpg")));
     QVERIFY(!QFile::exists(dir.filePath("7.jpg")));

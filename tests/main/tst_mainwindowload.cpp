@@ -127,24 +127,24 @@ void TstMainWindowLoad::pushReading()
 void TstMainWindowLoad::pageThatCannotBeCut_data()
 {
     QTest::addColumn<QString>("page");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<platform::MessageAnswer>("answer");
     QTest::addColumn<bool>("opensPage");
 
     const QString withoutEnd = ReleasePage().build().replace(QStringLiteral("最新完整版"), QStringLiteral("完整版"));
-    QTest::newRow("end marker missing, yes") << withoutEnd << int(platform::IdYes) << true;
-    QTest::newRow("end marker missing, no") << withoutEnd << int(platform::IdNo) << false;
+    QTest::newRow("end marker missing, yes") << withoutEnd << platform::MessageAnswer::Yes << true;
+    QTest::newRow("end marker missing, no") << withoutEnd << platform::MessageAnswer::No << false;
     const QString noPush = ReleasePage().build().replace(QStringLiteral("消息推送："), QStringLiteral("消息推送:"));
-    QTest::newRow("push marker missing") << noPush << int(platform::IdYes) << true;
+    QTest::newRow("push marker missing") << noPush << platform::MessageAnswer::Yes << true;
     const QString endFirst = QStringLiteral("<p>最新完整版</p>") + ReleasePage().build().replace(
                                  QStringLiteral("<p>最新完整版"), QStringLiteral("<p>完整版"));
-    QTest::newRow("end before the push marker") << endFirst << int(platform::IdNo) << false;
-    QTest::newRow("empty page") << QString() << int(platform::IdYes) << true;
+    QTest::newRow("end before the push marker") << endFirst << platform::MessageAnswer::No << false;
+    QTest::newRow("empty page") << QString() << platform::MessageAnswer::Yes << true;
 }
 
 void TstMainWindowLoad::pageThatCannotBeCut()
 {
     QFETCH(QString, page);
-    QFETCH(int, answer);
+    QFETCH(platform::MessageAnswer, answer);
     QFETCH(bool, opensPage);
     const QString address = publish("broken.html", page);
     FormHarness h(address);
@@ -155,7 +155,8 @@ void TstMainWindowLoad::pageThatCannotBeCut()
     QCOMPARE(h.dialogs.messages.size(), 1);
     QCOMPARE(h.dialogs.messages[0].text, kDamaged);
     QCOMPARE(h.dialogs.messages[0].title, QStringLiteral("提示:"));
-    QCOMPARE(h.dialogs.messages[0].style, int(platform::MbYesNo));
+    QCOMPARE(h.dialogs.messages[0].buttons, platform::MessageButtons::YesNo);
+    QCOMPARE(h.dialogs.messages[0].icon, platform::MessageIcon::None);
     QCOMPARE(h.shell.opened, opensPage ? QList<QUrl>{QUrl(address)} : QList<QUrl>());
     QVERIFY(h.shell.started.isEmpty());
     QVERIFY(!h.form->Timer1->isRunning());

@@ -217,7 +217,8 @@ void TstSplash::fileThatCannotBeWritten()
                                      + QDir::toNativeSeparators(splash.state.AppDir + named)),
              qPrintable(message.text));
     QVERIFY2(message.text.contains(QStringLiteral("原因：")), qPrintable(message.text));
-    QCOMPARE(message.style, platform::MbOkOnly + platform::MbCritical);
+    QCOMPARE(message.buttons, platform::MessageButtons::Ok);
+    QCOMPARE(message.icon, platform::MessageIcon::Critical);
     QVERIFY(!splash.pre->isVisible());
     // Nothing half-written under a real name; the blocking folder is the
     // only thing there besides files that were complete.

@@ -202,21 +202,23 @@ void TstVersionCheck::differentVersionAsksOnce_data()
     QTest::addColumn<QString>("shown");         // what the question shows
     QTest::addColumn<bool>("updaterThere");
     QTest::addColumn<bool>("updaterStarts");
-    QTest::addColumn<QList<int>>("answers");
+    QTest::addColumn<QList<platform::MessageAnswer>>("answers");
     QTest::addColumn<QString>("outcome");       // "updater", "page", "form1"
 
-    const QList<int> ok{platform::IdOk};
+    using Answer = platform::MessageAnswer;
+    using Answers = QList<Answer>;
+    const Answers ok{Answer::Ok};
     QTest::newRow("newer, OK, updater there") << "13.04.21" << "13.04.21" << true << true << ok << "updater";
     QTest::newRow("older, OK, updater there") << "13.04.19" << "13.04.19" << true << true << ok << "updater";
     QTest::newRow("single digits") << "13.4.20 现已发布" << "13.4.20 " << true << true << ok << "updater";
     QTest::newRow("cancel") << "13.04.21" << "13.04.21" << true << true
-                            << QList<int>{platform::IdCancel} << "form1";
+                            << Answers{Answer::Cancel} << "form1";
     QTest::newRow("updater missing, yes") << "13.04.21" << "13.04.21" << false << true
-                                          << QList<int>{platform::IdOk, platform::IdYes} << "page";
+                                          << Answers{Answer::Ok, Answer::Yes} << "page";
     QTest::newRow("updater missing, no") << "13.04.21" << "13.04.21" << false << true
-                                         << QList<int>{platform::IdOk, platform::IdNo} << "form1";
+                                         << Answers{Answer::Ok, Answer::No} << "form1";
     QTest::newRow("updater cannot start, no") << "13.04.21" << "13.04.21" << true << false
-                                              << QList<int>{platform::IdOk, platform::IdNo} << "form1";
+                                              << Answers{Answer::Ok, Answer::No} << "form1";
 }
 
 void TstVersionCheck::differentVersionAsksOnce()
@@ -225,7 +227,7 @@ void TstVersionCheck::differentVersionAsksOnce()
     QFETCH(QString, shown);
     QFETCH(bool, updaterThere);
     QFETCH(bool, updaterStarts);
-    QFETCH(QList<int>, answers);
+    QFETCH(QList<platform::MessageAnswer>, answers);
     QFETCH(QString, outcome);
 
     Check check(pageWithVersion(page));
@@ -259,7 +261,8 @@ void TstVersionCheck::differentVersionAsksOnce()
     const fakes::Message question = check.dialogs.messages.first();
     QCOMPARE(question.text, QStringLiteral("发现新版本 Ver：") + shown + QStringLiteral(" 是否需要更新？"));
     QCOMPARE(question.title, QStringLiteral("更新提示："));
-    QCOMPARE(question.style, int(platform::MbOkCancel));
+    QCOMPARE(question.buttons, platform::MessageButtons::OkCancel);
+    QCOMPARE(question.icon, platform::MessageIcon::None);
     QCOMPARE(valueWhileAsking, 90);
     QCOMPARE(captionWhileAsking, kVersion);
 
@@ -268,11 +271,13 @@ void TstVersionCheck::differentVersionAsksOnce()
     if (secondQuestion) {
         QCOMPARE(check.dialogs.messages.at(1).text, kDamagedUpdater);
         QCOMPARE(check.dialogs.messages.at(1).title, QStringLiteral("提示:"));
-        QCOMPARE(check.dialogs.messages.at(1).style, int(platform::MbYesNo));
+        QCOMPARE(check.dialogs.messages.at(1).buttons, platform::MessageButtons::YesNo);
+        QCOMPARE(check.dialogs.messages.at(1).icon, platform::MessageIcon::None);
     }
 
     QStringList started;
-    if (outcome == QLatin1String("updater") || (updaterThere && answers.first() == platform::IdOk))
+    if (outcome == QLatin1String("updater")
+        || (updaterThere && answers.first() == platform::MessageAnswer::Ok))
         started << updater;
     QList<QUrl> opened;
     if (outcome == QLatin1String("page"))

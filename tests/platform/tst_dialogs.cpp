@@ -24,31 +24,42 @@ private slots:
 
 void TstDialogs::keysAnswerTheBox_data()
 {
-    QTest::addColumn<int>("style");
+    using platform::MessageAnswer;
+    using platform::MessageButtons;
+    using platform::MessageIcon;
+    QTest::addColumn<MessageButtons>("buttons");
+    QTest::addColumn<MessageIcon>("icon");
     QTest::addColumn<int>("key");
-    QTest::addColumn<QStringList>("buttons");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<int>("shownIcon"); // QMessageBox::Icon
+    QTest::addColumn<MessageAnswer>("answer");
     const QStringList okCancel{QStringLiteral("确定"), QStringLiteral("取消")};
     const QStringList yesNo{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")};
-    QTest::newRow("OK/Cancel, Return") << int(platform::MbOkCancel) << int(Qt::Key_Return) << okCancel
-                                       << int(platform::IdOk);
-    QTest::newRow("OK/Cancel, Escape") << int(platform::MbOkCancel) << int(Qt::Key_Escape) << okCancel
-                                       << int(platform::IdCancel);
-    QTest::newRow("Yes/No, Return") << int(platform::MbYesNo) << int(Qt::Key_Return) << yesNo
-                                    << int(platform::IdYes);
-    QTest::newRow("OK only, Return") << int(platform::MbOkOnly + platform::MbCritical) << int(Qt::Key_Return)
-                                     << QStringList{QStringLiteral("确定")} << int(platform::IdOk);
+    const QStringList ok{QStringLiteral("确定")};
+    QTest::newRow("OK/Cancel, Return") << MessageButtons::OkCancel << MessageIcon::None << int(Qt::Key_Return)
+                                       << okCancel << int(QMessageBox::NoIcon) << MessageAnswer::Ok;
+    QTest::newRow("OK/Cancel, Escape") << MessageButtons::OkCancel << MessageIcon::None << int(Qt::Key_Escape)
+                                       << okCancel << int(QMessageBox::NoIcon) << MessageAnswer::Cancel;
+    QTest::newRow("Yes/No, Return") << MessageButtons::YesNo << MessageIcon::None << int(Qt::Key_Return) << yesNo
+                                    << int(QMessageBox::NoIcon) << MessageAnswer::Yes;
+    QTest::newRow("OK only, Return") << MessageButtons::Ok << MessageIcon::Critical << int(Qt::Key_Return) << ok
+                                     << int(QMessageBox::Critical) << MessageAnswer::Ok;
+    QTest::newRow("information") << MessageButtons::Ok << MessageIcon::Information << int(Qt::Key_Return) << ok
+                                 << int(QMessageBox::Information) << MessageAnswer::Ok;
 }
 
 void TstDialogs::keysAnswerTheBox()
 {
-    QFETCH(int, style);
+    QFETCH(platform::MessageButtons, buttons);
+    QFETCH(platform::MessageIcon, icon);
     QFETCH(int, key);
-    QFETCH(QStringList, buttons);
-    QFETCH(int, answer);
+    QFETCH(QStringList, labels);
+    QFETCH(int, shownIcon);
+    QFETCH(platform::MessageAnswer, answer);
     platform::QtDialogService dialogs;
     QStringList seen;
     QString title;
+    int iconSeen = -1;
     const QString text = QStringLiteral("发现新版本 Ver：1<u>2</u 是否需要更新？");
     QString shown; // the box's text as laid out, and its format
     bool pressed = false;
@@ -62,6 +73,7 @@ void TstDialogs::keysAnswerTheBox()
             if (!box)
                 return;
             title = box->windowTitle();
+            iconSeen = int(box->icon());
             // As markup the text would be only as wide as what the tags leave.
             if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
                 shown = label->text() + (label->textFormat() == Qt::PlainText ? "" : " (not plain)")
@@ -71,13 +83,14 @@ void TstDialogs::keysAnswerTheBox()
             QTest::keyClick(box, Qt::Key(key));
             pressed = true;
         });
-        QCOMPARE(dialogs.msgBox(nullptr, text, style, QStringLiteral("更新提示：")), answer);
+        QCOMPARE(dialogs.msgBox(nullptr, text, buttons, icon, QStringLiteral("更新提示：")), answer);
         QVERIFY(pressed);
         seen.sort();
-        QStringList expected = buttons;
+        QStringList expected = labels;
         expected.sort();
         QCOMPARE(seen, expected);
         QCOMPARE(title, QStringLiteral("更新提示："));
+        QCOMPARE(iconSeen, shownIcon);
         QCOMPARE(shown, text);
     }
 }

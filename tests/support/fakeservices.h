@@ -139,21 +139,24 @@ private:
 // paths, message boxes are recorded and answered from a script.
 struct Message {
     QString text;
-    int style = 0;
+    platform::MessageButtons buttons = platform::MessageButtons::Ok;
+    platform::MessageIcon icon = platform::MessageIcon::None;
     QString title;
 };
 
 class FakeDialogs : public platform::DialogService
 {
 public:
-    int msgBox(QWidget *, const QString &text, int style, const QString &title) override
+    platform::MessageAnswer msgBox(QWidget *, const QString &text, platform::MessageButtons buttons,
+                                   platform::MessageIcon icon, const QString &title) override
     {
-        messages.append({text, style, title});
+        messages.append({text, buttons, icon, title});
         if (onMessage)
             onMessage(messages.last());
         if (!answers.isEmpty())
             return answers.takeFirst();
-        return (style & 0x0f) == platform::MbYesNo ? platform::IdNo : platform::IdOk;
+        return buttons == platform::MessageButtons::YesNo ? platform::MessageAnswer::No
+                                                          : platform::MessageAnswer::Ok;
     }
 
     QString openFileName(QWidget *) override
@@ -163,7 +166,7 @@ public:
     }
 
     QStringList fileNames;  // what the next file dialogs return; empty = cancel
-    QList<int> answers;     // what the next message boxes return
+    QList<platform::MessageAnswer> answers; // what the next message boxes return
     QList<Message> messages;
     int fileDialogs = 0;
     std::function<void(const Message &)> onMessage;

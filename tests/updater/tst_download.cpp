@@ -269,7 +269,8 @@ void TstDownload::failuresLeaveEverythingAsItWas()
     QCOMPARE(h.dialogs.messages.size(), 1);
     QCOMPARE(h.dialogs.messages.at(0).text, kFailed);
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("提示"));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbYesNo));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::YesNo);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     QCOMPARE(shownAtQuestion, status);
     QCOMPARE(h.ud->List1()->count(), listed);
     // No answered "Yes": nothing opened.
@@ -287,7 +288,7 @@ void TstDownload::yesOpensTheReleasePage()
 {
     Installation inst;
     UpdaterHarness h(m_server.address("/no-such-page.html"), inst.path());
-    h.dialogs.answers = {platform::IdYes};
+    h.dialogs.answers = {platform::MessageAnswer::Yes};
     h.openDownload();
     QCOMPARE(h.ends, 1);
     QCOMPARE(h.shell.opened, QList<QUrl>({QUrl(m_server.address("/no-such-page.html"))}));
@@ -309,7 +310,8 @@ void TstDownload::refusedWhileTheMainProgramIsOpen()
     QCOMPARE(h.dialogs.messages.at(0).text,
              QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."));
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("Mosalune 更新提示:"));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbOkOnly));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::Ok);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     // Nothing was fetched.
     QCOMPARE(ud.List1()->count(), 0);
     QVERIFY(!ud.Inet1->StillExecuting());
@@ -379,12 +381,13 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     QCOMPARE(ud.Label1()->text(), QStringLiteral("正在下载 ReadMe.txt"));
     QVERIFY(ud.isVisible() && ud.staged().count() == 1);
 
-    h.dialogs.answers = {platform::IdYes};
+    h.dialogs.answers = {platform::MessageAnswer::Yes};
     QVERIFY(!ud.close());
     QCOMPARE(h.dialogs.messages.size(), 2);
     for (const fakes::Message &message : std::as_const(h.dialogs.messages))
         QCOMPARE(message.text, QStringLiteral("确定要停止更新吗？已下载的文件将被删除，原有文件保持不变。"));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbYesNo));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::YesNo);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     QVERIFY(h.ends == 1 && !ud.isVisible());
     QTest::qWait(300);
     QCOMPARE(inst.snapshot(), before);
@@ -394,7 +397,7 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     // Closed while the page is still fetched (the fetch lets the window
     // system's events through): the updater ends once the fetch returns.
     UpdaterHarness early(m_server.address("/delay/1000/stop.html"), inst.path());
-    early.dialogs.answers = {platform::IdYes};
+    early.dialogs.answers = {platform::MessageAnswer::Yes};
     early.ud = std::make_unique<mslupdate::DownloadWindow>(early.makeServices());
     QCoreApplication::postEvent(early.ud.get(), new QCloseEvent);
     early.ud->load();

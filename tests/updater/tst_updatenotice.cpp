@@ -169,7 +169,8 @@ void TstUpdateNotice::secondInstanceEnds()
     QCOMPARE(h.dialogs.messages.size(), 1);
     QCOMPARE(h.dialogs.messages.at(0).text, QStringLiteral("更新程序已经在运行"));
     QCOMPARE(h.dialogs.messages.at(0).title, QStringLiteral("提示："));
-    QCOMPARE(h.dialogs.messages.at(0).style, int(platform::MbOkOnly));
+    QCOMPARE(h.dialogs.messages.at(0).buttons, platform::MessageButtons::Ok);
+    QCOMPARE(h.dialogs.messages.at(0).icon, platform::MessageIcon::None);
     QVERIFY(!h.form->isVisible());
     // Neither the network nor the page was asked.
     QCOMPARE(h.network.calls, 0);

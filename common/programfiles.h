@@ -12,6 +12,13 @@ inline const QString updaterFileName = QStringLiteral("MSLUpdate.exe");
 // The updater cannot replace its own file while it runs; the main program
 // moves this one over it later.
 inline const QString newUpdaterFileName = QStringLiteral("NewMSLUpdate.exe");
+// The skin both programs load from the folder: its library and its theme.
+inline const QString skinLibraryFileName = QStringLiteral("BrontelSkin.dll");
+inline const QString skinThemeFileName = QStringLiteral("Brontel.Skin");
+// A download's body is kept in the folder under a temporary name made from
+// this template (the X's become six letters or digits) until it is moved
+// into place.
+inline const QString downloadBodyTemplate = QStringLiteral("mosalune-XXXXXX.part");
 
 inline const QString formWindowClass = QStringLiteral("ThunderRT6FormDC");
 // The updater's notice window; the main program leaves the updater's file

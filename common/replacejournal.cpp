@@ -1,5 +1,6 @@
 #include "common/replacejournal.h"
 
+#include "common/programfiles.h"
 #include "common/releasepage.h"
 
 #include <QDir>
@@ -117,7 +118,9 @@ std::optional<QByteArray> readJournalFile(const Folder &folder, QString *error)
 
 bool isBodyFileName(const QString &name)
 {
-    static const QRegularExpression body(QStringLiteral("^mosalune-[A-Za-z0-9]{6}\\.part$"));
+    static const QRegularExpression body(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(downloadBodyTemplate)
+            .replace(QStringLiteral("XXXXXX"), QStringLiteral("[A-Za-z0-9]{6}"))));
     return body.match(name).hasMatch();
 }
 

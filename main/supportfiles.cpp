@@ -133,7 +133,7 @@ void writeSupportFile(const QString &appDir, const QString &name, const QByteArr
 void writeMissingTextFiles(const QString &appDir, platform::ResourceStore &resources)
 {
     for (const SupportFile &file : textFiles) {
-        const QString name = fileName(file);
+        const QString &name = file.name;
         if (!supportFileExists(appDir, name))
             writeSupportFile(appDir, name, resources.customResource(file.resourceId));
     }

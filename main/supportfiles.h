@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/programfiles.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,20 +17,16 @@ namespace mosalune {
 // ids of the resources that hold them.
 struct SupportFile {
     int resourceId;
-    const char16_t *name;
+    QString name;
 };
-inline constexpr SupportFile skinLibraryFile{101, u"BrontelSkin.dll"};
-inline constexpr SupportFile skinThemeFile{102, u"Brontel.Skin"};
-inline constexpr SupportFile textFiles[] = {
-    {103, u"License.txt"},
-    {104, u"ReadMe.txt"},
-    {105, u"WhatsNew.txt"},
-    {106, u"广告合作及其协议.txt"},
+inline const SupportFile skinLibraryFile{101, common::skinLibraryFileName};
+inline const SupportFile skinThemeFile{102, common::skinThemeFileName};
+inline const SupportFile textFiles[] = {
+    {103, QStringLiteral("License.txt")},
+    {104, QStringLiteral("ReadMe.txt")},
+    {105, QStringLiteral("WhatsNew.txt")},
+    {106, QStringLiteral("广告合作及其协议.txt")},
 };
-inline QString fileName(const SupportFile &file)
-{
-    return QString::fromUtf16(file.name);
-}
 
 // The program folder with exactly one trailing separator; a folder that ends
 // in one already (the root) stays as it is.

@@ -138,8 +138,8 @@ void UpdateNoticeWindow::attachSkin()
     const QDir folder(m_services.app.folder);
     platform::SkinLibrary &skin = m_services.skin;
     try {
-        skin.load(folder.filePath(QStringLiteral("BrontelSkin.dll")));
-        skin.SkinH_AttachEx(folder.filePath(QStringLiteral("Brontel.Skin")), QString());
+        skin.load(folder.filePath(common::skinLibraryFileName));
+        skin.SkinH_AttachEx(folder.filePath(common::skinThemeFileName), QString());
         skin.SkinH_SetAero(platform::skinWindowHandle(*this));
     } catch (const common::RunError &) {
     }

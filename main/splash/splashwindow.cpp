@@ -72,10 +72,8 @@ bool SplashWindow::load()
     ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
     QCoreApplication::processEvents();
     try {
-        writeWithProgress(skinLibraryFile.resourceId, fileName(skinLibraryFile),
-                          QStringLiteral("正在加载BrontelSkin.dll"));
-        writeWithProgress(skinThemeFile.resourceId, fileName(skinThemeFile),
-                          QStringLiteral("正在加载Brontel.Skin"));
+        writeWithProgress(skinLibraryFile);
+        writeWithProgress(skinThemeFile);
     } catch (const common::RunError &error) {
         // Without its support files the program cannot start as it should;
         // it says why and ends instead of running half set up.
@@ -92,16 +90,17 @@ bool SplashWindow::load()
     return true;
 }
 
-void SplashWindow::writeWithProgress(int resourceId, const QString &name, const QString &caption)
+void SplashWindow::writeWithProgress(const SupportFile &file)
 {
     const QString &appDir = m_startup.services.state.AppDir;
+    const QString &name = file.name;
     if (supportFileExists(appDir, name))
         return;
-    const QByteArray bytes = m_startup.resources.customResource(resourceId);
+    const QByteArray bytes = m_startup.resources.customResource(file.resourceId);
     QProgressBar *bar = ui->ProgressBar1;
     bar->setMaximum(static_cast<int>(bytes.size()));
     bar->setValue(bar->minimum());
-    ui->Label1->setText(caption);
+    ui->Label1->setText(QStringLiteral("正在加载") + name);
     writeSupportFile(appDir, name, bytes, chunkSize, [bar](qsizetype written) {
         bar->setValue(bar->minimum() + static_cast<int>(written));
         QCoreApplication::processEvents();

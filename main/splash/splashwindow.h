@@ -15,6 +15,8 @@ class Pre;
 
 namespace mosalune {
 
+struct SupportFile;
+
 // The start-up splash: a bare progress bar and a status line floating on the
 // desktop while the skin library and its theme are written beside the
 // program on a first start.
@@ -37,7 +39,8 @@ public:
     static constexpr qsizetype chunkSize = 2048;
 
 private:
-    void writeWithProgress(int resourceId, const QString &name, const QString &caption);
+    // Writes the file unless it is there, its name under the bar.
+    void writeWithProgress(const SupportFile &file);
 
     StartupServices &m_startup;
     std::unique_ptr<Ui::Pre> ui;

@@ -3,6 +3,7 @@
 #include "ui_versioncheckwindow.h"
 
 #include "common/inet.h"
+#include "common/programfiles.h"
 #include "common/releasepage.h"
 #include "main/splash/splashwindow.h"
 #include "main/supportfiles.h"
@@ -16,16 +17,11 @@
 #include "platform/timer.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 #include <exception>
 
 namespace mosalune {
-
-namespace {
-const QString kUpdaterFileName = QStringLiteral("MSLUpdate.exe");
-} // namespace
 
 VersionCheckWindow::VersionCheckWindow(StartupServices &startup, QWidget *parent)
     : QWidget(parent), m_startup(startup), ui(std::make_unique<Ui::PreUD>())
@@ -88,8 +84,8 @@ void VersionCheckWindow::loadStep()
     const QString &appDir = services.state.AppDir;
 
     platform::SkinLibrary &skin = m_startup.skin;
-    skin.load(appDir + fileName(skinLibraryFile));
-    skin.SkinH_AttachEx(app.folder + QLatin1Char('/') + fileName(skinThemeFile), QString());
+    skin.load(appDir + skinLibraryFile.name);
+    skin.SkinH_AttachEx(app.folder + QLatin1Char('/') + skinThemeFile.name, QString());
     // A transparent background has to be chosen before the native window
     // exists, and asking for the window's handle creates it.
     platform::makeSeeThrough(*this);
@@ -175,7 +171,7 @@ void VersionCheckWindow::checkStep(int n)
         unload();
         return;
     }
-    const QString updater = services.app.folder + QLatin1Char('/') + kUpdaterFileName;
+    const QString updater = services.app.folder + QLatin1Char('/') + common::updaterFileName;
     // A file that cannot be started is as useless as a missing one: ask the
     // same question instead of ending with nothing on the screen.
     if (QFileInfo::exists(updater)

@@ -8,6 +8,7 @@
 #include "common/texthelpers.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
+#include "platform/screen.h"
 #include "platform/seethrough.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
@@ -16,9 +17,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 
 #include <limits>
 
@@ -47,7 +46,7 @@ DownloadWindow::DownloadWindow(Services &services, QWidget *parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(313, 75);
+    setFixedSize(size());
 
     Timer1 = new platform::Timer(0, this);
     Timer1->setEnabled(true);
@@ -87,8 +86,7 @@ void DownloadWindow::load()
 {
     // Only the bar, the status line and the lists float on the desktop.
     platform::makeSeeThrough(*this);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
     show();
 
     // The main program's file is about to be replaced; while it runs, its

@@ -11,6 +11,7 @@
 #include "platform/dialogs.h"
 #include "platform/instance.h"
 #include "platform/netstate.h"
+#include "platform/screen.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
 #include "platform/windowfinder.h"
@@ -19,9 +20,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QScreen>
 
 static void initResources()
 {
@@ -49,7 +48,7 @@ UpdateNoticeWindow::UpdateNoticeWindow(Services &services, QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(257, 337);
+    setFixedSize(size());
     setText(ui->Text1, QStringLiteral("正在获取更新信息") + kLineBreak);
 
     connect(ui->Command1, &QPushButton::clicked, this, &UpdateNoticeWindow::startUpdate);
@@ -111,8 +110,7 @@ bool UpdateNoticeWindow::load()
         return false;
     }
     attachSkin();
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
     show();
     // Drawn once before the fetch holds the thread.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

@@ -15,6 +15,7 @@
 #include "platform/dialogs.h"
 #include "widgets/picturebox.h"
 #include "platform/netstate.h"
+#include "platform/screen.h"
 #include "picture/picturedecoder.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
@@ -27,7 +28,6 @@
 #include <QIcon>
 #include <QMimeData>
 #include <QThread>
-#include <QScreen>
 #include <QUrl>
 
 #include <limits>
@@ -74,7 +74,7 @@ MainWindow::MainWindow(Services &services, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/main/mosalune.svg")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(400, 322);
+    setFixedSize(size());
     // The boxes' empty colour is the tile job's: an emptied display box is
     // cut to exactly what the command-line cutter would write.
     ui->p1->setBackColor(tiles::boxBackground());
@@ -148,8 +148,7 @@ bool MainWindow::load()
             platform::openReleasePage(m_services.shell, m_services.app);
         return false;
     }
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
     Timer1->setEnabled(true);
     Timer2->setEnabled(true);
     return true;

@@ -4,10 +4,8 @@
 
 #include "common/releasepage.h"
 #include "platform/netstate.h"
+#include "platform/screen.h"
 #include "platform/timer.h"
-
-#include <QGuiApplication>
-#include <QScreen>
 
 namespace mosalune {
 
@@ -18,7 +16,7 @@ PushNoticeDialog::PushNoticeDialog(Services &services, platform::Timer *timer2, 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(402, 213);
+    setFixedSize(size());
     // Red text on the button face comes from the form's own style sheet,
     // which the theme's application-wide sheet cannot override.
 
@@ -37,8 +35,7 @@ void PushNoticeDialog::load()
         // The layout joins lines with CR LF; the box shows each as one line.
         ui->Text1->setPlainText(common::DialogText(m_services.state.PushMessage)
                                     .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(*this);
 }
 
 void PushNoticeDialog::stopPushing()

@@ -7,6 +7,7 @@
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/resources.h"
+#include "platform/screen.h"
 #include "platform/seethrough.h"
 
 #include <QCoreApplication>
@@ -14,16 +15,8 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QWindow>
-#include <QGuiApplication>
-#include <QScreen>
 
 namespace mosalune {
-
-void centreOnScreen(QWidget &window)
-{
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        window.move(screen->availableGeometry().center() - window.rect().center());
-}
 
 void showPainted(QWidget &window)
 {
@@ -47,7 +40,7 @@ SplashWindow::SplashWindow(StartupServices &startup, QWidget *parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(285, 34);
+    setFixedSize(size());
 }
 
 SplashWindow::~SplashWindow() = default;
@@ -67,7 +60,7 @@ bool SplashWindow::load()
     Services &services = m_startup.services;
     services.state.AppDir = appDirFor(services.app.folder);
     platform::makeSeeThrough(*this);
-    centreOnScreen(*this);
+    platform::centreOnScreen(*this);
     show();
     ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());
     QCoreApplication::processEvents();

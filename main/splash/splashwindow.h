@@ -46,9 +46,6 @@ private:
     std::unique_ptr<Ui::Pre> ui;
 };
 
-// Puts a window in the middle of the primary screen's free area.
-void centreOnScreen(QWidget &window);
-
 // Shows a window and draws it before returning, so that a step that holds
 // the user-interface thread next finds it already on the screen as designed
 // rather than mapped and blank. Neither timers nor input run meanwhile.

@@ -11,6 +11,7 @@
 #include "platform/dialogs.h"
 #include "platform/netstate.h"
 #include "platform/resources.h"
+#include "platform/screen.h"
 #include "platform/seethrough.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
@@ -28,7 +29,7 @@ VersionCheckWindow::VersionCheckWindow(StartupServices &startup, QWidget *parent
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(312, 46);
+    setFixedSize(size());
     // Tahoma 10.5 pt; its green is in the form's style sheet, out of the
     // theme's reach.
     QFont font = ui->Label1->font();
@@ -90,7 +91,7 @@ void VersionCheckWindow::loadStep()
     // exists, and asking for the window's handle creates it.
     platform::makeSeeThrough(*this);
     skin.SkinH_SetAero(platform::skinWindowHandle(*this));
-    centreOnScreen(*this);
+    platform::centreOnScreen(*this);
     // The bar stands at 0 on the screen from the moment the window shows,
     // through the text files and the page fetch (which paints as it waits).
     ui->ProgressBar1->setValue(ui->ProgressBar1->minimum());

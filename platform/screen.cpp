@@ -1,0 +1,15 @@
+#include "platform/screen.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace platform {
+
+void centreOnScreen(QWidget &window)
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+}
+
+} // namespace platform

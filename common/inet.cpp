@@ -1,6 +1,7 @@
 #include "common/inet.h"
 
 #include "common/inet_p.h"
+#include "common/programfiles.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -89,7 +90,7 @@ void Transfer::begin()
 
     if (m_order.toFile) {
         const QString folder = m_order.folder.isEmpty() ? QDir::tempPath() : m_order.folder;
-        m_file = new QTemporaryFile(QDir(folder).filePath(QStringLiteral("mosalune-XXXXXX.part")));
+        m_file = new QTemporaryFile(QDir(folder).filePath(downloadBodyTemplate));
         m_file->setAutoRemove(false);
         if (!m_file->open())
             return fail(QStringLiteral("无法创建下载文件：%1").arg(m_file->errorString()));

@@ -115,10 +115,11 @@ void StagedFiles::discard()
 
 void StagedFiles::removeLeftovers(const QString &folder)
 {
-    // The transfer control's bodies are named "mosalune-XXXXXX.part".
+    // The transfer control's bodies, named after its template.
     QDir dir(folder);
     const QStringList needed = common::journalBodies(folder);
-    const QStringList leftovers = dir.entryList({QStringLiteral("mosalune-??????.part")},
+    const QString bodies = QString(common::downloadBodyTemplate).replace(QLatin1Char('X'), QLatin1Char('?'));
+    const QStringList leftovers = dir.entryList({bodies},
                                                 QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers) {
         if (!needed.contains(name))

@@ -55,13 +55,8 @@ QString pictureIsATileMessage(const QString &picture, int tile)
 namespace {
 
 // Tiles first..last cut and written to `files`, not yet in place. The tile
-// that could not be, with why, ends it.
-struct MadeTiles {
-    int failed = 0;
-    std::exception_ptr error;
-};
-
-MadeTiles makeTiles(const QImage &display, const QString &folder, int first, int last,
+// that could not be ends it; the error says which and why.
+std::exception_ptr makeTiles(const QImage &display, const QString &folder, int first, int last,
                     BitmapFiles &files, const std::function<void(int, const QImage &)> &onTile)
 {
     for (int tile = first; tile <= last; ++tile) {
@@ -72,14 +67,14 @@ MadeTiles makeTiles(const QImage &display, const QString &folder, int first, int
                 onTile(tile, canvas);
             files.add(canvas, path);
         } catch (const TileWriteError &) {
-            return {tile, std::current_exception()};
+            return std::current_exception();
         } catch (...) {
             // Out of memory, say: the tile is not written, and no more.
-            return {tile, std::make_exception_ptr(TileWriteError(path, writeFailedMessage(path)))};
+            return std::make_exception_ptr(TileWriteError(path, writeFailedMessage(path)));
         }
     }
     files.syncData();
-    return {};
+    return nullptr;
 }
 
 } // namespace
@@ -90,28 +85,28 @@ void writeTiles(const QImage &display, const QString &folder,
     // Written one after the other, put in place together: one sync of the
     // folder for all eight.
     BitmapFiles files;
-    MadeTiles made;
+    std::exception_ptr failed;
     BitmapFiles bottom;
-    MadeTiles madeBottom;
+    std::exception_ptr bottomFailed;
     // With no window to show each tile as it is made, the bottom row is
     // made on another core meanwhile.
     picture::CoreThread helper(
-        [&] { madeBottom = makeTiles(display, folder, 5, tileCount, bottom, {}); });
+        [&] { bottomFailed = makeTiles(display, folder, 5, tileCount, bottom, {}); });
     if (!onTile && QThread::idealThreadCount() > 1 && helper.start()) {
-        made = makeTiles(display, folder, 1, 4, files, {});
+        failed = makeTiles(display, folder, 1, 4, files, {});
         helper.join();
-        if (!made.error) {
+        if (!failed) {
             files.append(std::move(bottom));
-            made = madeBottom;
+            failed = bottomFailed;
         }
     } else {
-        made = makeTiles(display, folder, 1, tileCount, files, onTile);
+        failed = makeTiles(display, folder, 1, tileCount, files, onTile);
     }
     // The tiles before one that failed stay; if one of them cannot be put
     // in place, that is the one reported.
     files.commit();
-    if (made.error)
-        std::rethrow_exception(made.error);
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 } // namespace tiles

@@ -37,8 +37,10 @@ grep -q '^Name\[zh_CN\]=' "$entry" || fail "the menu entry has no Chinese name"
 [ -w "$dir" ] && [ -O "$dir" ] || fail "the program folder is not the user's own"
 
 # "Open with" through the menu entry: a window of the entry's class, with an icon, cuts that picture.
+# -noreset: xdotool comes and goes while the program starts; a server that resets
+# whenever its last client leaves would refuse the program at that moment.
 mkdir -m 700 "$home/run" && mkfifo "$home/run/x" && cp "$src/tests/data/picture.png" "$home/holiday.png"
-Xvfb -displayfd 3 -nolisten tcp 3>"$home/run/x" >/dev/null 2>&1 & xvfb_pid=$!
+Xvfb -displayfd 3 -nolisten tcp -noreset 3>"$home/run/x" >/dev/null 2>&1 & xvfb_pid=$!
 read -r -t 20 d <"$home/run/x" && export DISPLAY=:$d XDG_RUNTIME_DIR=$home/run || fail "Xvfb did not start"
 (cd / && gio launch "$entry" "$home/holiday.png") || fail "gio could not launch the entry with a picture"
 # xprop's output is read whole before it is searched: under pipefail, grep -q

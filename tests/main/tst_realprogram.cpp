@@ -121,7 +121,7 @@ void TstRealProgram::slowMetafilePlaysBesideAPaintingWindow()
     QProcess mosalune;
     QVERIFY(start(mosalune, x, QStringLiteral("offline")));
     std::optional<TopLevel> window;
-    QTRY_VERIFY_WITH_TIMEOUT((window = x.topLevel(mainTitle, QSize(400, 322))).has_value(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((window = x.shownTopLevel(mainTitle, QSize(400, 322))).has_value(), 20000);
     const QRect frame(window->at, window->size);
     const QString windowId = x.windowId(mainTitle);
     QVERIFY(!windowId.isEmpty());
@@ -201,7 +201,7 @@ void TstRealProgram::stalledPageOpensTheMainWindowInTime()
 
     std::optional<TopLevel> check;
     // The splash before it has the same title and stands a few pixels off.
-    QTRY_VERIFY_WITH_TIMEOUT((check = x.topLevel(QStringLiteral("自动更新"), QSize(312, 46))).has_value(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((check = x.shownTopLevel(QStringLiteral("自动更新"), QSize(312, 46))).has_value(), 10000);
     QTest::qWait(1500); // well inside the fetch
     const QImage window = grabScreen(x.display(), QRect(check->at, QSize(312, 46)));
     window.save(QStringLiteral(MOSALUNE_SHOT_DIR "/version-check-waiting.png"));

@@ -95,20 +95,15 @@ public:
     // is given), mapped or not, with its position on the screen.
     std::optional<TopLevel> topLevel(const QString &title, const QSize &size = QSize()) const
     {
-        static const QRegularExpression line(QStringLiteral(
-            "0x[0-9a-f]+ \"(.*)\": .* (\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
-        const QStringList lines = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
-                                      .split(QLatin1Char('\n'));
-        for (const QString &l : lines) {
-            const QRegularExpressionMatch m = line.match(l);
-            if (!m.hasMatch() || m.captured(1) != title)
-                continue;
-            const TopLevel w{m.captured(1), QSize(m.captured(2).toInt(), m.captured(3).toInt()),
-                             QPoint(m.captured(4).toInt(), m.captured(5).toInt())};
-            if (!size.isValid() || w.size == size)
-                return w;
-        }
-        return std::nullopt;
+        return findTopLevel(title, size, false);
+    }
+
+    // The same, only once the window is shown. A window may be created at
+    // one place and moved before it is mapped: only a shown window's place
+    // is the one to click or to grab.
+    std::optional<TopLevel> shownTopLevel(const QString &title, const QSize &size = QSize()) const
+    {
+        return findTopLevel(title, size, true);
     }
 
     // A left click at a point of the screen, with the real pointer.
@@ -173,6 +168,35 @@ public:
     }
 
 private:
+    std::optional<TopLevel> findTopLevel(const QString &title, const QSize &size, bool shownOnly) const
+    {
+        static const QRegularExpression line(QStringLiteral(
+            "(0x[0-9a-f]+) \"(.*)\": .* (\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+ +\\+(-?\\d+)\\+(-?\\d+)"));
+        const QStringList lines = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                                      .split(QLatin1Char('\n'));
+        for (const QString &l : lines) {
+            const QRegularExpressionMatch m = line.match(l);
+            if (!m.hasMatch() || m.captured(2) != title)
+                continue;
+            TopLevel w{m.captured(2), QSize(m.captured(3).toInt(), m.captured(4).toInt()),
+                       QPoint(m.captured(5).toInt(), m.captured(6).toInt())};
+            if (size.isValid() && w.size != size)
+                continue;
+            if (!shownOnly)
+                return w;
+            // Its state and place read together, after the mapping.
+            static const QRegularExpression place(
+                QStringLiteral("Absolute upper-left X: +(-?\\d+)\\s+Absolute upper-left Y: +(-?\\d+)"));
+            const QString info = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), m.captured(1)});
+            const QRegularExpressionMatch at = place.match(info);
+            if (info.contains(QLatin1String("Map State: IsViewable")) && at.hasMatch()) {
+                w.at = QPoint(at.captured(1).toInt(), at.captured(2).toInt());
+                return w;
+            }
+        }
+        return std::nullopt;
+    }
+
     // The title as an extended regular expression for xdotool: only ASCII
     // punctuation is special there (escaping a Chinese character is not).
     static QString escaped(const QString &title)

@@ -21,6 +21,9 @@
 
 #include <algorithm>
 
+#include <signal.h>
+#include <unistd.h>
+
 using files::readAll;
 
 namespace {
@@ -121,8 +124,7 @@ void TstRealUpdater::startUpdater(QProcess &updater, const QString &folder, cons
 void TstRealUpdater::clickNoticeOk(const QString &picture)
 {
     std::optional<TopLevel> notice;
-    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.topLevel(noticeTitle, QSize(257, 337))).has_value(), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_x.shown(noticeTitle) > 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((notice = m_x.shownTopLevel(noticeTitle, QSize(257, 337))).has_value(), 20000);
     if (!picture.isEmpty()) {
         QTest::qWait(500); // drawn before the picture is taken
         m_x.screenshot(picture);
@@ -250,8 +252,22 @@ void TstRealUpdater::stoppedAtEveryRename()
     QProcess updater;
     // The replace step renames within the opened folder (renameat), nothing
     // else of the updater does.
-    const QStringList tracing{"-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat", "-e",
+    const QString trace = folder.filePath("renames.trace");
+    const QStringList tracing{"-f", "-qq", "-o", trace, "-e", "trace=renameat", "-e",
                               QStringLiteral("inject=renameat:%1:when=%2").arg(injection).arg(rename)};
+    // strace and the updater in a group of their own: a row that fails ends
+    // both, so that no untraced updater is left holding the lock for the next.
+    updater.setChildProcessModifier([] { ::setsid(); });
+    const auto end = qScopeGuard([&] {
+        if (QTest::currentTestFailed()) {
+            m_x.screenshot(QStringLiteral(MSLUPDATE_SCREENSHOT_DIR "/realupdater-failed-row.png"));
+            qInfo().noquote() << "windows:" << m_x.windows().join(u", ") << "\nrenames:" << readAll(trace)
+                              << "\nupdater:" << updater.readAllStandardOutput() << updater.readAllStandardError();
+        }
+        if (updater.state() != QProcess::NotRunning)
+            ::kill(-pid_t(updater.processId()), SIGKILL);
+        updater.waitForFinished(5000);
+    });
     startUpdater(updater, folder.path(), "/main-last.html", tracing);
     clickNoticeOk();
     if (injection.startsWith("error")) {

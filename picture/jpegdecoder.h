@@ -8,11 +8,6 @@
 #include <QSize>
 #include <QString>
 
-#include <functional>
-
-#include <pthread.h>
-#include <sched.h>
-
 namespace picture {
 
 // Decodes a baseline or progressive JPEG straight from libjpeg, shrinking in
@@ -58,35 +53,6 @@ struct RestartPlan {
     QList<RestartBand> bands;
 };
 RestartPlan restartBands(int fd, int wanted);
-
-// A thread started on another core than its maker's. A new thread is
-// otherwise queued on the core that made it, busy with its own share of the
-// work, and waits there until the scheduler moves it: a few milliseconds on
-// an idle machine, as long as the work itself. Once running it may go
-// wherever the process may. Used for the bands here and for the tiles.
-class CoreThread
-{
-public:
-    explicit CoreThread(std::function<void()> work) : m_work(std::move(work)) {}
-    CoreThread(const CoreThread &) = delete;
-    CoreThread &operator=(const CoreThread &) = delete;
-    ~CoreThread() { join(); }
-
-    // On the nth (from 1) other core the process may use; false when no
-    // thread could be started.
-    bool start(int nth = 1);
-    void join();
-
-private:
-    bool startPlaced(const cpu_set_t *core);
-    static void *run(void *self);
-
-    std::function<void()> m_work;
-    cpu_set_t m_allowed;
-    bool m_placed = false;
-    bool m_started = false;
-    pthread_t m_thread{};
-};
 
 // The EXIF orientation (1..8) stored in an APP1 segment's payload, or 1.
 int exifOrientation(const QByteArray &app1);

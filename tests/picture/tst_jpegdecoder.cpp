@@ -2,6 +2,7 @@
 // for every orientation a camera can record.
 
 #include "picture/jpegdecoder.h"
+#include "picture/orientation.h"
 
 #include <QBuffer>
 #include <QImageWriter>

@@ -493,39 +493,29 @@ RestartPlan restartBands(int fd, int wanted)
     return plan;
 }
 
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused,
-                         bool *damaged)
+Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
 {
-    if (refused)
-        *refused = false;
-    if (damaged)
-        *damaged = false;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return {};
+        return Decoded::notHandled();
     // Closed whichever way this ends.
     const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
     char head[3] = {};
     if (!readAt(fd, head, 3, 0) || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8
         || quint8(head[2]) != 0xFF)
-        return {};
+        return Decoded::notHandled();
 
     // From here on it is a JPEG: what this path cannot read, no reader can.
-    const auto refuse = [refused]() {
-        if (refused)
-            *refused = true;
-        return QImage();
-    };
     Header header;
     Pass headerPass;
     headerPass.fd = fd;
     headerPass.end = kHeaderBytes;
     if (!runPass(headerPass, 0, &header, nullptr))
-        return refuse();
+        return Decoded::failed();
     if (qint64(header.width) * header.height > maxPicturePixels)
-        return refuse();
+        return Decoded::failed();
     if (!header.ours)
-        return {};
+        return Decoded::notHandled();
     // Sizes before turning: a photo turned a quarter swaps what it must cover.
     const bool turned = header.orientation >= 5;
     const int denominator = scaleDenominator(header.width, header.height,
@@ -541,7 +531,7 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     whole.stride = size_t(whole.width) * 4;
     whole.pixels = static_cast<unsigned char *>(std::malloc(whole.stride * size_t(whole.height)));
     if (!whole.pixels)
-        return refuse();
+        return Decoded::failed();
     QImage stored(whole.pixels, whole.width, whole.height, qsizetype(whole.stride),
                   QImage::Format_RGB32, std::free, whole.pixels);
 
@@ -604,20 +594,13 @@ QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *
     }
     // A file the bands could not serve is decoded whole, as one stream.
     if (!decoded && !runPass(whole, denominator, nullptr, &warned))
-        return refuse();
-    if (damaged)
-        *damaged = warned;
-    return applyOrientation(stored, header.orientation);
+        return Decoded::failed();
+    return Decoded::picture(applyOrientation(stored, header.orientation), warned);
 }
 
 Decoded decodeJpeg(const QString &path, QSize atLeast)
 {
-    bool refused = false;
-    bool damaged = false;
-    QImage photo = decodeJpegUpright(path, atLeast, 0, &refused, &damaged);
-    if (!photo.isNull())
-        return Decoded::picture(std::move(photo), damaged);
-    return refused ? Decoded::failed() : Decoded::notHandled();
+    return decodeJpegUpright(path, atLeast, 0);
 }
 
 } // namespace picture

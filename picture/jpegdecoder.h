@@ -13,20 +13,18 @@ namespace picture {
 // Decodes a baseline or progressive JPEG straight from libjpeg, shrinking in
 // the DCT (1/2, 1/4, 1/8) as far as the result still covers `atLeast` after
 // the photo is turned upright, and turns it upright by its EXIF orientation.
-// Returns a null image when the file is not a JPEG this path handles (the
-// general reader then gets its turn). When it is one and still cannot be
-// decoded (damaged, or past the memory budget), `refused` is set: no other
-// reader should try it again, least of all one without a budget.
+// Not handled when the file is not a JPEG this path reads (the general
+// reader then gets its turn); failed when it is one and still cannot be
+// decoded (damaged, or past the memory budget): no other reader should try
+// it again, least of all one without a budget. A picture libjpeg had to warn
+// about (the file ends early, or corrupt data was skipped) is `damaged`:
+// shown as far as it could be read.
 //
 // A sequential JPEG with restart markers at the starts of MCU rows is cut
 // into bands that are decoded side by side on up to `threads` cores (0: as
 // many as the machine has, at most 8); the result is the same, pixel for
 // pixel, as decoding it in one piece (threads = 1).
-//
-// `damaged` is set when libjpeg had to warn (the file ends early, or corrupt
-// data was skipped): the picture is shown as far as it could be read.
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr,
-                         bool *damaged = nullptr);
+Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0);
 
 // The same through the decoders' one contract, on every core.
 Decoded decodeJpeg(const QString &path, QSize atLeast);

@@ -1,6 +1,6 @@
 // HEIC/HEIF and AVIF through libheif: primary image or thumbnail, turned.
 
-#include "fuzz/picturefile.h"
+#include "picturefile.h"
 #include "picture/heifdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -1,7 +1,7 @@
 // The JPEG path on any bytes: shrunk in the DCT, cut into restart bands and
 // decoded on two threads, turned by EXIF. A picture or a refusal, no more.
 
-#include "fuzz/picturefile.h"
+#include "picturefile.h"
 #include "picture/jpegdecoder.h"
 
 #include <QFile>

@@ -3,7 +3,7 @@
 // process gets the picture at the box's size or the one refusal. The child
 // is this same program, started with the child's arguments.
 
-#include "fuzz/picturefile.h"
+#include "picturefile.h"
 #include "picture/picturechild.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // box's size, or the one refusal. Metafiles are left out here: they are
 // played in a child process (fuzz_metafile).
 
-#include "fuzz/picturefile.h"
+#include "picturefile.h"
 #include "picture/metafile.h"
 
 #include <QGuiApplication>

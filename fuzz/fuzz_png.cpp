@@ -1,6 +1,6 @@
 // Large PNGs read row by row and averaged down as they come.
 
-#include "fuzz/picturefile.h"
+#include "picturefile.h"
 #include "picture/pngdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -1,7 +1,7 @@
 // Still WebP through libwebp, scaled while decoding; the last byte picks
 // the EXIF turn that it applies.
 
-#include "fuzz/picturefile.h"
+#include "picturefile.h"
 #include "picture/webpdecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -1,6 +1,6 @@
 #include "common/errors.h"
 #include "platform/skinlibrary.h"
-#include "tests/support/files.h"
+#include "support/files.h"
 
 #include <QApplication>
 #include <QFile>

@@ -128,8 +128,10 @@ QImage loadPicture(const QString &path, QSize size, const QColor &background, bo
         *damaged = false;
     using Cause = PictureError::Cause;
     const QFileInfo info(path);
+    // A link that points nowhere is no file either.
     if (path.isEmpty() || !info.exists())
-        throw PictureError(Cause::NoSuchFile);
+        throw PictureError(path.contains(QChar::ReplacementCharacter) ? Cause::NameNotUtf8
+                                                                       : Cause::NoSuchFile);
     if (info.isDir())
         throw PictureError(Cause::Folder);
     if (!info.isFile())

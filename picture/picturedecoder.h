@@ -14,7 +14,10 @@ namespace picture {
 class PictureError : public common::RunError
 {
 public:
-    enum class Cause { NotAPicture, NoSuchFile, Folder, Unreadable };
+    // NameNotUtf8: not there under the name as given, which had bytes that
+    // are not UTF-8 (a GBK name from an archive, say) and so was not read
+    // as the file system spells it.
+    enum class Cause { NotAPicture, NoSuchFile, Folder, Unreadable, NameNotUtf8 };
     explicit PictureError(Cause cause = Cause::NotAPicture);
     Cause cause() const noexcept { return m_cause; }
 

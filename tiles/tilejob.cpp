@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <cerrno>
 #include <exception>
 
 #include <sys/stat.h>
@@ -52,12 +53,38 @@ QString pictureIsATileMessage(const QString &picture, int tile)
         .arg(tileFileName(tile));
 }
 
+QString loadFailureReason(picture::PictureError::Cause cause)
+{
+    using Cause = picture::PictureError::Cause;
+    switch (cause) {
+    case Cause::NoSuchFile:
+        return QStringLiteral("找不到文件");
+    case Cause::NameNotUtf8:
+        return QStringLiteral("无法打开文件，文件名不是 UTF-8 编码");
+    case Cause::Folder:
+        return QStringLiteral("这是文件夹，不是图片");
+    case Cause::Unreadable:
+        return QStringLiteral("无法读取文件");
+    case Cause::NotAPicture:
+        break;
+    }
+    return QStringLiteral("图片格式错误");
+}
+
+QString loadFailedMessage(picture::PictureError::Cause cause, const QString &path)
+{
+    using Cause = picture::PictureError::Cause;
+    if (cause != Cause::NoSuchFile && cause != Cause::NameNotUtf8)
+        return loadFailureReason(Cause::NotAPicture);
+    return QStringLiteral("%1：%2").arg(loadFailureReason(cause), QDir::toNativeSeparators(path));
+}
+
 namespace {
 
 // Tiles first..last cut and written to `files`, not yet in place. The tile
 // that could not be ends it; the error says which and why.
 std::exception_ptr makeTiles(const QImage &display, const QString &folder, int first, int last,
-                    BitmapFiles &files, const std::function<void(int, const QImage &)> &onTile)
+                    TileFiles &files, const std::function<void(int, const QImage &)> &onTile)
 {
     for (int tile = first; tile <= last; ++tile) {
         const QString path = folder + tileFileName(tile);
@@ -70,7 +97,8 @@ std::exception_ptr makeTiles(const QImage &display, const QString &folder, int f
             return std::current_exception();
         } catch (...) {
             // Out of memory, say: the tile is not written, and no more.
-            return std::make_exception_ptr(TileWriteError(path, writeFailedMessage(path)));
+            return std::make_exception_ptr(
+                TileWriteError(path, writeFailedMessage(path, ENOMEM), ENOMEM));
         }
     }
     files.syncData();
@@ -84,9 +112,9 @@ void writeTiles(const QImage &display, const QString &folder,
 {
     // Written one after the other, put in place together: one sync of the
     // folder for all eight.
-    BitmapFiles files;
+    TileFiles files;
     std::exception_ptr failed;
-    BitmapFiles bottom;
+    TileFiles bottom;
     std::exception_ptr bottomFailed;
     // With no window to show each tile as it is made, the bottom row is
     // made on another core meanwhile.
@@ -102,11 +130,11 @@ void writeTiles(const QImage &display, const QString &folder,
     } else {
         failed = makeTiles(display, folder, 1, tileCount, files, onTile);
     }
-    // The tiles before one that failed stay; if one of them cannot be put
-    // in place, that is the one reported.
-    files.commit();
+    // All or nothing: a tile that could not be made leaves the old ones
+    // (the files made so far are dropped with `files`).
     if (failed)
         std::rethrow_exception(failed);
+    files.commit();
 }
 
 } // namespace tiles

@@ -12,7 +12,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStorageInfo>
+
+#include <cstring>
+
+#include <dirent.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using files::readAll;
 
@@ -28,8 +37,10 @@ struct Run {
 };
 
 // Runs the cutter the way a script on a machine without a desktop would,
-// started in `folder` and held to `addressSpace` bytes when these are given.
-Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0)
+// started in `folder` and held to `addressSpace` bytes when these are given,
+// through `wrapper` (a program and its arguments before the cutter's path).
+Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0,
+        const QStringList &wrapper = {}, const QString &program = cutter)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
@@ -43,7 +54,10 @@ Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t 
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     process.setProcessEnvironment(env);
-    process.start(cutter, arguments);
+    if (wrapper.isEmpty())
+        process.start(program, arguments);
+    else
+        process.start(wrapper.first(), wrapper.mid(1) + QStringList{program} + arguments);
     Run run;
     if (!process.waitForFinished(60000))
         return run;
@@ -72,6 +86,8 @@ private slots:
     void helpAndUsage();
     void reasonPerFile_data();
     void reasonPerFile();
+    void writeFailures_data();
+    void writeFailures();
     void hostileFiles_data();
     void hostileFiles();
     void commandLine_data();
@@ -173,8 +189,8 @@ void TstCutTool::reasonPerFile_data()
     QTest::newRow("empty file") << data + "/empty.jpg" << QStringLiteral("图片格式错误");
     // Opens, but every read fails (even for root).
     QTest::newRow("unreadable") << QStringLiteral("/proc/self/mem") << QStringLiteral("无法读取文件");
-    QTest::newRow("picture named 3.jpg") << "%1/3.jpg" << QStringLiteral("图片本身就是要写入的 3.jpg，切图会覆盖它，所以没有切");
-    QTest::newRow("named 8.jpg, by a link") << "%1/link/8.jpg" << QStringLiteral("图片本身就是要写入的 8.jpg，切图会覆盖它，所以没有切");
+    QTest::newRow("picture named 3.jpg") << "%1/3.jpg" << QStringLiteral("图片 %1/3.jpg 就是要写入的第 3 块 3.jpg");
+    QTest::newRow("named 8.jpg, by a link") << "%1/link/8.jpg" << QStringLiteral("图片 %1/link/8.jpg 就是要写入的第 8 块 8.jpg");
     QTest::newRow("JPEG cut short") << "%1/cut-short.jpg" << QStringLiteral("图片已损坏或不完整，只切了能读出的部分");
 }
 
@@ -188,9 +204,89 @@ void TstCutTool::reasonPerFile()
     QVERIFY(QFile::link(own.path(), own.filePath("link")) && (!path.startsWith(own.path()) || QFile::copy(source, path)));
     const Run run = cut({path, copyInto(good, "picture.png")});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
+    if (reason.contains(QLatin1String("%1")))
+        QVERIFY2(run.err.startsWith(reason.arg(own.path())), qPrintable(run.err));
+    else
+        QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
     QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
     QVERIFY(!path.startsWith(own.path()) || readAll(path) == readAll(source)); // never overwritten
+}
+
+// Every entry of a folder, also those whose names Qt cannot decode.
+static int entryCount(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    int count = 0;
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr)
+        count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
+    if (dir)
+        ::closedir(dir);
+    return count;
+}
+
+void TstCutTool::writeFailures_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message"); // a pattern; %1: the folder
+    const QString kept = QStringLiteral("，图片切割已停止，原有的图片没有改动。\n");
+    QTest::newRow("full disk") << "full" << QStringLiteral("无法写入文件 %1/[1-8]\\.jpg（磁盘空间不足）") + kept;
+    QTest::newRow("read-only folder") << "read-only" << QStringLiteral("无法写入文件 %1/1\\.jpg（文件夹是只读的）") + kept;
+    QTest::newRow("no permission") << "nobody" << QStringLiteral("无法写入文件 %1/1\\.jpg（没有写入权限）") + kept;
+    QTest::newRow("no such picture") << "missing" << QStringLiteral("找不到文件: %1/picture\\.png\n");
+    QTest::newRow("link to nowhere") << "dangling" << QStringLiteral("找不到文件: %1/picture\\.png\n");
+    QTest::newRow("GBK file name") << "gbk" << QStringLiteral("无法打开文件，文件名不是 UTF-8 编码: \\./\uFFFD+\\.png\n");
+}
+
+void TstCutTool::writeFailures()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QTemporaryDir dir, bin;
+    const QString folder = dir.path();
+    // A small file system of its own, for the faults only one can have.
+    const bool mounted = fault == "full" || fault == "read-only";
+    if (mounted && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "mosalune-test", folder}) != 0)
+        QSKIP("mounting a small file system needs root");
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            QProcess::execute("umount", {folder});
+        ::unlink(QFile::encodeName(folder) + "/\xc7\xd0.png"); // Qt cannot name it
+    });
+    // Another picture's tiles are there already.
+    for (const QString &tile : tileNames())
+        files::writeFile(dir.filePath(tile), "old " + tile.toUtf8());
+    const QString picture = dir.filePath("picture.png");
+    if (fault == "dangling")
+        QVERIFY(QFile::link(dir.filePath("gone.png"), picture));
+    else if (fault == "gbk") // "切.png" in GBK
+        QVERIFY(::symlink(QFile::encodeName(data + "/picture.png"), QFile::encodeName(folder) + "/\xc7\xd0.png") == 0);
+    else if (fault != "missing")
+        QVERIFY(QFile::copy(data + "/picture.png", picture));
+    QStringList wrapper, arguments{picture};
+    QString program = cutter;
+    if (fault == "full") { // room for about one tile
+        const QStorageInfo disk(folder);
+        const qint64 size = disk.bytesTotal() - disk.bytesAvailable() + 96 * 1024;
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,size=" + QString::number(size), folder}), 0);
+    } else if (fault == "read-only") {
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,ro", folder}), 0);
+    } else if (fault == "nobody") { // root may write anywhere
+        program = bin.filePath("mosalune-cut");
+        QVERIFY(QFile::copy(cutter, program));
+        QVERIFY(::chmod(qPrintable(folder), 0755) == 0 && ::chmod(qPrintable(bin.path()), 0755) == 0);
+        wrapper = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    } else if (fault == "gbk") { // a name that is not UTF-8 only goes through as bytes
+        wrapper = QStringList{"sh", "-c", "exec \"$0\" ./*.png"};
+        arguments.clear();
+    }
+    const Run run = cut(arguments, folder, 0, wrapper, program);
+    QCOMPARE(run.exitCode, 1);
+    const QRegularExpression expected('^' + message.arg(QRegularExpression::escape(folder)) + '$');
+    QVERIFY2(expected.match(run.err).hasMatch(), qPrintable(run.err));
+    // Every old tile as it was, and nothing else left behind.
+    QCOMPARE(entryCount(folder), 8 + (fault == "missing" ? 0 : 1));
+    for (const QString &tile : tileNames())
+        QCOMPARE(readAll(dir.filePath(tile)), "old " + tile.toUtf8());
 }
 
 // A deflate TIFF of any size in a few kilobytes: every strip of 64 black rows

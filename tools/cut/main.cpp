@@ -85,22 +85,6 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &me
         print(stderr, message + QLatin1Char('\n'));
 }
 
-QString reason(picture::PictureError::Cause cause)
-{
-    using Cause = picture::PictureError::Cause;
-    switch (cause) {
-    case Cause::NoSuchFile:
-        return QStringLiteral("找不到文件");
-    case Cause::Folder:
-        return QStringLiteral("这是文件夹，不是图片");
-    case Cause::Unreadable:
-        return QStringLiteral("无法读取文件");
-    case Cause::NotAPicture:
-        break;
-    }
-    return QStringLiteral("图片格式错误");
-}
-
 struct CommandLine {
     QStringList pictures;
     QString outputRoot; // empty: beside each picture
@@ -283,8 +267,7 @@ int main(int argc, char **argv)
     for (const QString &path : line.pictures) {
         const QString folder = outputFolder(path, line.outputRoot, names);
         if (const int tile = tiles::tileThatIsThePicture(path, folder)) {
-            print(stderr, QStringLiteral("图片本身就是要写入的 %1，切图会覆盖它，所以没有切: %2\n")
-                              .arg(tiles::tileFileName(tile), path));
+            print(stderr, tiles::pictureIsATileMessage(path, tile) + QLatin1Char('\n'));
             status = SomeNotCut;
             continue;
         }
@@ -293,12 +276,12 @@ int main(int argc, char **argv)
         try {
             display = tiles::loadDisplay(path, &damaged);
         } catch (const picture::PictureError &error) {
-            print(stderr, QStringLiteral("%1: %2\n").arg(reason(error.cause()), path));
+            print(stderr, QStringLiteral("%1: %2\n").arg(tiles::loadFailureReason(error.cause()), path));
             status = SomeNotCut;
             continue;
         } catch (...) {
             // Whatever else a decoder throws ends this picture, not the run.
-            print(stderr, QStringLiteral("%1: %2\n").arg(reason(picture::PictureError::Cause::NotAPicture), path));
+            print(stderr, QStringLiteral("%1: %2\n").arg(tiles::loadFailureReason(picture::PictureError::Cause::NotAPicture), path));
             status = SomeNotCut;
             continue;
         }

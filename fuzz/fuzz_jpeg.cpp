@@ -9,9 +9,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QString path = inputFile(data, size);
-    bool refused = false;
-    const QImage image = picture::decodeJpegUpright(path, QSize(400, 200), 2, &refused);
-    if (!image.isNull() && (refused || image.width() < 1 || image.height() < 1))
+    const picture::Decoded decoded = picture::decodeJpegUpright(path, QSize(400, 200), 2);
+    const bool picture = decoded.status == picture::Decoded::Status::Decoded;
+    if (picture == decoded.image.isNull()
+        || (picture && (decoded.image.width() < 1 || decoded.image.height() < 1)))
         std::abort();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -159,75 +159,77 @@ QImage reduceInterleaved(const uchar *data, int width, int height, qsizetype str
     return out;
 }
 
-Decoded decodeHeif(const QString &path, QSize atLeast)
+namespace {
+
+enum class FileKind { Other, Unreadable, Heif };
+
+// What the file is, from its first bytes: libheif is loaded only for one
+// that may be its.
+FileKind fileKind(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return Decoded::notHandled();
+        return FileKind::Other;
     const QByteArray head = file.read(64);
-    file.close();
     // Every HEIF and AVIF file begins with its file type box; without one
     // the library need not be loaded to tell.
     if (head.size() < 12 || head.mid(4, 4) != "ftyp")
-        return Decoded::notHandled();
+        return FileKind::Other;
     if (!loadHeif())
-        return Decoded::failed();
+        return FileKind::Unreadable;
     switch (heif().heif_check_filetype(reinterpret_cast<const uint8_t *>(head.constData()), int(head.size()))) {
     case heif_filetype_no:
-        return Decoded::notHandled();
+        return FileKind::Other;
     case heif_filetype_yes_unsupported:
-        return Decoded::failed();
+        return FileKind::Unreadable;
     case heif_filetype_yes_supported:
     case heif_filetype_maybe:
         break;
     }
+    return FileKind::Heif;
+}
 
-    Context context(heif().heif_context_alloc());
-    if (!context)
-        return Decoded::failed();
-    // The largest phone photos are about 16000 px across; a file that claims
-    // more is refused before anything is allocated for it.
-    heif().heif_context_set_maximum_image_size_limit(context.get(), 16384);
-    if (!ok(heif().heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
-        return Decoded::failed();
-    heif_image_handle *primary = nullptr;
-    if (!ok(heif().heif_context_get_primary_image_handle(context.get(), &primary)))
-        return Decoded::failed();
-    Handle handle(primary);
-
-    // Cameras store small versions beside the photo: the smallest that still
-    // covers the box saves decoding the whole photo.
+// Cameras store small versions beside the photo: the smallest that still
+// covers the box saves decoding the whole photo.
+Handle smallestCovering(Handle handle, QSize atLeast)
+{
     const int thumbnails = heif().heif_image_handle_get_number_of_thumbnails(handle.get());
-    if (thumbnails > 0) {
-        std::vector<heif_item_id> ids(static_cast<size_t>(thumbnails));
-        heif().heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), thumbnails);
-        Handle best;
-        for (const heif_item_id id : ids) {
-            heif_image_handle *thumb = nullptr;
-            if (!ok(heif().heif_image_handle_get_thumbnail(handle.get(), id, &thumb)))
-                continue;
-            Handle candidate(thumb);
-            if (covers(candidate.get(), atLeast)
-                && (!best
-                    || heif().heif_image_handle_get_width(candidate.get())
-                           < heif().heif_image_handle_get_width(best.get())))
-                best = std::move(candidate);
-        }
-        if (best)
-            handle = std::move(best);
+    if (thumbnails <= 0)
+        return handle;
+    std::vector<heif_item_id> ids(static_cast<size_t>(thumbnails));
+    heif().heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), thumbnails);
+    Handle best;
+    for (const heif_item_id id : ids) {
+        heif_image_handle *thumb = nullptr;
+        if (!ok(heif().heif_image_handle_get_thumbnail(handle.get(), id, &thumb)))
+            continue;
+        Handle candidate(thumb);
+        if (covers(candidate.get(), atLeast)
+            && (!best
+                || heif().heif_image_handle_get_width(candidate.get())
+                       < heif().heif_image_handle_get_width(best.get())))
+            best = std::move(candidate);
     }
+    if (best)
+        return best;
+    return handle;
+}
 
-    if (qint64(heif().heif_image_handle_get_width(handle.get())) * heif().heif_image_handle_get_height(handle.get())
+// Decodes the image behind `handle` to 8-bit RGB(A), turned as the file
+// says, and averages it down to cover `atLeast`.
+Decoded decodeHandle(heif_image_handle *handle, QSize atLeast)
+{
+    if (qint64(heif().heif_image_handle_get_width(handle)) * heif().heif_image_handle_get_height(handle)
         > maxPicturePixels)
         return Decoded::failed();
-    const bool alpha = heif().heif_image_handle_has_alpha_channel(handle.get());
+    const bool alpha = heif().heif_image_handle_has_alpha_channel(handle);
     std::unique_ptr<heif_decoding_options, OptionsFree> options(heif().heif_decoding_options_alloc());
     if (!options)
         return Decoded::failed();
     options->ignore_transformations = 0;
     options->convert_hdr_to_8bit = 1;
     heif_image *decoded = nullptr;
-    if (!ok(heif().heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+    if (!ok(heif().heif_decode_image(handle, &decoded, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                               options.get())))
         return Decoded::failed();
@@ -240,6 +242,32 @@ Decoded decodeHeif(const QString &path, QSize atLeast)
         return Decoded::failed();
     QImage reduced = reduceInterleaved(plane, width, height, stride, alpha ? 4 : 3, atLeast);
     return reduced.isNull() ? Decoded::failed() : Decoded::picture(std::move(reduced));
+}
+
+} // namespace
+
+Decoded decodeHeif(const QString &path, QSize atLeast)
+{
+    switch (fileKind(path)) {
+    case FileKind::Other:
+        return Decoded::notHandled();
+    case FileKind::Unreadable:
+        return Decoded::failed();
+    case FileKind::Heif:
+        break;
+    }
+    Context context(heif().heif_context_alloc());
+    if (!context)
+        return Decoded::failed();
+    // The largest phone photos are about 16000 px across; a file that claims
+    // more is refused before anything is allocated for it.
+    heif().heif_context_set_maximum_image_size_limit(context.get(), 16384);
+    if (!ok(heif().heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr)))
+        return Decoded::failed();
+    heif_image_handle *primary = nullptr;
+    if (!ok(heif().heif_context_get_primary_image_handle(context.get(), &primary)))
+        return Decoded::failed();
+    return decodeHandle(smallestCovering(Handle(primary), atLeast).get(), atLeast);
 }
 
 } // namespace picture

@@ -1,10 +1,11 @@
 #include "picture/jpegdecoder.h"
 
+#include "picture/corethread.h"
+#include "picture/orientation.h"
+
 #include <QFile>
 #include <QList>
 #include <QThread>
-#include <QTransform>
-#include <QtEndian>
 
 #include <algorithm>
 #include <atomic>
@@ -18,8 +19,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <unistd.h>
 
 extern "C" {
@@ -206,10 +205,70 @@ struct Header {
     qint64 scanStart = 0;  // where the scan's entropy-coded data begins
 };
 
-// Kept free of C++ objects with destructors: libjpeg reports errors by
-// jumping out of it. With header set, reads the header into it and decodes
-// nothing; otherwise decodes at 1/denominator into pass.pixels, and fails
-// unless that gives exactly pass.width x pass.height.
+// Everything from here to runPass is kept free of C++ objects with
+// destructors while libjpeg may jump out of it.
+
+void prepareSource(Source *source, const Pass &pass)
+{
+    source->pub.init_source = startSource;
+    source->pub.fill_input_buffer = fillSource;
+    source->pub.skip_input_data = skipInSource;
+    source->pub.resync_to_restart = pass.band ? resyncBand : jpeg_resync_to_restart;
+    source->pub.term_source = endSource;
+    source->pub.bytes_in_buffer = 0;
+    source->pub.next_input_byte = nullptr;
+    source->pass = &pass;
+    source->prefix = pass.prefix;
+    source->at = pass.begin;
+    source->ended = false;
+}
+
+void describeHeader(const jpeg_decompress_struct &info, const Source &source, Header *header)
+{
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1) {
+            const int o = exifOrientation(QByteArray::fromRawData(
+                reinterpret_cast<const char *>(m->data), qsizetype(m->data_length)));
+            if (o != 1) {
+                header->orientation = o;
+                break;
+            }
+        }
+    }
+    header->width = int(info.image_width);
+    header->height = int(info.image_height);
+    // Colour spaces other than YCbCr and grey (CMYK, YCCK) go the
+    // general way.
+    header->ours = info.jpeg_color_space == JCS_YCbCr
+                   || info.jpeg_color_space == JCS_GRAYSCALE
+                   || info.jpeg_color_space == JCS_RGB;
+    header->components = info.num_components;
+    header->restarts = info.restart_interval > 0 && !info.progressive_mode && !info.arith_code
+                       && info.comps_in_scan == info.num_components;
+    header->scanStart = source.at - qint64(source.pub.bytes_in_buffer);
+}
+
+void decodeRows(jpeg_decompress_struct *info, const Pass &pass, int denominator)
+{
+    info->scale_denom = unsigned(denominator);
+    info->scale_num = 1;
+    info->out_color_space = JCS_EXT_BGRX;
+    info->dct_method = JDCT_ISLOW;
+    info->do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(info);
+    if (int(info->output_width) != pass.width || int(info->output_height) != pass.height
+        || info->output_components != 4)
+        ERREXIT(info, JERR_BAD_DCTSIZE); // not the rows this pass is for
+    while (info->output_scanline < info->output_height) {
+        JSAMPROW row = pass.pixels + pass.stride * info->output_scanline;
+        jpeg_read_scanlines(info, &row, 1);
+    }
+    jpeg_finish_decompress(info);
+}
+
+// With header set, reads the header into it and decodes nothing; otherwise
+// decodes at 1/denominator into pass.pixels, and fails unless that gives
+// exactly pass.width x pass.height.
 bool runPass(const Pass &pass, int denominator, Header *header, bool *damaged)
 {
     jpeg_decompress_struct info;
@@ -232,63 +291,17 @@ bool runPass(const Pass &pass, int denominator, Header *header, bool *damaged)
     // no backing store to fall back on and fails instead. A baseline file
     // never needs those buffers.
     info.mem->max_memory_to_use = kMemoryBudget;
-    source->pub.init_source = startSource;
-    source->pub.fill_input_buffer = fillSource;
-    source->pub.skip_input_data = skipInSource;
-    source->pub.resync_to_restart = pass.band ? resyncBand : jpeg_resync_to_restart;
-    source->pub.term_source = endSource;
-    source->pub.bytes_in_buffer = 0;
-    source->pub.next_input_byte = nullptr;
-    source->pass = &pass;
-    source->prefix = pass.prefix;
-    source->at = pass.begin;
-    source->ended = false;
+    prepareSource(source, pass);
     info.src = &source->pub;
     if (header)
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
-
     if (header) {
-        for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
-            if (m->marker == JPEG_APP0 + 1) {
-                const int o = exifOrientation(QByteArray::fromRawData(
-                    reinterpret_cast<const char *>(m->data), qsizetype(m->data_length)));
-                if (o != 1) {
-                    header->orientation = o;
-                    break;
-                }
-            }
-        }
-        header->width = int(info.image_width);
-        header->height = int(info.image_height);
-        // Colour spaces other than YCbCr and grey (CMYK, YCCK) go the
-        // general way.
-        header->ours = info.jpeg_color_space == JCS_YCbCr
-                       || info.jpeg_color_space == JCS_GRAYSCALE
-                       || info.jpeg_color_space == JCS_RGB;
-        header->components = info.num_components;
-        header->restarts = info.restart_interval > 0 && !info.progressive_mode && !info.arith_code
-                           && info.comps_in_scan == info.num_components;
-        header->scanStart = source->at - qint64(source->pub.bytes_in_buffer);
-        jpeg_destroy_decompress(&info);
-        std::free(source);
-        return true;
+        describeHeader(info, *source, header);
+    } else {
+        decodeRows(&info, pass, denominator);
+        *damaged = errors.pub.num_warnings > 0;
     }
-    info.scale_denom = unsigned(denominator);
-    info.scale_num = 1;
-    info.out_color_space = JCS_EXT_BGRX;
-    info.dct_method = JDCT_ISLOW;
-    info.do_fancy_upsampling = FALSE;
-    jpeg_start_decompress(&info);
-    if (int(info.output_width) != pass.width || int(info.output_height) != pass.height
-        || info.output_components != 4)
-        ERREXIT(&info, JERR_BAD_DCTSIZE); // not the rows this pass is for
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = pass.pixels + pass.stride * info.output_scanline;
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    *damaged = errors.pub.num_warnings > 0;
     jpeg_destroy_decompress(&info);
     std::free(source);
     return true;
@@ -310,9 +323,350 @@ bool readAt(int fd, char *into, qint64 size, qint64 offset)
     return true;
 }
 
+ssize_t preadSome(int fd, char *into, size_t size, qint64 offset)
+{
+    ssize_t got;
+    do
+        got = ::pread(fd, into, size, off_t(offset));
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
 quint16 be16(const char *d)
 {
     return quint16((quint8(d[0]) << 8) | quint8(d[1]));
+}
+
+// The file's first bytes, read a block at a time as far as they are asked
+// for, never past kHeaderBytes.
+struct HeadBytes {
+    int fd = -1;
+    QByteArray bytes;
+    qint64 read = 0;
+
+    bool upTo(qint64 size)
+    {
+        if (size > kHeaderBytes)
+            return false;
+        while (read < size) {
+            const qint64 more = std::min<qint64>(kHeaderBytes, std::max<qint64>(size, read + qint64(kReadBytes)));
+            bytes.resize(qsizetype(more));
+            const ssize_t got = preadSome(fd, bytes.data() + read, size_t(more - read), read);
+            if (got <= 0) {
+                bytes.resize(qsizetype(read));
+                return false;
+            }
+            read += got;
+        }
+        return true;
+    }
+};
+
+// The frame as the segments before the scan describe it.
+struct Frame {
+    QByteArray header; // the file up to the scan's entropy-coded data
+    qsizetype heightAt = -1;
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    int hMax = 1;
+    int vMax = 1;
+    int interval = 0;
+    qint64 scanStart = -1;
+};
+
+// Takes what the segment at `at` says of the frame; false when it rules the
+// bands out.
+bool readSegment(quint8 marker, const char *body, qint64 length, qint64 at, Frame *frame)
+{
+    if (marker == 0xC0 || marker == 0xC1) {
+        if (length < 8)
+            return false;
+        frame->heightAt = qsizetype(at + 5);
+        frame->height = be16(body + 1);
+        frame->width = be16(body + 3);
+        frame->components = quint8(body[5]);
+        if (length < 8 + 3 * frame->components)
+            return false;
+        for (int c = 0; c < frame->components; ++c) {
+            const quint8 sampling = quint8(body[6 + 3 * c + 1]);
+            frame->hMax = std::max(frame->hMax, sampling >> 4);
+            frame->vMax = std::max(frame->vMax, sampling & 15);
+        }
+    } else if ((marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
+                && marker != 0xCC)) {
+        return false; // progressive, lossless or arithmetic: not ours
+    } else if (marker == 0xDD) {
+        if (length < 4)
+            return false;
+        frame->interval = be16(body);
+    } else if (marker == 0xDA) {
+        // One scan with every component: the MCU spans all of them.
+        if (length < 3 || quint8(body[0]) != frame->components)
+            return false;
+        frame->scanStart = at + 2 + length;
+    }
+    return true;
+}
+
+// Reads the segments up to the scan; false when the bands cannot serve it.
+bool readFrame(int fd, Frame *frame)
+{
+    HeadBytes head{fd, {}, 0};
+    if (!head.upTo(4) || quint8(head.bytes[0]) != 0xFF || quint8(head.bytes[1]) != 0xD8)
+        return false;
+    for (qint64 at = 2; frame->scanStart < 0;) {
+        if (!head.upTo(at + 4) || quint8(head.bytes[at]) != 0xFF)
+            return false;
+        const quint8 marker = quint8(head.bytes[at + 1]);
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        const qint64 length = be16(head.bytes.constData() + at + 2);
+        if (length < 2 || !head.upTo(at + 2 + length)
+            || !readSegment(marker, head.bytes.constData() + at + 4, length, at, frame))
+            return false;
+        at += 2 + length;
+    }
+    frame->header = head.bytes.left(qsizetype(frame->scanStart));
+    return frame->heightAt >= 0 && frame->interval > 0 && frame->width > 0 && frame->height > 0
+           && (frame->components == 1 || frame->components == 3);
+}
+
+// Where each restart interval's data begins and ends.
+struct Intervals {
+    QList<qint64> starts;
+    QList<qint64> ends;
+};
+
+// Looks through one block of entropy data read at `from`: a restart marker
+// ends an interval and begins the next, any other marker (EOI most often)
+// ends the scan there, at *end. Returns how far it looked; the last byte may
+// begin a marker and is looked at again with the next block.
+qint64 scanBlock(const char *bytes, qint64 got, qint64 from, Intervals *intervals, qint64 *end)
+{
+    qint64 i = 0;
+    while (i + 1 < got) {
+        // Markers are rare in the entropy data: the search jumps from 0xFF
+        // to 0xFF.
+        const void *ff = std::memchr(bytes + i, 0xFF, size_t(got - 1 - i));
+        if (!ff)
+            return got - 1;
+        i = static_cast<const char *>(ff) - bytes;
+        const quint8 next = quint8(bytes[i + 1]);
+        if (next == 0x00 || next == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (next >= 0xD0 && next <= 0xD7) {
+            intervals->ends << from + i;
+            intervals->starts << from + i + 2;
+            i += 2;
+            continue;
+        }
+        *end = from + i;
+        break;
+    }
+    return i;
+}
+
+bool findIntervals(int fd, const Frame &frame, Intervals *intervals)
+{
+    // No more than the decoder itself would read.
+    const qint64 limit = kHeaderBytes + kBytesPerPixel * frame.width * frame.height * frame.components;
+    intervals->starts = {frame.scanStart};
+    qint64 end = -1;
+    std::unique_ptr<char[]> block(new char[kReadBytes]);
+    for (qint64 from = frame.scanStart; end < 0 && from < limit;) {
+        const ssize_t got = preadSome(fd, block.get(), kReadBytes, from);
+        if (got < 2)
+            return false;
+        from += scanBlock(block.get(), got, from, intervals, &end);
+    }
+    if (end < 0)
+        return false;
+    intervals->ends << end;
+    return true;
+}
+
+struct McuGrid {
+    int height = 8;
+    int perRow = 0;
+    int rows = 0;
+};
+
+McuGrid mcuGrid(const Frame &frame)
+{
+    const int mcuWidth = frame.components == 1 ? 8 : 8 * frame.hMax;
+    McuGrid grid;
+    grid.height = frame.components == 1 ? 8 : 8 * frame.vMax;
+    grid.perRow = (frame.width + mcuWidth - 1) / mcuWidth;
+    grid.rows = (frame.height + grid.height - 1) / grid.height;
+    return grid;
+}
+
+// Whether the intervals found are exactly the ones the frame needs.
+bool coversFrame(const Intervals &intervals, int interval, const McuGrid &grid)
+{
+    const qint64 count = intervals.starts.size();
+    const qint64 mcus = qint64(grid.perRow) * grid.rows;
+    return count * interval >= mcus && (count - 1) * interval < mcus;
+}
+
+// The first interval and MCU row of each band: of the intervals that begin
+// rows, the one nearest each share's start.
+struct BandStarts {
+    QList<qsizetype> interval{0};
+    QList<int> row{0};
+};
+
+BandStarts bandStarts(const Frame &frame, const McuGrid &grid, const Intervals &intervals, int wanted)
+{
+    const qint64 end = intervals.ends.last();
+    BandStarts starts;
+    for (int share = 1; share < wanted; ++share) {
+        const qint64 target = frame.scanStart + (end - frame.scanStart) * share / wanted;
+        qsizetype best = -1;
+        for (qsizetype k = starts.interval.last() + 1; k < intervals.starts.size(); ++k) {
+            const qint64 mcu = k * frame.interval;
+            if (mcu % grid.perRow != 0)
+                continue;
+            if (best >= 0
+                && std::abs(intervals.starts[k] - target) > std::abs(intervals.starts[best] - target))
+                break;
+            best = k;
+        }
+        if (best < 0)
+            break;
+        starts.interval << best;
+        starts.row << int(best * frame.interval / grid.perRow);
+    }
+    return starts;
+}
+
+RestartPlan bandsFrom(const Frame &frame, const McuGrid &grid, const Intervals &intervals,
+                      BandStarts starts)
+{
+    starts.interval << intervals.starts.size();
+    starts.row << grid.rows;
+    RestartPlan plan;
+    plan.header = frame.header;
+    plan.heightAt = frame.heightAt;
+    for (qsizetype b = 0; b + 1 < starts.interval.size(); ++b) {
+        RestartBand band;
+        band.begin = intervals.starts[starts.interval[b]];
+        band.end = intervals.ends[starts.interval[b + 1] - 1];
+        band.firstRow = starts.row[b] * grid.height;
+        band.rows = std::min(starts.row[b + 1] * grid.height, frame.height) - band.firstRow;
+        band.restartShift = int(starts.interval[b] % 8);
+        plan.bands << band;
+    }
+    return plan;
+}
+
+// Each band's pass: its own header (its height in place of the frame's), its
+// stretch of the file, its rows of the picture.
+std::vector<Pass> bandPasses(const RestartPlan &plan, const Pass &whole, int denominator,
+                             std::vector<QByteArray> *heads)
+{
+    const size_t count = size_t(plan.bands.size());
+    heads->assign(count, plan.header);
+    std::vector<Pass> passes(count);
+    for (size_t b = 0; b < count; ++b) {
+        const RestartBand &band = plan.bands[qsizetype(b)];
+        QByteArray &bandHead = (*heads)[b];
+        bandHead[plan.heightAt] = char(band.rows >> 8);
+        bandHead[plan.heightAt + 1] = char(band.rows & 0xFF);
+        Pass &pass = passes[b];
+        pass.fd = whole.fd;
+        pass.prefix = reinterpret_cast<const JOCTET *>(bandHead.constData());
+        pass.prefixSize = size_t(bandHead.size());
+        pass.begin = band.begin;
+        pass.end = band.end;
+        pass.band = true;
+        pass.restartShift = band.restartShift;
+        pass.width = whole.width;
+        pass.height = (band.rows + denominator - 1) / denominator;
+        pass.stride = whole.stride;
+        pass.pixels = whole.pixels + whole.stride * size_t(band.firstRow / denominator);
+    }
+    return passes;
+}
+
+// Runs the passes on up to `threads` cores, each thread taking the next one
+// left; true when every one decoded without a warning.
+bool runOnCores(const std::vector<Pass> &passes, int denominator, int threads)
+{
+    const size_t count = passes.size();
+    std::vector<char> good(count, 0);
+    std::atomic<size_t> next{0};
+    const auto decodeBands = [&] {
+        for (size_t b = next++; b < count; b = next++) {
+            bool bandWarned = false;
+            // A band libjpeg had to warn about is not trusted: the whole
+            // stream then decides what the damage looks like.
+            good[b] = runPass(passes[b], denominator, nullptr, &bandWarned) && !bandWarned;
+        }
+    };
+    std::vector<std::unique_ptr<CoreThread>> workers;
+    for (int t = 1; t < threads && size_t(t) < count; ++t) {
+        auto worker = std::make_unique<CoreThread>(decodeBands);
+        if (!worker->start(t))
+            break; // no more threads to be had: the ones there do it all
+        workers.push_back(std::move(worker));
+    }
+    decodeBands();
+    for (const std::unique_ptr<CoreThread> &worker : workers)
+        worker->join();
+    return std::all_of(good.begin(), good.end(), [](char g) { return g != 0; });
+}
+
+// Decodes a file with restart markers in bands side by side, straight into
+// the whole pass's rows; false when it has no bands or one of them failed.
+bool decodeInBands(const Header &header, const Pass &whole, int denominator, int threads)
+{
+    if (!header.restarts || threads < 2)
+        return false;
+    // Bands of equal shares of the data still take unequal times (the
+    // detail varies across a photo): a few more bands than threads end close
+    // together.
+    const RestartPlan plan = restartBands(whole.fd, threads * kBandsPerThread);
+    if (plan.bands.size() < 2)
+        return false;
+    std::vector<QByteArray> heads;
+    return runOnCores(bandPasses(plan, whole, denominator, &heads), denominator, threads);
+}
+
+bool startsAsJpeg(int fd)
+{
+    char head[3] = {};
+    return readAt(fd, head, 3, 0) && quint8(head[0]) == 0xFF && quint8(head[1]) == 0xD8
+           && quint8(head[2]) == 0xFF;
+}
+
+// The largest shrink that still covers `atLeast` once the photo is upright:
+// one turned a quarter swaps what it must cover.
+int denominatorFor(const Header &header, QSize atLeast)
+{
+    const bool turned = header.orientation >= 5;
+    return scaleDenominator(header.width, header.height, turned ? atLeast.height() : atLeast.width(),
+                            turned ? atLeast.width() : atLeast.height());
+}
+
+// The pass over the whole file at 1/denominator, into newly allocated rows
+// (none when they cannot be had).
+Pass wholePass(int fd, const Header &header, int denominator)
+{
+    Pass whole;
+    whole.fd = fd;
+    whole.end = kHeaderBytes
+                + kBytesPerPixel * header.width * header.height * std::max(1, header.components);
+    whole.width = (header.width + denominator - 1) / denominator;
+    whole.height = (header.height + denominator - 1) / denominator;
+    whole.stride = size_t(whole.width) * 4;
+    whole.pixels = static_cast<unsigned char *>(std::malloc(whole.stride * size_t(whole.height)));
+    return whole;
 }
 
 } // namespace
@@ -327,403 +681,56 @@ quint16 be16(const char *d)
 // not allow it.
 RestartPlan restartBands(int fd, int wanted)
 {
-    if (wanted < 2)
+    Frame frame;
+    Intervals intervals;
+    if (wanted < 2 || !readFrame(fd, &frame) || !findIntervals(fd, frame, &intervals))
         return {};
-    // The segments up to the start of the scan.
-    QByteArray head;
-    qint64 read = 0;
-    const auto readUpTo = [&](qint64 size) {
-        if (size > kHeaderBytes)
-            return false;
-        while (read < size) {
-            const qint64 more = std::min<qint64>(kHeaderBytes, std::max<qint64>(size, read + qint64(kReadBytes)));
-            head.resize(qsizetype(more));
-            ssize_t got;
-            do
-                got = ::pread(fd, head.data() + read, size_t(more - read), off_t(read));
-            while (got < 0 && errno == EINTR);
-            if (got <= 0) {
-                head.resize(qsizetype(read));
-                return false;
-            }
-            read += got;
-        }
-        return true;
-    };
-    if (!readUpTo(4) || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8)
+    const McuGrid grid = mcuGrid(frame);
+    if (!coversFrame(intervals, frame.interval, grid))
         return {};
-    qint64 at = 2;
-    qsizetype heightAt = -1;
-    int width = 0, height = 0, components = 0, hMax = 1, vMax = 1, interval = 0;
-    qint64 scanStart = -1;
-    while (readUpTo(at + 4)) {
-        if (quint8(head[at]) != 0xFF)
-            return {};
-        const quint8 marker = quint8(head[at + 1]);
-        if (marker == 0xFF) {
-            ++at;
-            continue;
-        }
-        const qint64 length = be16(head.constData() + at + 2);
-        if (length < 2 || !readUpTo(at + 2 + length))
-            return {};
-        const char *const body = head.constData() + at + 4;
-        if (marker == 0xC0 || marker == 0xC1) {
-            if (length < 8)
-                return {};
-            heightAt = qsizetype(at + 5);
-            height = be16(body + 1);
-            width = be16(body + 3);
-            components = quint8(body[5]);
-            if (length < 8 + 3 * components)
-                return {};
-            for (int c = 0; c < components; ++c) {
-                const quint8 sampling = quint8(body[6 + 3 * c + 1]);
-                hMax = std::max(hMax, sampling >> 4);
-                vMax = std::max(vMax, sampling & 15);
-            }
-        } else if ((marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
-                    && marker != 0xCC)) {
-            return {}; // progressive, lossless or arithmetic: not ours
-        } else if (marker == 0xDD) {
-            if (length < 4)
-                return {};
-            interval = be16(body);
-        } else if (marker == 0xDA) {
-            // One scan with every component: the MCU spans all of them.
-            if (length < 3 || quint8(body[0]) != components)
-                return {};
-            scanStart = at + 2 + length;
-            break;
-        }
-        at += 2 + length;
-    }
-    if (scanStart < 0 || heightAt < 0 || interval <= 0 || width <= 0 || height <= 0
-        || (components != 1 && components != 3))
+    const BandStarts starts = bandStarts(frame, grid, intervals, wanted);
+    if (starts.interval.size() < 2)
         return {};
-    const int mcuWidth = components == 1 ? 8 : 8 * hMax;
-    const int mcuHeight = components == 1 ? 8 : 8 * vMax;
-    const int mcusPerRow = (width + mcuWidth - 1) / mcuWidth;
-    const int mcuRows = (height + mcuHeight - 1) / mcuHeight;
-    // No more than the decoder itself would read.
-    const qint64 limit = kHeaderBytes + kBytesPerPixel * width * height * components;
-
-    // Where each restart interval's data begins and the scan ends, read a
-    // block at a time; markers are rare in the entropy data, so the search
-    // jumps from 0xFF to 0xFF.
-    QList<qint64> intervalStart{scanStart};
-    QList<qint64> intervalEnd;
-    qint64 end = -1;
-    std::unique_ptr<char[]> block(new char[kReadBytes]);
-    for (qint64 from = scanStart; end < 0 && from < limit;) {
-        ssize_t got;
-        do
-            got = ::pread(fd, block.get(), kReadBytes, off_t(from));
-        while (got < 0 && errno == EINTR);
-        if (got < 2)
-            return {};
-        const char *const bytes = block.get();
-        qint64 i = 0;
-        while (i + 1 < got) {
-            const void *ff = std::memchr(bytes + i, 0xFF, size_t(got - 1 - i));
-            if (!ff) {
-                i = got - 1; // the last byte may begin a marker
-                break;
-            }
-            i = static_cast<const char *>(ff) - bytes;
-            const quint8 next = quint8(bytes[i + 1]);
-            if (next == 0x00 || next == 0xFF) {
-                ++i;
-                continue;
-            }
-            if (next >= 0xD0 && next <= 0xD7) {
-                intervalEnd << from + i;
-                intervalStart << from + i + 2;
-                i += 2;
-                continue;
-            }
-            end = from + i; // EOI, or any other marker: the scan ends here
-            break;
-        }
-        from += i;
-    }
-    if (end < 0)
-        return {};
-    intervalEnd << end;
-    const qint64 intervals = intervalStart.size();
-    if (intervals * interval < qint64(mcusPerRow) * mcuRows
-        || (intervals - 1) * interval >= qint64(mcusPerRow) * mcuRows)
-        return {};
-
-    // The intervals that begin rows, and the one nearest each share's start.
-    QList<qsizetype> firstInterval{0};
-    QList<int> firstRow{0};
-    for (int share = 1; share < wanted; ++share) {
-        const qint64 target = scanStart + (end - scanStart) * share / wanted;
-        qsizetype best = -1;
-        for (qsizetype k = firstInterval.last() + 1; k < intervals; ++k) {
-            const qint64 mcu = k * interval;
-            if (mcu % mcusPerRow != 0)
-                continue;
-            if (best >= 0 && std::abs(intervalStart[k] - target) > std::abs(intervalStart[best] - target))
-                break;
-            best = k;
-        }
-        if (best < 0)
-            break;
-        firstInterval << best;
-        firstRow << int(best * interval / mcusPerRow);
-    }
-    if (firstInterval.size() < 2)
-        return {};
-    firstInterval << intervals;
-    firstRow << mcuRows;
-
-    RestartPlan plan;
-    plan.header = head.left(qsizetype(scanStart));
-    plan.heightAt = heightAt;
-    for (qsizetype b = 0; b + 1 < firstInterval.size(); ++b) {
-        RestartBand band;
-        band.begin = intervalStart[firstInterval[b]];
-        band.end = intervalEnd[firstInterval[b + 1] - 1];
-        band.firstRow = firstRow[b] * mcuHeight;
-        band.rows = std::min(firstRow[b + 1] * mcuHeight, height) - band.firstRow;
-        band.restartShift = int(firstInterval[b] % 8);
-        plan.bands << band;
-    }
-    return plan;
+    return bandsFrom(frame, grid, intervals, starts);
 }
 
-bool CoreThread::start(int nth)
+Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
 {
-    if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0)
-        return startPlaced(nullptr);
-    // The nth allowed core after the caller's, round the allowed ones.
-    const int here = sched_getcpu();
-    std::vector<int> others;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &m_allowed) && cpu != here)
-            others.push_back(cpu);
-    if (others.empty())
-        return startPlaced(nullptr);
-    cpu_set_t there;
-    CPU_ZERO(&there);
-    CPU_SET(others[size_t(std::max(nth, 1) - 1) % others.size()], &there);
-    return startPlaced(&there) || startPlaced(nullptr);
-}
-
-void CoreThread::join()
-{
-    if (m_started)
-        pthread_join(m_thread, nullptr);
-    m_started = false;
-}
-
-bool CoreThread::startPlaced(const cpu_set_t *core)
-{
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-        return false;
-    m_placed = core != nullptr;
-    m_started = (!core || pthread_attr_setaffinity_np(&attributes, sizeof *core, core) == 0)
-                && pthread_create(&m_thread, &attributes, &CoreThread::run, this) == 0;
-    pthread_attr_destroy(&attributes);
-    return m_started;
-}
-
-void *CoreThread::run(void *self)
-{
-    auto *const thread = static_cast<CoreThread *>(self);
-    if (thread->m_placed)
-        pthread_setaffinity_np(pthread_self(), sizeof thread->m_allowed, &thread->m_allowed);
-    thread->m_work();
-    return nullptr;
-}
-
-int exifOrientation(const QByteArray &app1)
-{
-    // "Exif\0\0", then a TIFF header and its first directory.
-    if (app1.size() < 14 || !app1.startsWith(QByteArray("Exif\0\0", 6)))
-        return 1;
-    const QByteArray tiff = app1.mid(6);
-    const bool little = tiff.startsWith("II");
-    if (!little && !tiff.startsWith("MM"))
-        return 1;
-    auto u16 = [&](qsizetype at) -> quint32 {
-        if (at < 0 || at + 2 > tiff.size())
-            return 0;
-        return little ? qFromLittleEndian<quint16>(tiff.constData() + at)
-                      : qFromBigEndian<quint16>(tiff.constData() + at);
-    };
-    auto u32 = [&](qsizetype at) -> quint32 {
-        if (at < 0 || at + 4 > tiff.size())
-            return 0;
-        return little ? qFromLittleEndian<quint32>(tiff.constData() + at)
-                      : qFromBigEndian<quint32>(tiff.constData() + at);
-    };
-    const quint32 directory = u32(4);
-    if (directory < 8 || directory + 2 > quint32(tiff.size()))
-        return 1;
-    const quint32 entries = u16(directory);
-    for (quint32 i = 0; i < entries; ++i) {
-        const qsizetype entry = qsizetype(directory) + 2 + qsizetype(i) * 12;
-        if (entry + 12 > tiff.size())
-            break;
-        if (u16(entry) == 0x0112) { // Orientation, a SHORT stored in place
-            const quint32 value = u16(entry + 8);
-            return value >= 1 && value <= 8 ? int(value) : 1;
-        }
-    }
-    return 1;
-}
-
-QImage applyOrientation(const QImage &stored, int orientation)
-{
-    switch (orientation) {
-    case 2:
-        return stored.mirrored(true, false);
-    case 3:
-        return stored.mirrored(true, true);
-    case 4:
-        return stored.mirrored(false, true);
-    case 5:
-        return stored.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6:
-        return stored.transformed(QTransform().rotate(90));
-    case 7:
-        return stored.transformed(QTransform().rotate(90)).mirrored(false, true);
-    case 8:
-        return stored.transformed(QTransform().rotate(270));
-    default:
-        return stored;
-    }
-}
-
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads, bool *refused,
-                         bool *damaged)
-{
-    if (refused)
-        *refused = false;
-    if (damaged)
-        *damaged = false;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return {};
+        return Decoded::notHandled();
     // Closed whichever way this ends.
     const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
-    char head[3] = {};
-    if (!readAt(fd, head, 3, 0) || quint8(head[0]) != 0xFF || quint8(head[1]) != 0xD8
-        || quint8(head[2]) != 0xFF)
-        return {};
-
+    if (!startsAsJpeg(fd))
+        return Decoded::notHandled();
     // From here on it is a JPEG: what this path cannot read, no reader can.
-    const auto refuse = [refused]() {
-        if (refused)
-            *refused = true;
-        return QImage();
-    };
     Header header;
     Pass headerPass;
     headerPass.fd = fd;
     headerPass.end = kHeaderBytes;
-    if (!runPass(headerPass, 0, &header, nullptr))
-        return refuse();
-    if (qint64(header.width) * header.height > maxPicturePixels)
-        return refuse();
+    if (!runPass(headerPass, 0, &header, nullptr) || qint64(header.width) * header.height > maxPicturePixels)
+        return Decoded::failed();
     if (!header.ours)
-        return {};
-    // Sizes before turning: a photo turned a quarter swaps what it must cover.
-    const bool turned = header.orientation >= 5;
-    const int denominator = scaleDenominator(header.width, header.height,
-                                             turned ? atLeast.height() : atLeast.width(),
-                                             turned ? atLeast.width() : atLeast.height());
+        return Decoded::notHandled();
+    const int denominator = denominatorFor(header, atLeast);
     // Every pass writes its rows straight into the picture.
-    Pass whole;
-    whole.fd = fd;
-    whole.end = kHeaderBytes
-                + kBytesPerPixel * header.width * header.height * std::max(1, header.components);
-    whole.width = (header.width + denominator - 1) / denominator;
-    whole.height = (header.height + denominator - 1) / denominator;
-    whole.stride = size_t(whole.width) * 4;
-    whole.pixels = static_cast<unsigned char *>(std::malloc(whole.stride * size_t(whole.height)));
+    const Pass whole = wholePass(fd, header, denominator);
     if (!whole.pixels)
-        return refuse();
-    QImage stored(whole.pixels, whole.width, whole.height, qsizetype(whole.stride),
-                  QImage::Format_RGB32, std::free, whole.pixels);
-
+        return Decoded::failed();
+    const QImage stored(whole.pixels, whole.width, whole.height, qsizetype(whole.stride),
+                        QImage::Format_RGB32, std::free, whole.pixels);
     if (threads <= 0)
         threads = std::clamp(QThread::idealThreadCount(), 1, 8);
-    // Bands of equal shares of the data still take unequal times (the
-    // detail varies across a photo): a few more bands than threads, each
-    // thread taking the next one left, end close together.
-    const RestartPlan plan =
-        header.restarts && threads > 1 ? restartBands(fd, threads * kBandsPerThread) : RestartPlan();
-    bool decoded = false;
-    bool warned = false;
-    if (plan.bands.size() >= 2) {
-        // The bands on every thread, each band's rows into their place.
-        const qsizetype count = plan.bands.size();
-        std::vector<QByteArray> heads(static_cast<size_t>(count), plan.header);
-        std::vector<Pass> passes(static_cast<size_t>(count));
-        std::vector<char> good(static_cast<size_t>(count), 0);
-        for (qsizetype b = 0; b < count; ++b) {
-            const RestartBand &band = plan.bands[b];
-            QByteArray &bandHead = heads[size_t(b)];
-            bandHead[plan.heightAt] = char(band.rows >> 8);
-            bandHead[plan.heightAt + 1] = char(band.rows & 0xFF);
-            Pass &pass = passes[size_t(b)];
-            pass.fd = fd;
-            pass.prefix = reinterpret_cast<const JOCTET *>(bandHead.constData());
-            pass.prefixSize = size_t(bandHead.size());
-            pass.begin = band.begin;
-            pass.end = band.end;
-            pass.band = true;
-            pass.restartShift = band.restartShift;
-            pass.width = whole.width;
-            pass.height = (band.rows + denominator - 1) / denominator;
-            pass.stride = whole.stride;
-            pass.pixels = whole.pixels + whole.stride * size_t(band.firstRow / denominator);
-        }
-        const auto decodeBand = [&](qsizetype b) {
-            bool bandWarned = false;
-            // A band libjpeg had to warn about is not trusted: the whole
-            // stream then decides what the damage looks like.
-            good[size_t(b)] = runPass(passes[size_t(b)], denominator, nullptr, &bandWarned)
-                              && !bandWarned;
-        };
-        std::atomic<qsizetype> next{0};
-        const auto decodeBands = [&] {
-            for (qsizetype b = next++; b < count; b = next++)
-                decodeBand(b);
-        };
-        std::vector<std::unique_ptr<CoreThread>> workers;
-        for (int t = 1; t < threads && t < count; ++t) {
-            auto worker = std::make_unique<CoreThread>(decodeBands);
-            if (!worker->start(t))
-                break; // no more threads to be had: the ones there do it all
-            workers.push_back(std::move(worker));
-        }
-        decodeBands();
-        for (const std::unique_ptr<CoreThread> &worker : workers)
-            worker->join();
-        decoded = std::all_of(good.begin(), good.end(), [](char g) { return g != 0; });
-    }
     // A file the bands could not serve is decoded whole, as one stream.
-    if (!decoded && !runPass(whole, denominator, nullptr, &warned))
-        return refuse();
-    if (damaged)
-        *damaged = warned;
-    return applyOrientation(stored, header.orientation);
+    bool warned = false;
+    if (!decodeInBands(header, whole, denominator, threads) && !runPass(whole, denominator, nullptr, &warned))
+        return Decoded::failed();
+    return Decoded::picture(applyOrientation(stored, header.orientation), warned);
 }
 
 Decoded decodeJpeg(const QString &path, QSize atLeast)
 {
-    bool refused = false;
-    bool damaged = false;
-    QImage photo = decodeJpegUpright(path, atLeast, 0, &refused, &damaged);
-    if (!photo.isNull())
-        return Decoded::picture(std::move(photo), damaged);
-    return refused ? Decoded::failed() : Decoded::notHandled();
+    return decodeJpegUpright(path, atLeast, 0);
 }
 
 } // namespace picture

@@ -8,30 +8,23 @@
 #include <QSize>
 #include <QString>
 
-#include <functional>
-
-#include <pthread.h>
-#include <sched.h>
-
 namespace picture {
 
 // Decodes a baseline or progressive JPEG straight from libjpeg, shrinking in
 // the DCT (1/2, 1/4, 1/8) as far as the result still covers `atLeast` after
 // the photo is turned upright, and turns it upright by its EXIF orientation.
-// Returns a null image when the file is not a JPEG this path handles (the
-// general reader then gets its turn). When it is one and still cannot be
-// decoded (damaged, or past the memory budget), `refused` is set: no other
-// reader should try it again, least of all one without a budget.
+// Not handled when the file is not a JPEG this path reads (the general
+// reader then gets its turn); failed when it is one and still cannot be
+// decoded (damaged, or past the memory budget): no other reader should try
+// it again, least of all one without a budget. A picture libjpeg had to warn
+// about (the file ends early, or corrupt data was skipped) is `damaged`:
+// shown as far as it could be read.
 //
 // A sequential JPEG with restart markers at the starts of MCU rows is cut
 // into bands that are decoded side by side on up to `threads` cores (0: as
 // many as the machine has, at most 8); the result is the same, pixel for
 // pixel, as decoding it in one piece (threads = 1).
-//
-// `damaged` is set when libjpeg had to warn (the file ends early, or corrupt
-// data was skipped): the picture is shown as far as it could be read.
-QImage decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0, bool *refused = nullptr,
-                         bool *damaged = nullptr);
+Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0);
 
 // The same through the decoders' one contract, on every core.
 Decoded decodeJpeg(const QString &path, QSize atLeast);
@@ -58,40 +51,5 @@ struct RestartPlan {
     QList<RestartBand> bands;
 };
 RestartPlan restartBands(int fd, int wanted);
-
-// A thread started on another core than its maker's. A new thread is
-// otherwise queued on the core that made it, busy with its own share of the
-// work, and waits there until the scheduler moves it: a few milliseconds on
-// an idle machine, as long as the work itself. Once running it may go
-// wherever the process may. Used for the bands here and for the tiles.
-class CoreThread
-{
-public:
-    explicit CoreThread(std::function<void()> work) : m_work(std::move(work)) {}
-    CoreThread(const CoreThread &) = delete;
-    CoreThread &operator=(const CoreThread &) = delete;
-    ~CoreThread() { join(); }
-
-    // On the nth (from 1) other core the process may use; false when no
-    // thread could be started.
-    bool start(int nth = 1);
-    void join();
-
-private:
-    bool startPlaced(const cpu_set_t *core);
-    static void *run(void *self);
-
-    std::function<void()> m_work;
-    cpu_set_t m_allowed;
-    bool m_placed = false;
-    bool m_started = false;
-    pthread_t m_thread{};
-};
-
-// The EXIF orientation (1..8) stored in an APP1 segment's payload, or 1.
-int exifOrientation(const QByteArray &app1);
-
-// Turns an image stored with EXIF orientation `orientation` upright.
-QImage applyOrientation(const QImage &stored, int orientation);
 
 } // namespace picture

@@ -3,6 +3,7 @@
 #include "picture/heifdecoder.h"
 #include "picture/jpegdecoder.h"
 #include "picture/metafile.h"
+#include "picture/orientation.h"
 #include "picture/picturechild.h"
 #include "picture/pngdecoder.h"
 #include "picture/webpdecoder.h"

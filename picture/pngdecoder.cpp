@@ -43,38 +43,25 @@ void release(Buffers *b)
     std::free(b);
 }
 
-struct Reduced {
-    unsigned char *pixels = nullptr;
-    int width = 0;
-    int height = 0;
+// How the rows arrive and what they are averaged down to.
+struct Layout {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
     bool alpha = false;
+    size_t step = 4; // bytes a pixel in a row
+    size_t blue = 0;
+    size_t red = 2;
+    int outWidth = 0;
+    int outHeight = 0;
 };
 
-// Kept free of C++ objects with destructors: libpng reports errors by
-// jumping out of it. Returns 0 not handled, -1 failed, 1 decoded.
-int decode(std::FILE *file, int needWidth, int needHeight, Reduced *out)
+// Everything below is kept free of C++ objects with destructors while
+// libpng may jump out of it.
+
+// Reads the header and sets the library to deliver 8-bit pixels; false when
+// the file goes the general way.
+bool readLayout(png_structp png, png_infop info, int needWidth, int needHeight, Layout *layout)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
-    if (!png)
-        return -1;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return -1;
-    }
-    // On the heap: what a jump finds there is what was stored last, unlike
-    // locals changed after setjmp.
-    Buffers *const buffers = static_cast<Buffers *>(std::calloc(1, sizeof(Buffers)));
-    if (!buffers) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return -1;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        release(buffers);
-        png_destroy_read_struct(&png, &info, nullptr);
-        return -1;
-    }
-    png_init_io(png, file);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
@@ -86,11 +73,8 @@ int decode(std::FILE *file, int needWidth, int needHeight, Reduced *out)
     // Interlaced rows arrive in passes, and small pictures gain nothing:
     // both go the general way.
     if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE
-        || width <= png_uint_32(needWidth) * 2 || height <= png_uint_32(needHeight) * 2) {
-        release(buffers);
-        png_destroy_read_struct(&png, &info, nullptr);
-        return 0;
-    }
+        || width <= png_uint_32(needWidth) * 2 || height <= png_uint_32(needHeight) * 2)
+        return false;
     const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     // 8-bit RGB and RGBA, nearly every large PNG, are taken as stored: the
     // library's own conversions cost a fifth of the time. The rest is
@@ -99,9 +83,12 @@ int decode(std::FILE *file, int needWidth, int needHeight, Reduced *out)
                           && (colorType == PNG_COLOR_TYPE_RGB_ALPHA
                               || (colorType == PNG_COLOR_TYPE_RGB
                                   && !png_get_valid(png, info, PNG_INFO_tRNS)));
-    const size_t step = asStored && colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
-    const size_t blue = asStored ? 2 : 0;
-    const size_t red = asStored ? 0 : 2;
+    layout->width = width;
+    layout->height = height;
+    layout->alpha = alpha;
+    layout->step = asStored && colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+    layout->blue = asStored ? 2 : 0;
+    layout->red = asStored ? 0 : 2;
     if (!asStored) {
         png_set_expand(png);
         png_set_strip_16(png);
@@ -111,76 +98,127 @@ int decode(std::FILE *file, int needWidth, int needHeight, Reduced *out)
             png_set_filler(png, 0xff, PNG_FILLER_AFTER);
     }
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != size_t(width) * step)
+    if (png_get_rowbytes(png, info) != size_t(width) * layout->step)
         png_error(png, "unexpected row layout");
-
     // Whole blocks of input pixels per output pixel; the output still covers
     // what is needed.
-    const int outWidth = int(width / (width / png_uint_32(needWidth)));
-    const int outHeight = int(height / (height / png_uint_32(needHeight)));
-    buffers->row = static_cast<unsigned char *>(std::malloc(size_t(width) * 4));
-    buffers->sums = static_cast<std::uint64_t *>(std::calloc(size_t(outWidth) * 4, sizeof(std::uint64_t)));
-    buffers->column = static_cast<int *>(std::malloc(size_t(width) * sizeof(int)));
-    buffers->perColumn = static_cast<int *>(std::calloc(size_t(outWidth), sizeof(int)));
-    buffers->pixels = static_cast<unsigned char *>(std::malloc(size_t(outWidth) * 4 * size_t(outHeight)));
+    layout->outWidth = int(width / (width / png_uint_32(needWidth)));
+    layout->outHeight = int(height / (height / png_uint_32(needHeight)));
+    return true;
+}
+
+void allocate(png_structp png, const Layout &layout, Buffers *buffers)
+{
+    const size_t width = layout.width;
+    const size_t outWidth = size_t(layout.outWidth);
+    buffers->row = static_cast<unsigned char *>(std::malloc(width * 4));
+    buffers->sums = static_cast<std::uint64_t *>(std::calloc(outWidth * 4, sizeof(std::uint64_t)));
+    buffers->column = static_cast<int *>(std::malloc(width * sizeof(int)));
+    buffers->perColumn = static_cast<int *>(std::calloc(outWidth, sizeof(int)));
+    buffers->pixels = static_cast<unsigned char *>(std::malloc(outWidth * 4 * size_t(layout.outHeight)));
     if (!buffers->row || !buffers->sums || !buffers->column || !buffers->perColumn || !buffers->pixels)
         png_error(png, "out of memory");
-    for (png_uint_32 x = 0; x < width; ++x) {
-        buffers->column[x] = int(std::uint64_t(x) * std::uint64_t(outWidth) / width);
+    for (png_uint_32 x = 0; x < layout.width; ++x) {
+        buffers->column[x] = int(std::uint64_t(x) * std::uint64_t(layout.outWidth) / layout.width);
         ++buffers->perColumn[buffers->column[x]];
     }
+}
 
+// Adds the row just read to its output columns' sums.
+void addRow(const Layout &layout, Buffers *buffers)
+{
+    const unsigned char *p = buffers->row;
+    if (layout.alpha) {
+        // Averaged premultiplied, so transparent pixels add no colour.
+        for (png_uint_32 x = 0; x < layout.width; ++x, p += 4) {
+            std::uint64_t *s = buffers->sums + size_t(buffers->column[x]) * 4;
+            const unsigned a = p[3];
+            s[0] += unsigned(p[layout.blue]) * a;
+            s[1] += unsigned(p[1]) * a;
+            s[2] += unsigned(p[layout.red]) * a;
+            s[3] += a * 255u;
+        }
+    } else {
+        for (png_uint_32 x = 0; x < layout.width; ++x, p += layout.step) {
+            std::uint64_t *s = buffers->sums + size_t(buffers->column[x]) * 4;
+            s[0] += p[layout.blue];
+            s[1] += p[1];
+            s[2] += p[layout.red];
+        }
+    }
+}
+
+// Writes the averages of the `rows` rows summed into output row `outRow`,
+// and starts the next block afresh.
+void writeAverages(const Layout &layout, int outRow, std::uint64_t rows, Buffers *buffers)
+{
+    unsigned char *o = buffers->pixels + size_t(outRow) * size_t(layout.outWidth) * 4;
+    const std::uint64_t scale = layout.alpha ? 255 : 1;
+    for (int x = 0; x < layout.outWidth; ++x, o += 4) {
+        const std::uint64_t n = std::uint64_t(buffers->perColumn[x]) * rows * scale;
+        const std::uint64_t *s = buffers->sums + size_t(x) * 4;
+        o[0] = static_cast<unsigned char>((s[0] + n / 2) / n);
+        o[1] = static_cast<unsigned char>((s[1] + n / 2) / n);
+        o[2] = static_cast<unsigned char>((s[2] + n / 2) / n);
+        o[3] = layout.alpha ? static_cast<unsigned char>((s[3] + n / 2) / n) : 0xff;
+    }
+    std::memset(buffers->sums, 0, size_t(layout.outWidth) * 4 * sizeof(std::uint64_t));
+}
+
+void reduceRows(png_structp png, const Layout &layout, Buffers *buffers)
+{
     int outRow = 0;
     std::uint64_t rowsInBlock = 0;
-    for (png_uint_32 y = 0; y < height; ++y) {
+    for (png_uint_32 y = 0; y < layout.height; ++y) {
         png_read_row(png, buffers->row, nullptr);
-        const unsigned char *p = buffers->row;
-        std::uint64_t *sums = buffers->sums;
-        if (alpha) {
-            // Averaged premultiplied, so transparent pixels add no colour.
-            for (png_uint_32 x = 0; x < width; ++x, p += 4) {
-                std::uint64_t *s = sums + size_t(buffers->column[x]) * 4;
-                const unsigned a = p[3];
-                s[0] += unsigned(p[blue]) * a;
-                s[1] += unsigned(p[1]) * a;
-                s[2] += unsigned(p[red]) * a;
-                s[3] += a * 255u;
-            }
-        } else {
-            for (png_uint_32 x = 0; x < width; ++x, p += step) {
-                std::uint64_t *s = sums + size_t(buffers->column[x]) * 4;
-                s[0] += p[blue];
-                s[1] += p[1];
-                s[2] += p[red];
-            }
-        }
+        addRow(layout, buffers);
         ++rowsInBlock;
-        const int nextRow = int(std::uint64_t(y + 1) * std::uint64_t(outHeight) / height);
-        if (nextRow != outRow || y + 1 == height) {
-            unsigned char *o = buffers->pixels + size_t(outRow) * size_t(outWidth) * 4;
-            const std::uint64_t scale = alpha ? 255 : 1;
-            for (int x = 0; x < outWidth; ++x, o += 4) {
-                const std::uint64_t n = std::uint64_t(buffers->perColumn[x]) * rowsInBlock * scale;
-                const std::uint64_t *s = sums + size_t(x) * 4;
-                o[0] = static_cast<unsigned char>((s[0] + n / 2) / n);
-                o[1] = static_cast<unsigned char>((s[1] + n / 2) / n);
-                o[2] = static_cast<unsigned char>((s[2] + n / 2) / n);
-                o[3] = alpha ? static_cast<unsigned char>((s[3] + n / 2) / n) : 0xff;
-            }
-            std::memset(sums, 0, size_t(outWidth) * 4 * sizeof(std::uint64_t));
+        const int nextRow = int(std::uint64_t(y + 1) * std::uint64_t(layout.outHeight) / layout.height);
+        if (nextRow != outRow || y + 1 == layout.height) {
+            writeAverages(layout, outRow, rowsInBlock, buffers);
             rowsInBlock = 0;
             outRow = nextRow;
         }
     }
-    png_read_end(png, nullptr);
-    out->pixels = buffers->pixels;
-    out->width = outWidth;
-    out->height = outHeight;
-    out->alpha = alpha;
+}
+
+Decoded decode(std::FILE *file, int needWidth, int needHeight)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
+    if (!png)
+        return Decoded::failed();
+    png_infop info = png_create_info_struct(png);
+    // On the heap: what a jump finds there is what was stored last, unlike
+    // locals changed after setjmp.
+    Buffers *const buffers = info ? static_cast<Buffers *>(std::calloc(1, sizeof(Buffers))) : nullptr;
+    if (!buffers) {
+        png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+        return Decoded::failed();
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        release(buffers);
+        png_destroy_read_struct(&png, &info, nullptr);
+        return Decoded::failed();
+    }
+    png_init_io(png, file);
+    Layout layout;
+    const bool handled = readLayout(png, info, needWidth, needHeight, &layout);
+    if (handled) {
+        allocate(png, layout, buffers);
+        reduceRows(png, layout, buffers);
+        png_read_end(png, nullptr);
+    }
+    // No jump comes past here.
+    unsigned char *const pixels = buffers->pixels;
     buffers->pixels = nullptr;
     release(buffers);
     png_destroy_read_struct(&png, &info, nullptr);
-    return 1;
+    if (!handled)
+        return Decoded::notHandled();
+    return Decoded::picture(QImage(pixels, layout.outWidth, layout.outHeight, layout.outWidth * 4,
+                                   layout.alpha ? QImage::Format_ARGB32_Premultiplied
+                                                : QImage::Format_RGB32,
+                                   std::free, pixels));
 }
 
 } // namespace
@@ -198,17 +236,9 @@ Decoded decodePngReduced(const QString &path, QSize atLeast)
         std::fclose(stream);
         return Decoded::notHandled();
     }
-    Reduced reduced;
-    const int result = decode(stream, atLeast.width(), atLeast.height(), &reduced);
+    Decoded decoded = decode(stream, atLeast.width(), atLeast.height());
     std::fclose(stream);
-    if (result == 0)
-        return Decoded::notHandled();
-    if (result < 0)
-        return Decoded::failed();
-    return Decoded::picture(QImage(reduced.pixels, reduced.width, reduced.height, reduced.width * 4,
-                                   reduced.alpha ? QImage::Format_ARGB32_Premultiplied
-                                                 : QImage::Format_RGB32,
-                                   std::free, reduced.pixels));
+    return decoded;
 }
 
 } // namespace picture

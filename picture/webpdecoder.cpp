@@ -1,6 +1,6 @@
 #include "picture/webpdecoder.h"
 
-#include "picture/jpegdecoder.h"
+#include "picture/orientation.h"
 #include "picture/picturedecoder.h"
 
 #include <QByteArray>

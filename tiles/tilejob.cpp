@@ -2,7 +2,7 @@
 
 #include "tiles/tilegeometry.h"
 #include "tiles/tilewriter.h"
-#include "picture/jpegdecoder.h"
+#include "picture/corethread.h"
 #include "picture/picturedecoder.h"
 
 #include <QDir>

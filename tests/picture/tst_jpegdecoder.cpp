@@ -2,6 +2,7 @@
 // for every orientation a camera can record.
 
 #include "picture/jpegdecoder.h"
+#include "picture/orientation.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -166,10 +167,10 @@ void TstJpegDecoder::bandsDecodeToTheSamePixels()
         }
         QCOMPARE(row, plan.bands.isEmpty() ? 0 : size.height());
     }
-    const QImage whole = picture::decodeJpegUpright(path, atLeast, 1);
+    const QImage whole = picture::decodeJpegUpright(path, atLeast, 1).image;
     QVERIFY(!whole.isNull());
     for (const int threads : {2, 3, 8}) {
-        const QImage banded = picture::decodeJpegUpright(path, atLeast, threads);
+        const QImage banded = picture::decodeJpegUpright(path, atLeast, threads).image;
         QCOMPARE(banded.size(), whole.size());
         QVERIFY2(banded == whole, qPrintable(QStringLiteral("%1 threads").arg(threads)));
     }
@@ -198,8 +199,8 @@ void TstJpegDecoder::damagedBandsGiveWhatOnePieceGives()
         QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
         out.write(bytes);
         out.close();
-        const QImage whole = picture::decodeJpegUpright(bad, QSize(400, 200), 1);
-        const QImage banded = picture::decodeJpegUpright(bad, QSize(400, 200), 2);
+        const QImage whole = picture::decodeJpegUpright(bad, QSize(400, 200), 1).image;
+        const QImage banded = picture::decodeJpegUpright(bad, QSize(400, 200), 2).image;
         QCOMPARE(banded.size(), whole.size());
         QVERIFY(banded == whole);
     }
@@ -214,7 +215,7 @@ void TstJpegDecoder::decodesShrunk()
     const QString path = dir.filePath(QStringLiteral("big.jpg"));
     QVERIFY(big.save(path, "JPEG", 90));
     // 1/8 would give 300 x 150, too small for 400 x 200: 1/4 it is.
-    const QImage image = picture::decodeJpegUpright(path, QSize(400, 200));
+    const QImage image = picture::decodeJpegUpright(path, QSize(400, 200)).image;
     QCOMPARE(image.size(), QSize(600, 300));
     QVERIFY(qAbs(image.pixelColor(100, 150).red() - 255) < 30);
     QVERIFY(qAbs(image.pixelColor(500, 150).blue() - 255) < 30);
@@ -222,22 +223,22 @@ void TstJpegDecoder::decodesShrunk()
     // The tagged photo in the test data: stored 96 x 48, shown 48 x 96. To
     // cover 12 x 24 upright it must cover 24 x 12 as stored: 1/4.
     const QImage turned = picture::decodeJpegUpright(data + QStringLiteral("/rotated-exif.jpg"),
-                                                      QSize(12, 24));
+                                                      QSize(12, 24)).image;
     QCOMPARE(turned.size(), QSize(12, 24));
 }
 
 void TstJpegDecoder::refusesWhatIsNotAJpeg()
 {
-    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/picture.png"), QSize(400, 200)).isNull());
-    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/empty.jpg"), QSize(400, 200)).isNull());
-    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/no-such.jpg"), QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/picture.png"), QSize(400, 200)).image.isNull());
+    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/empty.jpg"), QSize(400, 200)).image.isNull());
+    QVERIFY(picture::decodeJpegUpright(data + QStringLiteral("/no-such.jpg"), QSize(400, 200)).image.isNull());
     QTemporaryDir dir;
     QFile truncated(dir.filePath(QStringLiteral("cut.jpg")));
     QFile whole(data + QStringLiteral("/picture.jpg"));
     QVERIFY(whole.open(QIODevice::ReadOnly) && truncated.open(QIODevice::WriteOnly));
     truncated.write(whole.read(40)); // the header only, no scan
     truncated.close();
-    QVERIFY(picture::decodeJpegUpright(truncated.fileName(), QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(truncated.fileName(), QSize(400, 200)).image.isNull());
 }
 
 // A progressive file needs the coefficients of the whole picture in memory.
@@ -265,14 +266,14 @@ void TstJpegDecoder::progressiveHeaderCannotClaimGigabytes()
     };
     const QString real = write(QStringLiteral("real.jpg"), jpeg);
     QVERIFY(!real.isEmpty());
-    QCOMPARE(picture::decodeJpegUpright(real, QSize(32, 32)).size(), QSize(32, 32));
+    QCOMPARE(picture::decodeJpegUpright(real, QSize(32, 32)).image.size(), QSize(32, 32));
 
     // Frame header: marker, length (2), precision (1), height (2), width (2).
     qToBigEndian<quint16>(20000, jpeg.data() + sof + 5);
     qToBigEndian<quint16>(20000, jpeg.data() + sof + 7);
     const QString hostile = write(QStringLiteral("hostile.jpg"), jpeg);
     QVERIFY(!hostile.isEmpty());
-    QVERIFY(picture::decodeJpegUpright(hostile, QSize(400, 200)).isNull());
+    QVERIFY(picture::decodeJpegUpright(hostile, QSize(400, 200)).image.isNull());
 }
 
 void TstJpegDecoder::orientationTag_data()

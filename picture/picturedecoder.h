@@ -44,4 +44,10 @@ inline constexpr qint64 maxPicturePixels = qint64(1) << 27;
 QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
                            bool *damaged = nullptr);
 
+// The same picture at its own resolution (a metafile at 1600 x 800): every
+// pixel, upright, over `background` where it is transparent. A picture with
+// a colour profile comes in sRGB from both (an untagged one as it is).
+QImage loadPictureUpright(const QString &path, const QColor &background,
+                          bool *damaged = nullptr);
+
 } // namespace picture

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QThread>
 
 #include <cerrno>
@@ -27,16 +28,17 @@ QImage loadDisplay(const QString &path, bool *damaged)
     }
 }
 
-int tileThatIsThePicture(const QString &picture, const QString &folder)
+int tileThatIsThePicture(const QString &picture, const QString &folder, const QStringList &names)
 {
     // The file's identity, not its spelling: "./1.jpg", a link or a second
     // hard link to the picture are all the picture.
     struct stat source;
     if (::stat(QFile::encodeName(picture).constData(), &source) != 0)
         return 0;
-    for (int tile = 1; tile <= tileCount; ++tile) {
+    const int count = names.isEmpty() ? tileCount : int(names.size());
+    for (int tile = 1; tile <= count; ++tile) {
         struct stat target;
-        const QString path = folder + tileFileName(tile);
+        const QString path = folder + (names.isEmpty() ? tileFileName(tile) : names.at(tile - 1));
         if (::stat(QFile::encodeName(path).constData(), &target) == 0
             && target.st_dev == source.st_dev && target.st_ino == source.st_ino)
             return tile;
@@ -44,13 +46,13 @@ int tileThatIsThePicture(const QString &picture, const QString &folder)
     return 0;
 }
 
-QString pictureIsATileMessage(const QString &picture, int tile)
+QString pictureIsATileMessage(const QString &picture, int tile, const QString &name)
 {
     return QStringLiteral("图片 %1 就是要写入的第 %2 块 %3，切图会用它自己的一块把它覆盖，"
                           "所以什么也没写。请先把图片改名或移到别的文件夹。")
         .arg(QDir::toNativeSeparators(picture))
         .arg(tile)
-        .arg(tileFileName(tile));
+        .arg(name.isEmpty() ? tileFileName(tile) : name);
 }
 
 QString loadFailureReason(picture::PictureError::Cause cause)

@@ -21,10 +21,13 @@ QImage loadDisplay(const QString &path, bool *damaged = nullptr);
 // The tile (1..8) whose file in `folder` is the picture itself, under any
 // name or link, or 0. Cutting it would destroy the picture with its own
 // tile, so both the window and the tool refuse before writing anything.
-int tileThatIsThePicture(const QString &picture, const QString &folder);
+// `names` are the tiles' file names when they are not 1.jpg ... 8.jpg.
+int tileThatIsThePicture(const QString &picture, const QString &folder,
+                         const QStringList &names = {});
 
-// What the user is told when the cut is refused for that reason.
-QString pictureIsATileMessage(const QString &picture, int tile);
+// What the user is told when the cut is refused for that reason; `name` is
+// the tile's file name when it is not N.jpg.
+QString pictureIsATileMessage(const QString &picture, int tile, const QString &name = {});
 
 // Why a picture could not be loaded, in a few words ("找不到文件", ...).
 QString loadFailureReason(picture::PictureError::Cause cause);

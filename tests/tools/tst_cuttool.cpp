@@ -5,6 +5,10 @@
 #include "support/metafilebuilder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
+#include <QCryptographicHash>
+#include <QImageWriter>
+#include <QPainter>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -16,6 +20,7 @@
 #include <QScopeGuard>
 #include <QStorageInfo>
 
+#include <cmath>
 #include <cstring>
 
 #include <dirent.h>
@@ -88,6 +93,8 @@ private slots:
     void reasonPerFile();
     void writeFailures_data();
     void writeFailures();
+    void gridJob_data();
+    void gridJob();
     void hostileFiles_data();
     void hostileFiles();
     void commandLine_data();
@@ -287,6 +294,205 @@ void TstCutTool::writeFailures()
     QCOMPARE(entryCount(folder), 8 + (fault == "missing" ? 0 : 1));
     for (const QString &tile : tileNames())
         QCOMPARE(readAll(dir.filePath(tile)), "old " + tile.toUtf8());
+}
+
+namespace grid {
+
+// Smooth but never flat, so a tile from the wrong place or scale shows.
+QImage synthetic()
+{
+    QImage image(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / 299, y * 255 / 199, int(128 + 127 * std::sin(x / 17.0) * std::cos(y / 13.0))));
+    return image;
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(95);
+    return writer.write(image) ? buffer.data() : QByteArray();
+}
+
+// A JPEG with an EXIF block: `orientation` and a GPS position (latitude "N").
+QByteArray withExif(const QByteArray &jpeg, int orientation)
+{
+    QByteArray exif("Exif\0\0MM\0*\0\0\0\x08\0\x02\x01\x12\0\x03\0\0\0\x01\0\0\0\0\x88\x25\0\x04\0\0\0\x01\0\0\0\x26"
+                    "\0\0\0\0\0\x01\0\x01\0\x02\0\0\0\x02N\0\0\0\0\0\0\0", 62);
+    exif[25] = char(orientation);
+    const int app0 = 4 + (quint8(jpeg[4]) << 8 | quint8(jpeg[5]));
+    return jpeg.left(app0) + QByteArray("\xFF\xE1") + char((exif.size() + 2) >> 8) + char(exif.size() + 2) + exif + jpeg.mid(app0);
+}
+
+// The picture a source key names, and what it is upright, in sRGB.
+QByteArray source(const QString &key, QImage *upright)
+{
+    *upright = synthetic();
+    if (key == "synthetic.png")
+        return encoded(*upright, "png");
+    if (key == "gps.jpg")
+        return withExif(encoded(*upright, "jpeg"), 1);
+    if (key == "turned-gps.jpg") // stored a quarter turn back, EXIF 6 turns it upright
+        return withExif(encoded(upright->transformed(QTransform().rotate(-90)), "jpeg"), 6);
+    QImage red(64, 64, QImage::Format_RGB32); // a profile that swaps red and green
+    red.fill(Qt::red);
+    red.setColorSpace(QColorSpace::fromIccProfile(readAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc")));
+    upright->fill(Qt::green);
+    *upright = upright->copy(0, 0, 64, 64);
+    return encoded(red, key.endsWith("png") ? "png" : "jpeg");
+}
+
+QString option(const QStringList &args, const QString &name, const QString &otherwise)
+{
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 ? args.at(at + 1) : otherwise;
+}
+
+// The grid's area as the options define it; `edge` gets the tiles' edge.
+QImage expectedArea(const QImage &p, const QStringList &args, int *edge)
+{
+    const QStringList cr = option(args, "--grid", "4x2").split('x');
+    const int c = cr[0].toInt(), r = cr[1].toInt(), g = option(args, "--gap", "0").toInt();
+    const QString fit = option(args, "--fit", "stretch");
+    const bool full = option(args, "--size", "") == "full";
+    const int w = p.width(), h = p.height();
+    int s = option(args, "--size", "146").toInt();
+    if (full)
+        s = fit == "pad" ? std::max((w + c - 1) / c, (h + r - 1) / r) : std::min((w - (c - 1) * g) / c, (h - (r - 1) * g) / r);
+    *edge = s;
+    const int aw = c * s + (c - 1) * g, ah = r * s + (r - 1) * g;
+    QImage area(aw, ah, QImage::Format_RGB32);
+    area.fill(QColor::fromString(option(args, "--background", "#ffffff")));
+    QPainter painter(&area);
+    if (fit == "stretch") {
+        painter.drawImage(0, 0, p.scaled(aw, ah, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    } else if (fit == "crop") {
+        const double k = full ? 1.0 : std::min(double(w) / aw, double(h) / ah);
+        const int cw = int(std::lround(k * aw)), ch = int(std::lround(k * ah));
+        painter.drawImage(0, 0, p.copy((w - cw) / 2, (h - ch) / 2, cw, ch).scaled(aw, ah, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    } else {
+        const double k = full ? 1.0 : std::max(double(w) / aw, double(h) / ah);
+        const QImage placed = p.scaled(int(std::lround(w / k)), int(std::lround(h / k)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        painter.drawImage((aw - placed.width()) / 2, (ah - placed.height()) / 2, placed);
+    }
+    return area;
+}
+
+double psnr(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 0;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::pow(qRed(p) - qRed(q), 2) + std::pow(qGreen(p) - qGreen(q), 2) + std::pow(qBlue(p) - qBlue(q), 2);
+        }
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255 * 3 * a.width() * a.height() / sum);
+}
+
+// The quantisation tables of a JPEG file, as its DQT segments hold them.
+QByteArray quantisationTables(const QByteArray &jpeg)
+{
+    QByteArray tables;
+    for (qsizetype at = 2; at + 4 < jpeg.size() && quint8(jpeg[at + 1]) != 0xDA;) {
+        const int length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (quint8(jpeg[at + 1]) == 0xDB)
+            tables += jpeg.mid(at + 4, length - 2);
+        at += 2 + length;
+    }
+    return tables;
+}
+
+} // namespace grid
+
+void TstCutTool::gridJob_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("source"); // grid::source's key, or "data/NAME" from tests/data
+    QTest::addColumn<QString>("expected"); // a refusal's start, the default job's SHA-256, or empty
+    const auto row = [](const char *name, const QString &args, const QString &source, const QString &expected = {}) {
+        QTest::newRow(name) << args.split(' ', Qt::SkipEmptyParts) << source << expected;
+    };
+    row("stretch, 3x3", "--grid 3x3 --size 64", "synthetic.png");
+    row("stretch, enlarged", "--grid 1x1 --size 400", "synthetic.png");
+    row("crop with a gap", "--grid 2x1 --size 50 --fit crop --gap 10", "synthetic.png");
+    row("pad on green", "--grid 2x2 --size 40 --fit pad --background #00ff00", "synthetic.png");
+    row("crop at full size with a gap", "--grid 3x2 --size full --fit crop --gap 4", "synthetic.png");
+    row("pad at full size", "--grid 4x1 --size full --fit pad", "synthetic.png");
+    row("JPEG tiles", "--grid 2x2 --size 80 --format jpeg --quality 92", "synthetic.png");
+    row("PNG tiles", "--grid 2x2 --size 80 --format png", "synthetic.png");
+    row("WebP tiles", "--grid 2x2 --size 80 --format webp", "synthetic.png");
+    row("bitmap tiles", "--grid 2x2 --size 80 --format bmp", "synthetic.png");
+    row("ICC-tagged PNG: red comes out green", "--grid 1x1 --size 32 --format png", "red-icc.png");
+    row("ICC-tagged JPEG: red comes out green", "--grid 1x1 --size 32 --format jpeg", "red-icc.jpg");
+    row("EXIF-turned JPEG with a GPS tag", "--grid 2x3 --size full --fit crop --format jpeg", "turned-gps.jpg");
+    row("lossless", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "gps.jpg");
+    row("lossless refused: turned", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "turned-gps.jpg",
+        QStringLiteral("照片带有 EXIF 方向标记"));
+    row("lossless refused: not a JPEG", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "synthetic.png",
+        QStringLiteral("--lossless 只能切 JPEG 图片"));
+    // The default job's tiles as the window has always written them.
+    row("default job, JPEG", "", "data/picture.jpg", "1dc069636bacf4ab");
+    row("default job, turned JPEG", "", "data/rotated-exif.jpg", "fc1862455ca38384");
+    row("default job, PNG", "", "data/picture.png", "c99373a76407f864");
+    row("default job, HEIC", "", "data/picture.heic", "fe4efaa22f05bc06");
+    row("default job, WebP with alpha", "", "data/alpha.webp", "c7ef462da34425bb");
+}
+
+void TstCutTool::gridJob()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QImage upright;
+    const QString picture = dir.filePath(QFileInfo(source).fileName());
+    const QByteArray bytes = source.startsWith("data/") ? readAll(data + source.mid(4)) : grid::source(source, &upright);
+    files::writeFile(picture, bytes);
+    const Run run = cut(arguments + QStringList{picture});
+    if (arguments.isEmpty()) {
+        QByteArray all;
+        for (const QString &tile : tileNames())
+            all += readAll(dir.filePath(tile));
+        QCOMPARE(QCryptographicHash::hash(all, QCryptographicHash::Sha256).toHex().left(16), expected.toLatin1());
+        return;
+    }
+    if (!expected.isEmpty()) {
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.startsWith(expected) && run.err.endsWith(picture + '\n'), qPrintable(run.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+        return;
+    }
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const bool lossless = arguments.contains("--lossless");
+    int edge = 0;
+    const QImage area = grid::expectedArea(upright, arguments, &edge);
+    const QString format = grid::option(arguments, "--format", "bmp");
+    const QString extension = format == "jpeg" ? "jpg" : format;
+    const QStringList cr = grid::option(arguments, "--grid", "4x2").split('x');
+    const int columns = cr[0].toInt(), count = columns * cr[1].toInt(), step = edge + grid::option(arguments, "--gap", "0").toInt();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), count + 1);
+    const QByteArray magic = QMap<QString, QByteArray>{{"bmp", "BM"}, {"jpeg", "\xFF\xD8\xFF"}, {"png", "\x89PNG"}, {"webp", "RIFF"}}.value(format);
+    for (int tile = 1; tile <= count; ++tile) {
+        const QByteArray file = readAll(dir.filePath(QStringLiteral("%1.%2").arg(tile).arg(extension)));
+        QVERIFY2(file.startsWith(magic) && !file.contains(QByteArray("Exif\0\0", 6)), qPrintable(QString::number(tile)));
+        QImage image = QImage::fromData(file);
+        QRect square((tile - 1) % columns * step, (tile - 1) / columns * step, edge, edge);
+        if (lossless) { // from the block edge at or before the corner, the source's own tables
+            square.setTopLeft(QPoint(square.x() / 16 * 16, square.y() / 16 * 16));
+            QCOMPARE(grid::quantisationTables(file), grid::quantisationTables(bytes));
+        } else if (format != "bmp") {
+            QCOMPARE(image.colorSpace(), QColorSpace(QColorSpace::SRgb));
+        }
+        image.setColorSpace(QColorSpace());
+        const double quality = grid::psnr(image.convertToFormat(QImage::Format_RGB32), area.copy(square));
+        QVERIFY2(quality > 30, qPrintable(QStringLiteral("tile %1: %2 dB").arg(tile).arg(quality)));
+    }
 }
 
 // A deflate TIFF of any size in a few kilobytes: every strip of 64 black rows

@@ -106,19 +106,18 @@ QImage fitToArea(const QImage &picture, const GridOptions &options, QSize area)
     return image;
 }
 
-QByteArray encodeTile(const QImage &tile, const GridOptions &options)
+QByteArray encodeTile(QImage tile, const GridOptions &options)
 {
     if (options.format == TileFormat::Bmp)
         return bitmapBytes(tile);
     static const char *const formats[] = {"bmp", "jpeg", "png", "webp"};
-    QImage marked = tile;
-    marked.setColorSpace(QColorSpace::SRgb);
+    tile.setColorSpace(QColorSpace::SRgb); // a view stays a view: it is not shared
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, formats[int(options.format)]);
     if (options.format != TileFormat::Png)
         writer.setQuality(options.quality);
-    if (!writer.write(marked))
+    if (!writer.write(tile))
         return {};
     return buffer.data();
 }
@@ -148,12 +147,19 @@ std::vector<QByteArray> reencodedTiles(const QString &path, const GridOptions &o
         fitted = fitToArea(picture, options, area);
     }
     picture = QImage();
+    fitted.convertTo(QImage::Format_RGB32);
+    uchar *const rows = fitted.bits(); // ours alone now: no copy
     const int count = options.columns * options.rows;
     std::vector<QByteArray> files(static_cast<size_t>(count));
+    // Each tile is a view into the area's rows, not a copy: a full-size
+    // photo's tiles would be another copy of the photo.
     const auto encode = [&](int first, int last) {
-        for (int tile = first; tile <= last; ++tile)
-            files[size_t(tile - 1)] =
-                encodeTile(fitted.copy(tileSquare(options, edge, tile).translated(origin)), options);
+        for (int tile = first; tile <= last; ++tile) {
+            const QRect square = tileSquare(options, edge, tile).translated(origin);
+            QImage view(rows + square.y() * fitted.bytesPerLine() + square.x() * 4, edge, edge,
+                        fitted.bytesPerLine(), QImage::Format_RGB32);
+            files[size_t(tile - 1)] = encodeTile(std::move(view), options);
+        }
     };
     const int half = (count + 1) / 2;
     picture::CoreThread helper([&] { encode(half + 1, count); });

@@ -60,7 +60,7 @@ QRect croppedPart(const GridOptions &options, QSize picture, QSize area);
 QImage fitToArea(const QImage &picture, const GridOptions &options, QSize area);
 
 // One tile's file content, marked sRGB where the format can say so.
-QByteArray encodeTile(const QImage &tile, const GridOptions &options);
+QByteArray encodeTile(QImage tile, const GridOptions &options);
 
 // The lossless tiles of a JPEG file's bytes, in tile order. Throws GridError
 // when the picture cannot be cut without re-encoding.

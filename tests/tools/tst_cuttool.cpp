@@ -579,6 +579,10 @@ void TstCutTool::commandLine_data()
     QTest::newRow("output without folder") << QStringList({data + "/picture.png", "-o"}) << 2
                                            << QString() << QStringLiteral("mosalune-cut: -o ");
     QTest::newRow("nothing to cut") << QStringList() << 2 << QString() << usage;
+    QTest::newRow("grid past 10") << QStringList({"--grid=11x1", data + "/picture.png"}) << 2 << QString()
+                                  << QStringLiteral("mosalune-cut: --grid 后面要写列x行，各 1 到 10");
+    QTest::newRow("lossless, padded") << QStringList({"--fit", "pad", "--lossless", data + "/picture.jpg"}) << 2
+                                      << QString() << QStringLiteral("mosalune-cut: --lossless 只能和 --fit crop");
 }
 
 void TstCutTool::commandLine()

@@ -1,6 +1,8 @@
 #include "common/inet.h"
 
 #include "common/inet_p.h"
+
+#include "common/bodyhasher.h"
 #include "common/programfiles.h"
 
 #include <QCoreApplication>
@@ -10,6 +12,7 @@
 #include <QPointer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QThread>
@@ -55,6 +58,10 @@ bool isWeb(const QUrl &url)
     return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
 }
 
+// Whether a stoppable blocking fetch waits on this thread (see
+// Inet::setStoppable).
+thread_local int t_stoppableWaits = 0;
+
 void initCurlOnce()
 {
     static std::once_flag once;
@@ -62,6 +69,37 @@ void initCurlOnce()
 }
 
 } // namespace
+
+AddressKind addressKind(const QString &ip)
+{
+    QHostAddress address(ip);
+    if (address.isNull())
+        return AddressKind::Private; // nothing to tell it by: never from the web
+    bool mapped = false;
+    const QHostAddress v4(address.toIPv4Address(&mapped));
+    if (mapped)
+        address = v4;
+    if (address.isLoopback())
+        return AddressKind::Loopback;
+    if (address.isLinkLocal())
+        return AddressKind::LinkLocal;
+    // The private ranges, shared address space (carrier NAT), "this network"
+    // (0.0.0.0 reaches the machine itself), unique and site local IPv6.
+    static const char *const internal[] = {"10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
+                                           "100.64.0.0/10", "0.0.0.0/8", "::/128"};
+    for (const char *subnet : internal) {
+        if (address.isInSubnet(QHostAddress::parseSubnet(QLatin1String(subnet))))
+            return AddressKind::Private;
+    }
+    if (address.isUniqueLocalUnicast() || address.isSiteLocal())
+        return AddressKind::Private;
+    return AddressKind::Public;
+}
+
+bool mayRedirect(AddressKind from, AddressKind to)
+{
+    return to == AddressKind::Public || to == from;
+}
 
 // ---------------------------------------------------------------- network side
 
@@ -94,7 +132,8 @@ void Transfer::begin()
         m_file->setAutoRemove(false);
         if (!m_file->open())
             return fail(QStringLiteral("无法创建下载文件：%1").arg(m_file->errorString()));
-        crypto_hash_sha256_init(&m_sha256);
+        if (m_order.hashBody)
+            m_hasher = std::make_unique<BodyHasher>();
     }
     // Callers read Content-Length as the length of the body they get, which
     // only holds when the body travels uncompressed.
@@ -132,6 +171,8 @@ bool Transfer::request(QUrl url)
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Transfer::bodyCallback);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(m_easy, CURLOPT_PREREQFUNCTION, &Transfer::connectedCallback);
+    curl_easy_setopt(m_easy, CURLOPT_PREREQDATA, this);
     return curl_multi_add_handle(m_worker->m_multi, m_easy) == CURLM_OK;
 }
 
@@ -161,6 +202,28 @@ size_t Transfer::bodyCallback(char *data, size_t size, size_t count, void *self)
 {
     const size_t n = size * count;
     return static_cast<Transfer *>(self)->onReadyRead(data, qint64(n)) ? n : 0;
+}
+
+int Transfer::connectedCallback(void *self, char *ip, char *, int, int)
+{
+    return static_cast<Transfer *>(self)->onConnected(QString::fromLatin1(ip)) ? CURL_PREREQFUNC_OK
+                                                                                : CURL_PREREQFUNC_ABORT;
+}
+
+// Called once connected, before anything is sent: the address a name
+// resolved to is what counts, so a public name that resolves to an internal
+// address is refused as well.
+bool Transfer::onConnected(const QString &ip)
+{
+    const AddressKind kind = addressKind(ip);
+    if (!m_origin) {
+        m_origin = kind;
+        return true;
+    }
+    if (mayRedirect(*m_origin, kind))
+        return true;
+    m_failure = QStringLiteral("服务器要求转到本机或局域网的地址 %1，已拒绝").arg(ip);
+    return false;
 }
 
 // A false return stops the request; m_failure or m_redirectTo says why.
@@ -222,11 +285,17 @@ bool Transfer::onHeadersDone()
     m_order.progress->total = m_announced;
     if (m_order.maxBody >= 0 && m_announced > m_order.maxBody)
         return stop(QStringLiteral("服务器返回的内容过大（超过 %1 MB）").arg(m_order.maxBody / (1024 * 1024)));
-    if (m_file && m_announced < 0) {
-        // Without a length nothing says when the body ends: it may take the
-        // disk's free space, less a reserve for everything else.
+    if (m_file) {
+        // A body may take the disk's free space less a reserve for everything
+        // else, whatever length it announces: a length that does not fit is
+        // refused before the body, and one that lies runs into the bound.
         const QStorageInfo disk(QFileInfo(m_file->fileName()).absolutePath());
-        m_bound = qMax<qint64>(0, disk.bytesAvailable() - m_order.diskReserve);
+        if (disk.isValid() && disk.bytesAvailable() >= 0) {
+            m_bound = qMax<qint64>(0, disk.bytesAvailable() - m_order.diskReserve);
+            if (m_announced > m_bound)
+                return stop(QStringLiteral("文件有 %1 MB，磁盘的可用空间不够")
+                                .arg((m_announced + (1 << 20) - 1) >> 20));
+        }
     }
     m_windowStartMs = m_lastActivityMs;
     m_windowBytes = 0;
@@ -250,9 +319,8 @@ bool Transfer::onReadyRead(const char *data, qint64 n)
             m_writeFailed = true;
             return false;
         }
-        if (m_order.hashBody)
-            crypto_hash_sha256_update(&m_sha256, reinterpret_cast<const unsigned char *>(data),
-                                      quint64(n));
+        if (m_hasher)
+            m_hasher->add(data, n);
     } else {
         m_body.append(data, n);
     }
@@ -314,9 +382,10 @@ void Transfer::onCurlDone(int code)
         if (!m_file->flush())
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
         result.bodyPath = m_file->fileName();
-        if (m_order.hashBody) {
-            result.sha256.resize(crypto_hash_sha256_BYTES);
-            crypto_hash_sha256_final(&m_sha256, reinterpret_cast<unsigned char *>(result.sha256.data()));
+        if (m_hasher) {
+            result.sha256 = m_hasher->finish();
+            if (result.sha256.isEmpty())
+                return fail(QStringLiteral("无法计算下载文件的 SHA-256"));
         }
         m_file->close();
     } else {
@@ -464,6 +533,13 @@ void InetWorker::cancelAll()
 
 // ----------------------------------------------------------------- caller side
 
+struct FetchWaiter {
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool done = false;
+    TransferResult result;
+};
+
 class InetPrivate
 {
 public:
@@ -472,6 +548,8 @@ public:
     void ensureWorker();
     void post(std::function<void()> task);
     QByteArray fetchBlocking(const QString &address);
+    quint64 startFetch(const QString &address, const std::shared_ptr<FetchWaiter> &waiter);
+    bool waitForAnswer(FetchWaiter &waiter);
     void finishDownload(quint64 id, TransferResult result);
     void dropBody();
 
@@ -481,6 +559,10 @@ public:
     int floorWindowMs = 60000;
     qint64 diskReserve = 64 * 1024 * 1024;
     bool timedOut = false;
+    bool stoppable = false;
+    // A blocking fetch is under way, and asked to end now.
+    bool waiting = false;
+    bool abandoned = false;
     QString folder;
     bool hashBodies = false;
     QThread *thread = nullptr;
@@ -542,14 +624,33 @@ void releaseHeldReports()
 
 QByteArray InetPrivate::fetchBlocking(const QString &address)
 {
-    struct Waiter {
-        std::mutex mutex;
-        std::condition_variable woken;
-        bool done = false;
-        TransferResult result;
-    };
-    auto waiter = std::make_shared<Waiter>();
+    auto waiter = std::make_shared<FetchWaiter>();
+    const quint64 id = startFetch(address, waiter);
+    const bool answered = waitForAnswer(*waiter);
+    TransferResult result;
+    {
+        std::lock_guard<std::mutex> lock(waiter->mutex);
+        result = std::move(waiter->result);
+    }
+    if (!answered) {
+        InetWorker *w = worker;
+        post([w, id] { w->cancel(id); });
+        result.ok = false;
+        result.timedOut = !abandoned;
+        result.error = abandoned ? QStringLiteral("已停止") : QStringLiteral("请求超时");
+    }
+    abandoned = false;
+    timedOut = result.timedOut;
+    if (!result.ok) {
+        lastError = result.error;
+        throw TransferError(lastError);
+    }
+    lastError.clear();
+    return std::move(result.body);
+}
 
+quint64 InetPrivate::startFetch(const QString &address, const std::shared_ptr<FetchWaiter> &waiter)
+{
     TransferOrder order;
     order.id = nextId++;
     order.address = address;
@@ -565,47 +666,50 @@ QByteArray InetPrivate::fetchBlocking(const QString &address)
     const quint64 id = order.id;
     InetWorker *w = (ensureWorker(), worker);
     post([w, order]() mutable { w->start(std::move(order)); });
+    return id;
+}
 
-    // On the program's main thread the windows go on painting while we wait:
-    // window-system events other than input, and posted events (the repaints
-    // among them), are handled; timers, input and socket notifiers are not,
-    // and downloads' reports are held, so no tick, click or transfer handler
-    // of the program runs before the fetch returns. Elsewhere the caller just
-    // sleeps.
+// On the program's main thread the windows go on painting while we wait:
+// window-system events other than input, and posted events (the repaints
+// among them), are handled; timers and socket notifiers are not, and
+// downloads' reports are held, so no tick or transfer handler of the program
+// runs before the fetch returns. Input is held too, unless the control is
+// stoppable: then it is handed on, for the filter the caller installed to
+// let through only what asks to stop. Elsewhere the caller just sleeps.
+// False when the fetch timed out or was abandoned.
+bool InetPrivate::waitForAnswer(FetchWaiter &waiter)
+{
     const QCoreApplication *app = QCoreApplication::instance();
     const bool paint = app && QThread::currentThread() == app->thread();
+    QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers;
+    if (!stoppable)
+        flags |= QEventLoop::ExcludeUserInputEvents;
     const QDeadlineTimer deadline(qint64(timeoutMs) + kCallerGraceMs);
+    abandoned = false;
+    waiting = true;
     ++t_blockingWaits;
-    std::unique_lock<std::mutex> lock(waiter->mutex);
-    while (!waiter->done && !deadline.hasExpired()) {
+    if (stoppable && paint)
+        ++t_stoppableWaits;
+    std::unique_lock<std::mutex> lock(waiter.mutex);
+    while (!waiter.done && !abandoned && !deadline.hasExpired()) {
         if (paint) {
             lock.unlock();
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents
-                                            | QEventLoop::ExcludeSocketNotifiers
-                                            | QEventLoop::X11ExcludeTimers);
+            QCoreApplication::processEvents(flags);
             lock.lock();
+            if (abandoned)
+                break;
         }
         const qint64 nap = paint ? 15 : qMax<qint64>(1, deadline.remainingTime());
-        waiter->woken.wait_for(lock, std::chrono::milliseconds(nap), [&waiter] { return waiter->done; });
+        waiter.woken.wait_for(lock, std::chrono::milliseconds(nap), [&waiter] { return waiter.done; });
     }
-    const bool answered = waiter->done;
-    TransferResult result = std::move(waiter->result);
+    const bool answered = waiter.done && !abandoned;
     lock.unlock();
+    if (stoppable && paint)
+        --t_stoppableWaits;
+    waiting = false;
     if (--t_blockingWaits == 0)
         releaseHeldReports();
-
-    if (!answered) {
-        post([w, id] { w->cancel(id); });
-        result.error = QStringLiteral("请求超时");
-        result.timedOut = true;
-    }
-    timedOut = result.timedOut;
-    if (!result.ok) {
-        lastError = result.error;
-        throw TransferError(lastError);
-    }
-    lastError.clear();
-    return std::move(result.body);
+    return answered;
 }
 
 void InetPrivate::finishDownload(quint64 id, TransferResult result)
@@ -669,6 +773,22 @@ void Inet::setSpeedFloor(qint64 bytes, int windowMsecs)
 {
     d->floorBytes = qMax<qint64>(0, bytes);
     d->floorWindowMs = qMax(1, windowMsecs);
+}
+
+void Inet::setStoppable(bool on)
+{
+    d->stoppable = on;
+}
+
+void Inet::abandonFetch()
+{
+    if (d->waiting)
+        d->abandoned = true;
+}
+
+bool Inet::stoppableFetchWaiting()
+{
+    return t_stoppableWaits > 0;
 }
 
 void Inet::setDiskReserve(qint64 bytes)
@@ -791,6 +911,15 @@ QString Inet::downloadFolder() const
 QString Inet::releaseBodyFile()
 {
     return std::exchange(d->bodyPath, QString());
+}
+
+QByteArray fetchNamedBytes(Inet &inet, const QString &address)
+{
+    try {
+        return inet.fetchBytes(address);
+    } catch (const TransferError &error) {
+        throw TransferError(QStringLiteral("无法取得 %1：%2").arg(address, error.message()));
+    }
 }
 
 } // namespace common

@@ -36,7 +36,7 @@ public:
     explicit Inet(QObject *parent = nullptr);
     ~Inet() override;
 
-    // Request time-out in seconds (60 in the programs). A blocking fetch must
+    // Request time-out in seconds (what each form's control is set to). A blocking fetch must
     // be complete within it; a download fails only when nothing at
     // all arrives for that long, so a slow large download that keeps
     // receiving is never cut off.
@@ -49,10 +49,23 @@ public:
     // than bytes (1024 in 60 s by default): a server that trickles a byte
     // now and then never trips the time-out, but trips this.
     void setSpeedFloor(qint64 bytes, int windowMsecs);
-    // A download without an announced length may fill the download folder's
-    // disk only up to this much free space (64 MiB by default); past that
-    // it fails.
+    // A download may fill the download folder's disk only up to this much
+    // free space (64 MiB by default): one that announces a length that would
+    // leave less fails before its body is read, and any other fails when it
+    // reaches the bound.
     void setDiskReserve(qint64 bytes);
+
+    // Lets the user stop this control's blocking fetches (off by default).
+    // While one waits on the main thread, the window system's input is
+    // delivered as well, so the caller must filter it
+    // (platform::holdInputDuringFetches lets through only the Esc key, the
+    // window manager's close and a question opened meanwhile); a handler
+    // that runs then may call abandonFetch(), and the fetch throws
+    // TransferError "已停止" at once, its request cancelled.
+    void setStoppable(bool on);
+    void abandonFetch();
+    // Whether a stoppable fetch waits on this thread now.
+    static bool stoppableFetchWaiting();
 
     // The most a blocking fetch accepts. A release or share page is a few KB;
     // a body beyond this is refused rather than read into memory without end.
@@ -117,5 +130,9 @@ signals:
 private:
     std::unique_ptr<InetPrivate> d;
 };
+
+// inet.fetchBytes(address), whose TransferError names the address: for the
+// line a failed update prints.
+QByteArray fetchNamedBytes(Inet &inet, const QString &address);
 
 } // namespace common

@@ -18,8 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
-
-#include <sodium.h>
+#include <optional>
 
 class QTemporaryFile;
 class QTimer;
@@ -29,6 +28,16 @@ typedef void CURLM;
 struct curl_slist;
 
 namespace common {
+
+class BodyHasher;
+
+// Where an address leads, as far as a redirect may go from one to another.
+enum class AddressKind { Public, Loopback, LinkLocal, Private };
+AddressKind addressKind(const QString &ip);
+// A redirect may lead to a public address from anywhere, and to an
+// internal one only from the same kind: a page out on the web never sends
+// the program to the machine itself or into the local network.
+bool mayRedirect(AddressKind from, AddressKind to);
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
@@ -64,7 +73,7 @@ struct TransferOrder {
     bool hashBody = false; // SHA-256 of a body written to a file
     // Bodies kept in memory are refused beyond this many bytes (-1: no limit).
     qint64 maxBody = -1;
-    // A download without a length may fill the folder's disk up to this.
+    // A download may fill the folder's disk up to this much free space.
     qint64 diskReserve = 0;
     QString folder;
     std::shared_ptr<TransferProgress> progress;
@@ -116,6 +125,8 @@ public:
 private:
     static size_t headerCallback(char *data, size_t size, size_t count, void *self);
     static size_t bodyCallback(char *data, size_t size, size_t count, void *self);
+    static int connectedCallback(void *self, char *ip, char *localIp, int port, int localPort);
+    bool onConnected(const QString &ip);
     bool request(QUrl url);
     void dropHandle();
     bool onHeaderLine(const QByteArray &line);
@@ -146,7 +157,10 @@ private:
     qint64 m_bound = -1;
     // Bodies written to a file are hashed as they pass, so that whoever
     // checks them never reads them a second time.
-    crypto_hash_sha256_state m_sha256;
+    std::unique_ptr<BodyHasher> m_hasher;
+    // The kind of address the first request reached: what its redirects may
+    // lead to.
+    std::optional<AddressKind> m_origin;
 
     qint64 m_received = 0;
     qint64 m_startedMs = 0;

@@ -7,6 +7,9 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <array>
+
 namespace common {
 
 namespace {
@@ -123,6 +126,29 @@ QString OwnVersion(int major, int minor, int revision)
     };
     return twoDigits(major) + QLatin1Char('.') + twoDigits(minor) + QLatin1Char('.')
            + twoDigits(revision);
+}
+
+bool IsNewerVersion(const QString &pageVersion, int major, int minor, int revision)
+{
+    const QStringList parts = pageVersion.split(QLatin1Char('.'));
+    if (parts.size() != 3)
+        return false;
+    std::array<qint64, 3> page{};
+    for (int i = 0; i < 3; ++i) {
+        const QString &part = parts.at(i);
+        // Digits only: no sign, no blank, nothing toLongLong would also take.
+        if (part.isEmpty() || part.size() > 9
+            || !std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            return false;
+        page[i] = part.toLongLong();
+    }
+    return page > std::array<qint64, 3>{major, minor, revision};
+}
+
+bool OffersUpdate(const QString &pageVersion, int major, int minor, int revision, bool signedBuild)
+{
+    return signedBuild ? IsNewerVersion(pageVersion, major, minor, revision)
+                       : pageVersion != OwnVersion(major, minor, revision);
 }
 
 QString OwnVersion()

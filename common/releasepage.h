@@ -34,6 +34,16 @@ QString OwnVersion(int major, int minor, int revision);
 // The version this build carries.
 QString OwnVersion();
 
+// Whether a page's version text names a release newer than major.minor.revision:
+// three whole numbers joined by ".", compared as numbers, major first. A text
+// that is not of that form is never newer. A signed build installs only
+// newer releases, so that a replayed old release, genuinely signed in its
+// day, cannot take the program back to its known faults.
+bool IsNewerVersion(const QString &pageVersion, int major, int minor, int revision);
+// Whether the main program offers the page's version as an update: any other
+// text, or in a signed build only a newer version.
+bool OffersUpdate(const QString &pageVersion, int major, int minor, int revision, bool signedBuild);
+
 // From "更新日志" up to just before the first "更新文件及地址", markup kept.
 QString ChangeLogSection(const QString &page);
 

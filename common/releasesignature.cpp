@@ -6,6 +6,8 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+
 namespace common {
 
 namespace {
@@ -139,6 +141,24 @@ QList<ChecksumLine> ReadChecksums(const QByteArray &file)
     return out;
 }
 
+QString ListMismatchReason(const QList<ChecksumLine> &lines, const QStringList &listedFiles)
+{
+    for (const QString &file : listedFiles) {
+        const auto found = std::count_if(lines.begin(), lines.end(),
+                                         [&file](const ChecksumLine &line) { return line.name == file; });
+        if (found != 1)
+            return found == 0 ? QStringLiteral("SHA256SUMS 中没有“%1”").arg(file)
+                              : QStringLiteral("SHA256SUMS 中“%1”出现了 %2 次").arg(file).arg(found);
+    }
+    // A signed file the page does not list would be left out of the update:
+    // new files beside old ones are a release nobody built.
+    for (const ChecksumLine &line : lines) {
+        if (!listedFiles.contains(line.name))
+            return QStringLiteral("发布页的文件列表中没有 SHA256SUMS 里的“%1”").arg(line.name);
+    }
+    return QString();
+}
+
 ReleaseCheck VerifyRelease(const QString &keyLine, const QByteArray &checksums,
                            const QByteArray &signatureFile, const QString &version,
                            const QStringList &listedFiles)
@@ -186,19 +206,13 @@ ReleaseCheck VerifyRelease(const QString &keyLine, const QByteArray &checksums,
                                 QString::fromUtf8(expected)));
 
     ReleaseCheck check;
-    for (const QString &file : listedFiles) {
-        int found = 0;
-        for (const ChecksumLine &line : std::as_const(lines)) {
-            if (line.name == file) {
-                ++found;
-                check.sha256.insert(file, line.sha256);
-            }
-        }
-        if (found != 1)
-            return failure(SignatureFault::ListMismatch,
-                           found == 0 ? QStringLiteral("SHA256SUMS 中没有“%1”").arg(file)
-                                      : QStringLiteral("SHA256SUMS 中“%1”出现了 %2 次").arg(file).arg(found));
+    check.reason = ListMismatchReason(lines, listedFiles);
+    if (!check.reason.isEmpty()) {
+        check.fault = SignatureFault::ListMismatch;
+        return check;
     }
+    for (const ChecksumLine &line : std::as_const(lines))
+        check.sha256.insert(line.name, line.sha256);
     return check;
 }
 

@@ -59,7 +59,7 @@ enum class SignatureFault {
     OtherKey,      // signed by another key
     BadSignature,  // the signature or the global signature does not verify
     OtherVersion,  // the trusted comment names another release
-    ListMismatch,  // a file of the page lacks its line, or has more than one
+    ListMismatch,  // the page's list and the signed one do not name the same files once each
 };
 
 struct ReleaseCheck
@@ -71,8 +71,12 @@ struct ReleaseCheck
     bool ok() const { return fault == SignatureFault::None; }
 };
 
-// Whether checksums, signed by key for "Mosalune <version>", cover every
-// file of the page's list exactly once.
+// Why the signed lines and the page's list do not name exactly the same
+// files, each once; empty when they do.
+QString ListMismatchReason(const QList<ChecksumLine> &lines, const QStringList &listedFiles);
+
+// Whether checksums, signed by key for "Mosalune <version>", name exactly
+// the files of the page's list, each once.
 ReleaseCheck VerifyRelease(const QString &keyLine, const QByteArray &checksums,
                            const QByteArray &signature, const QString &version,
                            const QStringList &listedFiles);

@@ -25,7 +25,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const QString page = common::DecodeUtf8(
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
-    guarded([&] { common::PageVersion(page); });
+    guarded([&] {
+        // Newer is a strict order: never newer than itself, never both ways.
+        const QString version = common::PageVersion(page);
+        const QStringList parts = version.split(u'.');
+        bool a = false, b = false, c = false;
+        const int major = parts.value(0).toInt(&a), minor = parts.value(1).toInt(&b),
+                  revision = parts.value(2).toInt(&c);
+        if (common::IsNewerVersion(version, major, minor, revision))
+            std::abort();
+        if (a && b && c && common::IsNewerVersion(version, 13, 4, 20)
+            && common::IsNewerVersion(common::OwnVersion(13, 4, 20), major, minor, revision))
+            std::abort();
+    });
     guarded([&] { common::NoticeLogText(common::ChangeLogSection(page)); });
     guarded([&] {
         for (const common::FileEntry &entry : common::FileEntries(page)) {

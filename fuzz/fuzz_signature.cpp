@@ -21,10 +21,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     } catch (const common::ReadError &) {
     }
     try {
-        for (const common::ChecksumLine &line : common::ReadChecksums(bytes)) {
+        const QList<common::ChecksumLine> lines = common::ReadChecksums(bytes);
+        QStringList names;
+        for (const common::ChecksumLine &line : lines) {
             if (line.sha256.size() != 32)
                 std::abort();
+            names << line.name;
         }
+        // The list of the very names matches exactly when none repeats; one
+        // name short, or one more, never does.
+        names.removeDuplicates();
+        if (common::ListMismatchReason(lines, names).isEmpty() != (names.size() == lines.size()))
+            std::abort();
+        if (!names.isEmpty()
+            && (common::ListMismatchReason(lines, names.mid(1)).isEmpty()
+                || common::ListMismatchReason(lines, names + QStringList{names.first() + u'x'}).isEmpty()))
+            std::abort();
     } catch (const common::ReadError &) {
     }
     // The input as the signature of an empty list: no secret key is at hand

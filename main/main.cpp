@@ -21,6 +21,7 @@
 #include "platform/windowfinder.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 
 // The support files live in a static library's resources, which the linker
@@ -55,10 +56,13 @@ int main(int argc, char **argv)
         platform::LockFileInstance updater(QDir(info.folder).absoluteFilePath(common::updaterFileName));
         QString error;
         if (!updater.previousInstance()
-            && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed)
-            dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
+            && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed) {
+            const QString message = QStringLiteral("上次的更新没有完成：%1").arg(error);
+            qWarning().noquote() << message;
+            dialogs.msgBox(nullptr, message,
                            platform::MessageButtons::Ok, platform::MessageIcon::Critical,
                            QStringLiteral("提示"));
+        }
     }
     mosalune::ProgramState state;
     mosalune::Services services{dialogs, shell, *network, windows, info, state};

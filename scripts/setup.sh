@@ -23,6 +23,8 @@ packages=(
   # The transfer control speaks HTTP through libcurl (it tells a reset or a
   # missing last chunk from a clean end); https checks against the system CAs.
   libcurl4-openssl-dev ca-certificates
+  # Downloaded bodies are hashed with OpenSSL's libcrypto.
+  libssl-dev
   # The updater test stops the real updater at chosen renames with strace.
   strace
   # The end-to-end update test serves the release with nginx.

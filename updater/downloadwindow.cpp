@@ -8,6 +8,7 @@
 #include "common/texthelpers.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
+#include "platform/fetchinput.h"
 #include "platform/screen.h"
 #include "platform/seethrough.h"
 #include "platform/shell.h"
@@ -15,6 +16,7 @@
 #include "platform/windowfinder.h"
 
 #include <QCloseEvent>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -53,6 +55,7 @@ DownloadWindow::DownloadWindow(Services &services, QWidget *parent)
     connect(Timer1, &platform::Timer::tick, this, &DownloadWindow::countDownToClose);
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_services.requestTimeout);
+    platform::letUserStopFetches(*Inet1);
     // Bodies land beside their targets, so that putting them in place is a
     // rename within one folder.
     Inet1->setDownloadFolder(m_services.app.folder);
@@ -82,6 +85,11 @@ QListWidget *DownloadWindow::List2() const
     return ui->List2;
 }
 
+void DownloadWindow::setShownVersion(const QString &version)
+{
+    m_shownVersion = version;
+}
+
 void DownloadWindow::load()
 {
     // Only the bar, the status line and the lists float on the desktop.
@@ -101,37 +109,55 @@ void DownloadWindow::load()
     }
 
     StagedFiles::removeLeftovers(m_services.app.folder);
-    // The window paints while a page is fetched, and the window manager's
-    // close is handled meanwhile: a stop asked for then ends the updater
-    // once the fetch under way has returned.
+    // The window paints while a page is fetched, and Esc or the window
+    // manager's close ask whether to stop meanwhile: "是" abandons the fetch.
     m_fetchingLists = true;
     try {
-        const QString page = common::DecodeUtf8(Inet1->fetchBytes(m_services.app.releasePageUrl));
-        QStringList shareLinks;
-        for (const common::FileEntry &entry : common::FileEntries(page)) {
-            ui->List1->addItem(entry.displayEntry);
-            shareLinks << entry.shareAddress;
-        }
-        if (shareLinks.isEmpty())
-            throw common::RunError(QStringLiteral("更新文件列表是空的"));
-        if (!m_ended)
-            m_signedList.load(*Inet1, m_services.app.releaseKey, m_services.app.releasePageUrl, page);
-        for (const QString &link : std::as_const(shareLinks)) {
-            if (m_ended)
-                break;
-            ui->List2->addItem(
-                common::DirectAddress(common::DecodeUtf8(Inet1->fetchBytes(link))));
-        }
-    } catch (const common::RunError &) {
+        readLists();
+    } catch (const common::RunError &error) {
         m_fetchingLists = false;
         if (!m_ended)
-            failed();
+            failed(error.message());
         return;
     }
     m_fetchingLists = false;
-    if (m_ended)
-        return;
-    startFile(0);
+    if (!m_ended)
+        startFile(0);
+}
+
+// The page's file list, checked against the release the user was shown and
+// its signature, and one direct address per file. Nothing is downloaded
+// before all of it holds.
+void DownloadWindow::readLists()
+{
+    const QString pageAddress = m_services.app.releasePageUrl;
+    const QString page = common::DecodeUtf8(common::fetchNamedBytes(*Inet1, pageAddress));
+    checkVersion(common::PageVersion(page));
+    QStringList shareLinks;
+    for (const common::FileEntry &entry : common::FileEntries(page)) {
+        ui->List1->addItem(entry.displayEntry);
+        shareLinks << entry.shareAddress;
+    }
+    if (shareLinks.isEmpty())
+        throw common::RunError(QStringLiteral("更新文件列表是空的"));
+    m_signedList.load(*Inet1, m_services.app.releaseKey, pageAddress, page);
+    for (const QString &link : std::as_const(shareLinks))
+        ui->List2->addItem(
+            common::DirectAddress(common::DecodeUtf8(common::fetchNamedBytes(*Inet1, link))));
+}
+
+// The page may have changed since the notice window read it: only the
+// release the user saw is installed. A signed build installs only a newer
+// one, so a replayed old release, genuinely signed in its day, is refused.
+void DownloadWindow::checkVersion(const QString &version) const
+{
+    if (!m_shownVersion.isEmpty() && version != m_shownVersion)
+        throw common::RunError(QStringLiteral("发布页现在公布的版本 %1 不是更新窗口显示的 %2")
+                                   .arg(version, m_shownVersion));
+    const platform::AppInfo &app = m_services.app;
+    if (!app.releaseKey.isEmpty() && !common::IsNewerVersion(version, app.major, app.minor, app.revision))
+        throw common::RunError(QStringLiteral("发布页的版本 %1 不比本程序的 %2 新，不会装回旧版本")
+                                   .arg(version, common::OwnVersion(app.major, app.minor, app.revision)));
 }
 
 void DownloadWindow::startFile(int i)
@@ -157,13 +183,13 @@ void DownloadWindow::fileFinished(common::Inet::Outcome outcome)
     ui->ProgressBar1->setValue(0);
     if (m_ended)
         return;
+    // The status line names the file being written.
+    const QString name = ui->Label1->text().mid(kDownloading.size());
     if (outcome == common::Inet::Outcome::Failed) {
-        failed();
+        failed(QStringLiteral("无法下载 %1：%2").arg(name, Inet1->lastError()));
         return;
     }
 
-    // The status line names the file being written.
-    const QString name = ui->Label1->text().mid(kDownloading.size());
     const qint64 size = Inet1->bytesReceived();
     QString error;
     // The body already lies beside its target under a temporary name; it
@@ -173,16 +199,23 @@ void DownloadWindow::fileFinished(common::Inet::Outcome outcome)
     // A program of no bytes is what a server that answers with nothing
     // gives, never a release.
     const bool program = name == common::mainProgramFileName || name == common::newUpdaterFileName;
-    if (!m_staged.adopt(name, body, &error) || (program && QFileInfo(body).size() == 0)
-        || !m_signedList.matches(FileIndex, Inet1->bodySha256())) {
-        failed();
+    if (!m_staged.adopt(name, body, &error)) {
+        failed(error);
+        return;
+    }
+    if (program && QFileInfo(body).size() == 0) {
+        failed(QStringLiteral("下载的 %1 是空的").arg(name));
+        return;
+    }
+    if (!m_signedList.matches(FileIndex, Inet1->bodySha256())) {
+        failed(QStringLiteral("第 %1 个更新文件 %2 的 SHA-256 与签名的列表不符").arg(FileIndex + 1).arg(name));
         return;
     }
     showProgress(size, size);
 
     if (FileIndex == ui->List2->count() - 1) {
-        if (!putInPlace()) {
-            failed();
+        if (!putInPlace(&error)) {
+            failed(QStringLiteral("无法替换旧文件：%1").arg(error));
             return;
         }
         ui->Label1->setText(QStringLiteral("更新完成，5秒钟后自动关闭本窗口"));
@@ -194,10 +227,9 @@ void DownloadWindow::fileFinished(common::Inet::Outcome outcome)
 }
 
 // Every file is here: only now is anything replaced.
-bool DownloadWindow::putInPlace()
+bool DownloadWindow::putInPlace(QString *error)
 {
-    QString error;
-    m_replaced = m_staged.commit(&error);
+    m_replaced = m_staged.commit(error);
     return m_replaced;
 }
 
@@ -232,9 +264,11 @@ void DownloadWindow::askToStop()
         return;
     if (answer == platform::MessageAnswer::Yes) {
         // The transfer under way goes with its control, its body file too;
-        // a page fetch still waiting in load() keeps its control until it
-        // returns.
-        if (!m_fetchingLists) {
+        // a page fetch waiting in load() is abandoned at once and returns
+        // there, where the control is still in use.
+        if (m_fetchingLists) {
+            Inet1->abandonFetch();
+        } else {
             delete Inet1;
             Inet1 = nullptr;
         }
@@ -267,9 +301,11 @@ void DownloadWindow::countDownToClose()
 }
 
 // Whatever failed, the installation stays as it was: nothing downloaded so
-// far is kept.
-void DownloadWindow::failed()
+// far is kept. The user is only asked whether to fetch the release by hand;
+// the reason is for whoever reads the updater's output (there is no log).
+void DownloadWindow::failed(const QString &reason)
 {
+    qWarning().noquote() << QStringLiteral("更新失败：") + reason;
     m_staged.discard();
     const platform::MessageAnswer answer = m_services.dialogs.msgBox(
         this, QStringLiteral("更新失败，是否去官网下载最新版本"), platform::MessageButtons::YesNo,

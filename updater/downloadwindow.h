@@ -43,6 +43,10 @@ public:
     explicit DownloadWindow(Services &services, QWidget *parent = nullptr);
     ~DownloadWindow() override;
 
+    // The version the notice window showed: a page that announces another
+    // by the time this window reads it fails the update.
+    void setShownVersion(const QString &version);
+
     // The window's load: shown see-through, the refusal while the main
     // program is open, the lists, the first download. Every way it fails
     // asks whether to open the release page and ends the updater.
@@ -76,10 +80,12 @@ protected:
 
 private:
     void showProgress(qint64 done, qint64 total);
+    void readLists();
+    void checkVersion(const QString &version) const;
     // Puts every staged file in place once the last one has arrived.
-    bool putInPlace();
+    bool putInPlace(QString *error);
     void askToStop();
-    void failed();
+    void failed(const QString &reason);
     void unload();
     void end();
 
@@ -87,6 +93,7 @@ private:
     std::unique_ptr<Ui::UD> ui;
     StagedFiles m_staged;
     SignedList m_signedList;
+    QString m_shownVersion;
     bool m_ended = false;
     bool m_replaced = false;
     // While the stop question is open, a transfer's end waits for the answer.

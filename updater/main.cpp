@@ -17,6 +17,7 @@
 #include "updater/services.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 
 int main(int argc, char **argv)
@@ -40,10 +41,13 @@ int main(int argc, char **argv)
     // program starts next; the lock keeps the main program out meanwhile.
     QString error;
     if (!instance.previousInstance()
-        && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed)
-        dialogs.msgBox(nullptr, QStringLiteral("上次的更新没有完成：%1").arg(error),
+        && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed) {
+        const QString message = QStringLiteral("上次的更新没有完成：%1").arg(error);
+        qWarning().noquote() << message;
+        dialogs.msgBox(nullptr, message,
                        platform::MessageButtons::Ok, platform::MessageIcon::Critical,
                        QStringLiteral("提示"));
+    }
     platform::SharedSkinLibrary skin;
     // The window paints and can be closed while its page is fetched, before
     // the event loop runs: an end asked for then must not be lost.

@@ -4,8 +4,6 @@
 #include "common/releasepage.h"
 #include "common/releasesignature.h"
 
-#include <QDebug>
-
 namespace mslupdate {
 
 void SignedList::load(common::Inet &inet, const QString &key, const QString &pageAddress,
@@ -20,24 +18,13 @@ void SignedList::load(common::Inet &inet, const QString &key, const QString &pag
     QStringList names;
     for (const common::FileEntry &entry : entries)
         names << entry.fileName;
-    // The user is only asked whether to fetch the release by hand; the
-    // reason is for whoever reads the updater's output.
-    const auto fetch = [&inet](const QString &address) {
-        try {
-            return inet.fetchBytes(address);
-        } catch (const common::TransferError &error) {
-            qWarning().noquote() << QStringLiteral("无法取得 %1：%2").arg(address, error.message());
-            throw;
-        }
-    };
-    const QByteArray checksums = fetch(common::ChecksumsAddress(pageAddress));
-    const QByteArray signature = fetch(common::ChecksumsSignatureAddress(pageAddress));
+    const QByteArray checksums = common::fetchNamedBytes(inet, common::ChecksumsAddress(pageAddress));
+    const QByteArray signature =
+        common::fetchNamedBytes(inet, common::ChecksumsSignatureAddress(pageAddress));
     const common::ReleaseCheck check =
         common::VerifyRelease(key, checksums, signature, common::PageVersion(page), names);
-    if (!check.ok()) {
-        qWarning().noquote() << QStringLiteral("更新文件的签名校验失败：") + check.reason;
-        throw common::RunError(check.reason);
-    }
+    if (!check.ok())
+        throw common::RunError(QStringLiteral("更新文件的签名校验失败：") + check.reason);
     for (const QString &name : std::as_const(names))
         m_expected << check.sha256.value(name);
 }
@@ -46,10 +33,7 @@ bool SignedList::matches(int i, const QByteArray &sha256) const
 {
     if (!m_signed)
         return true;
-    const bool same = i >= 0 && i < m_expected.size() && m_expected.at(i) == sha256;
-    if (!same)
-        qWarning().noquote() << QStringLiteral("第 %1 个更新文件的 SHA-256 与签名的列表不符").arg(i + 1);
-    return same;
+    return i >= 0 && i < m_expected.size() && m_expected.at(i) == sha256;
 }
 
 } // namespace mslupdate

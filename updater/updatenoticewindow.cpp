@@ -9,6 +9,7 @@
 #include "platform/appinfo.h"
 #include "widgets/clicklabel.h"
 #include "platform/dialogs.h"
+#include "platform/fetchinput.h"
 #include "platform/instance.h"
 #include "platform/netstate.h"
 #include "platform/screen.h"
@@ -19,6 +20,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDebug>
+#include <QKeyEvent>
 #include <QDir>
 #include <QPlainTextEdit>
 
@@ -58,6 +61,7 @@ UpdateNoticeWindow::UpdateNoticeWindow(Services &services, QWidget *parent)
 
     Inet1 = new common::Inet(this);
     Inet1->setRequestTimeout(m_services.requestTimeout);
+    platform::letUserStopFetches(*Inet1);
     // The main program leaves the updater's file alone while this window
     // can be found.
     m_registration =
@@ -117,7 +121,10 @@ bool UpdateNoticeWindow::load()
 
     try {
         readRelease();
-    } catch (const common::RunError &) {
+    } catch (const common::RunError &error) {
+        if (m_closed)
+            return true;
+        qWarning().noquote() << QStringLiteral("无法读取发布页：") + error.message();
         ui->Label3->show();
         ui->Label2->setText(kNoVersion);
         ui->Label1->setText(QStringLiteral("在线升级失败"));
@@ -155,11 +162,12 @@ void UpdateNoticeWindow::readRelease()
         ui->Label3->hide();
         return;
     }
-    const QByteArray bytes = Inet1->fetchBytes(app.releasePageUrl);
+    const QByteArray bytes = common::fetchNamedBytes(*Inet1, app.releasePageUrl);
     const QString page = common::DecodeUtf8(bytes);
     const QString version = common::PageVersion(page);
     const QString section = common::ChangeLogSection(page);
     ui->Label2->setText(QStringLiteral("Ver:") + version);
+    m_version = version;
     setText(ui->Text1, common::NoticeLogText(section));
     // Compared as texts: any difference, older or newer, is an update.
     if (version != own) {
@@ -176,6 +184,7 @@ void UpdateNoticeWindow::startUpdate()
     // Hidden, not closed: closing is the user's way of ending the updater.
     hide();
     m_ud = std::make_unique<DownloadWindow>(m_services);
+    m_ud->setShownVersion(m_version);
     m_ud->load();
 }
 
@@ -187,8 +196,20 @@ void UpdateNoticeWindow::declineUpdate()
 void UpdateNoticeWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // Nothing is under way that could be lost: a page still being fetched
+    // is abandoned at once.
+    m_closed = true;
+    Inet1->abandonFetch();
     if (m_services.endProgram)
         m_services.endProgram();
+}
+
+void UpdateNoticeWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void UpdateNoticeWindow::openReleasePage(Qt::MouseButton button)

@@ -59,7 +59,10 @@ public:
     DownloadWindow *ud() const { return m_ud.get(); }
 
 protected:
+    // Closing ends the updater, while the page is still fetched too; Esc
+    // closes the window as 取消 does.
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void attachSkin();
@@ -70,6 +73,9 @@ private:
     std::unique_ptr<Ui::form1> ui;
     std::unique_ptr<platform::WindowRegistration> m_registration;
     std::unique_ptr<DownloadWindow> m_ud;
+    // The version shown, which the download window must find on the page.
+    QString m_version;
+    bool m_closed = false;
 };
 
 } // namespace mslupdate

@@ -22,6 +22,7 @@
 #include "platform/windowfinder.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -211,7 +212,12 @@ void MainWindow::swapInNewUpdater()
             QThread::msleep(1000);
             QCoreApplication::processEvents();
         }
-        if (replaceUpdater(m_services.app.folder) == SwapResult::Failed) {
+        QString error;
+        if (replaceUpdater(m_services.app.folder, &error) == SwapResult::Failed) {
+            // Tried again later, and said once: there is no log to keep it.
+            if (!m_swapFailed)
+                qWarning().noquote() << QStringLiteral("无法用 %1 替换 %2：%3")
+                                            .arg(newUpdaterFileName, updaterFileName, error);
             m_swapFailed = true;
             m_swapRetry.setRemainingTime(kSwapRetryMsecs);
         }

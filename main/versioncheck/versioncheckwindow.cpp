@@ -147,7 +147,11 @@ void VersionCheckWindow::checkStep(int n)
         }
         return;
     }
-    if (ui->Text1->text() == ui->Text2->text()) {
+    // Any other text is an update; a signed build takes only a newer one, so
+    // that a replayed old release is not offered.
+    const platform::AppInfo &app = services.app;
+    if (!common::OffersUpdate(ui->Text2->text(), app.major, app.minor, app.revision,
+                              !app.releaseKey.isEmpty())) {
         ui->Label1->setText(QStringLiteral(" 载入成功！"));
         if (n >= 100) {
             emit showMainWindow();

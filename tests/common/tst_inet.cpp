@@ -1,4 +1,5 @@
 #include "common/inet.h"
+#include "common/inet_p.h"
 #include "fixtureserver.h"
 
 #include <QElapsedTimer>
@@ -77,6 +78,8 @@ private slots:
     void downloadLimits_data();
     void downloadLimits();
 
+    void redirectsStayOnTheWeb_data();
+    void redirectsStayOnTheWeb();
     void downloadGivesWholeBody_data();
     void downloadGivesWholeBody();
     void laterDownloadCancelsEarlierWithoutEvent();
@@ -301,6 +304,8 @@ void TstInet::downloadLimits_data()
     QTest::newRow("trickle under the floor") << "/trickle/100/10/bytes/100000" << defaultReserve << "下载速度过慢（0.5 秒内不足 1024 字节）";
     QTest::newRow("no length past the free space") << "/nolength/bytes/5000000000" << leave20MiB << "下载的内容超出磁盘的可用空间";
     QTest::newRow("steady above the floor") << "/trickle/20/5000/bytes/100000" << defaultReserve << "";
+    QTest::newRow("length past the free space") << "/bytes/22020096" << leave20MiB << "文件有 21 MB，磁盘的可用空间不够";
+    QTest::newRow("a terabyte announced") << "/bytes/1000000000000" << defaultReserve << "文件有 953675 MB，磁盘的可用空间不够";
 }
 
 void TstInet::downloadLimits()
@@ -319,6 +324,35 @@ void TstInet::downloadLimits()
     QCOMPARE(inet.lastError(), message);
     if (!message.isEmpty())
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
+}
+
+// Where a redirect may lead, by the address the connection reached.
+void TstInet::redirectsStayOnTheWeb_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<bool>("followed");
+    QTest::newRow("web to web") << "93.184.216.34" << "151.101.1.69" << true;
+    QTest::newRow("web to loopback") << "93.184.216.34" << "127.0.0.1" << false;
+    QTest::newRow("web to another loopback") << "93.184.216.34" << "127.77.13.1" << false;
+    QTest::newRow("web to ::1") << "2606:2800:220:1::" << "::1" << false;
+    QTest::newRow("web to mapped loopback") << "93.184.216.34" << "::ffff:127.0.0.1" << false;
+    QTest::newRow("web to 0.0.0.0") << "93.184.216.34" << "0.0.0.0" << false;
+    QTest::newRow("web to link-local") << "93.184.216.34" << "169.254.169.254" << false;
+    for (const char *lan : {"10.1.2.3", "172.16.0.1", "192.168.1.1", "100.64.0.1", "fd00::1", "fe80::1"})
+        QTest::newRow(lan) << "93.184.216.34" << lan << false;
+    QTest::newRow("loopback to loopback") << "127.0.0.1" << "127.0.0.2" << true;
+    QTest::newRow("intranet to intranet") << "10.0.0.5" << "192.168.3.4" << true;
+    QTest::newRow("intranet to loopback") << "10.0.0.5" << "127.0.0.1" << false;
+    QTest::newRow("loopback to web") << "127.0.0.1" << "93.184.216.34" << true;
+}
+
+void TstInet::redirectsStayOnTheWeb()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(bool, followed);
+    QCOMPARE(common::mayRedirect(common::addressKind(from), common::addressKind(to)), followed);
 }
 
 void TstInet::downloadGivesWholeBody_data()

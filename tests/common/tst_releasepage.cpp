@@ -40,6 +40,8 @@ private slots:
     void pageVersion();
     void ownVersion_data();
     void ownVersion();
+    void newerVersion_data();
+    void newerVersion();
     void changeLog_data();
     void changeLog();
     void fileEntries_data();
@@ -107,6 +109,26 @@ void TstReleasePage::ownVersion()
     QFETCH(int, revision);
     QFETCH(QString, text);
     QCOMPARE(common::OwnVersion(major, minor, revision), text);
+    QVERIFY(!common::IsNewerVersion(text, major, minor, revision));
+}
+
+// Against 13.04.20: numbers, not texts, decide; anything else is never newer.
+void TstReleasePage::newerVersion_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("newer");
+    for (const char *newer : {"13.04.21", "13.10.00", "14.00.00", "13.4.21", "100.00.00"})
+        QTest::newRow(newer) << QString::fromLatin1(newer) << true;
+    for (const char *older : {"13.04.20", "13.04.19", "12.99.99", "13.03.99", "13.04.2", "ersion 1",
+                              "13.04.2a", "13.04.+21", " 13.04.21", "13.04.-1", "13..04.21", ""})
+        QTest::newRow(older) << QString::fromLatin1(older) << false;
+}
+
+void TstReleasePage::newerVersion()
+{
+    QFETCH(QString, page);
+    QFETCH(bool, newer);
+    QCOMPARE(common::IsNewerVersion(page, 13, 4, 20), newer);
 }
 
 // The section as cut, and the notice window's text made from it.

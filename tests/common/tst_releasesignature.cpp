@@ -53,6 +53,7 @@ private slots:
         QTest::newRow("another version") << sums << QStringList{"a", "-t", "Mosalune 13.04.20"} << sums << both << int(F::OtherVersion);
         QTest::newRow("comment with more") << sums << QStringList{"a", "-t", "Mosalune 13.04.21 "} << sums << both << int(F::OtherVersion);
         QTest::newRow("a file without its line") << sums << a << sums << both + QStringList{"MSLUpdate.exe"} << int(F::ListMismatch);
+        QTest::newRow("a signed file the page lacks") << sums << a << sums << QStringList{"帮助.txt"} << int(F::ListMismatch);
         QTest::newRow("a file twice") << twice << a << twice << both << int(F::ListMismatch);
         QTest::newRow("one space") << oneSpace << a << oneSpace << QStringList{"Mosalune.exe"} << int(F::Unreadable);
     }

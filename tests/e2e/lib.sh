@@ -131,9 +131,9 @@ share_page "$base/files/help.txt" 帮助.txt >"$www/share/3.html"
 
 entry() { printf '<p>%s、%s(<a href="%s" target="_blank">%s</a>)</p>' "$1" "$2" "$3" "$3"; }
 release_page() {
-  local list=$1 push=${2-<p><strong>消息推送：关</strong></p>}
+  local list=$1 push=${2-<p><strong>消息推送：关</strong></p>} version=${3:-13.04.21}
   printf '<!DOCTYPE html>\n<html lang="zh-CN"><head><meta charset="utf-8"><title>Mosalune 发布页</title></head>\n'
-  printf '<body><div class="article"><p><strong>Ver13.04.21</strong></p><p><strong>更新日志</strong></p>'
+  printf '<body><div class="article"><p><strong>Ver%s</strong></p><p><strong>更新日志</strong></p>' "$version"
   printf '<p>切图更快</p><p><span style="color: #ff0000;">更新窗口居中显示</span></p>'
   printf '%s%s<p>欢迎使用新版本。</p><p>最新完整版：<a href="%s/" target="_blank">官网下载</a></p></div></body></html>\n' \
     "$list" "$push" "$base"
@@ -188,6 +188,17 @@ EOF
   done
   fail "nginx did not start on $server: $(cat "$work/nginx/logs/error.log")"
 }
+# The fixture server (tests/fixtures) on 127.0.0.1, serving $www as well, for
+# what nginx cannot do: answers that stall, lengths no disk can hold. It ends
+# with the test, when its standard input closes.
+fixture_base=
+start_fixture() {
+  coproc FIXTURE { exec "$1" --root "$www" 2>>"$work/fixture.log"; }
+  local line
+  read -r -t 10 line <&"${FIXTURE[0]}" || fail "the fixture server did not start: $(cat "$work/fixture.log")"
+  fixture_base="http://127.0.0.1:${line#PORT }"
+}
+
 stop_nginx() {
   [ -n "$nginx_pid" ] || return 0
   kill "$nginx_pid" 2>/dev/null || true

@@ -6,29 +6,33 @@
 # titles. The running release's updater carries a throwaway release key, and
 # the release is signed with it. Then the same start with the faults an
 # update meets: the connection cut in the middle of a file, a share page
-# gone, a page whose file list cannot be read, a full disk, and releases
-# whose signature does not hold.
+# gone, a page whose file list cannot be read, a full disk, releases whose
+# signature does not hold, and a server that turns against the user: an old
+# release replayed, the page switched between the two windows, a list that
+# leaves out signed files, a length no disk holds, and answers that never
+# come while the user wants to stop.
 #
-#   tst_update_roundtrip.sh OLD_PROGRAM_DIR NEW_PROGRAM_DIR HOST:PORT SIGNED_UPDATER SECRET_KEY
+#   tst_update_roundtrip.sh OLD_PROGRAM_DIR NEW_PROGRAM_DIR HOST:PORT SIGNED_PROGRAM_DIR SECRET_KEY FIXTURE_SERVER
 #
 # OLD_ and NEW_PROGRAM_DIR hold Mosalune.exe and MSLUpdate.exe of the two
-# releases, both built to read http://HOST:PORT/release.html; SIGNED_UPDATER
-# is the old release's MSLUpdate.exe built with the public half of SECRET_KEY.
+# releases, both built to read http://HOST:PORT/release.html;
+# SIGNED_PROGRAM_DIR holds the old release's two programs built with the
+# public half of SECRET_KEY. FIXTURE_SERVER is tests/fixtures' server.
 source "$(dirname "$0")/lib.sh" "$2" "$3"
 old=$1
-signed_updater=$4
+signed=$4
 key=$5
 public_key=$(sed -n 2p "${key%.key}.pub")
 # The maker's check of a published release, as the updater would verify it.
 page_check() { "$old/../bin/mosalune-page" check --resolve --key "$public_key" "$base/release.html"; }
 start_xvfb
+start_fixture "$6"
 
 # A program folder holding only the two programs of the running release.
 new_folder() {
   local dir=$1
   mkdir -p "$dir"
-  cp "$old/Mosalune.exe" "$dir/"
-  cp "$signed_updater" "$dir/MSLUpdate.exe"
+  cp "$signed/Mosalune.exe" "$signed/MSLUpdate.exe" "$dir/"
   chmod 755 "$dir/Mosalune.exe" "$dir/MSLUpdate.exe"
 }
 
@@ -141,18 +145,24 @@ fi
 minisign -G -W -p "$work/other.pub" -s "$work/other.key" </dev/null >/dev/null
 cp "$www/files/help.txt" "$work/help.txt"
 signature_faults=(
-  "a file changed after signing|SHA-256 与签名的列表不符|printf x >>\"\$www/files/help.txt\""
-  "a list signed by another key|密钥编号不符|sign_release \"\$work/other.key\""
-  "a list signed for another version|不是给本次发布“Mosalune 13.04.21”的|sign_release \"\$key\" 13.04.22"
-  "no SHA256SUMS.minisig|无法取得 $base/SHA256SUMS.minisig|rm \"\$www/SHA256SUMS.minisig\""
-  "a list lacking one of the page's files|SHA256SUMS 中没有“MSLUpdate.exe”|sign_release \"\$key\" 13.04.21 MSLUpdate.exe"
+  "a file changed after signing|SHA-256 与签名的列表不符|printf x >>\"\$www/files/help.txt\"|page"
+  "a list signed by another key|密钥编号不符|sign_release \"\$work/other.key\"|page"
+  "a list signed for another version|不是给本次发布“Mosalune 13.04.21”的|sign_release \"\$key\" 13.04.22|page"
+  "no SHA256SUMS.minisig|无法取得 $base/SHA256SUMS.minisig|rm \"\$www/SHA256SUMS.minisig\"|page"
+  "a list lacking one of the page's files|SHA256SUMS 中没有“MSLUpdate.exe”|sign_release \"\$key\" 13.04.21 MSLUpdate.exe|page"
+  "a page listing fewer files than were signed|发布页的文件列表中没有 SHA256SUMS 里的“Mosalune.exe”|release_page \"\$partial_list\" >\"\$www/release.html\"|page"
+  "a length no disk can hold|磁盘的可用空间不够|share_page \"\$fixture_base/bytes/1000000000000\" Mosalune.exe >\"\$www/share/1.html\"|"
 )
+partial_list="<p><strong>更新文件及地址：</strong></p>$(entry 1 帮助.txt "$base/share/3.html")"
+cp "$www/share/1.html" "$work/share1.html"
 n=0
 for row in "${signature_faults[@]}"; do
-  IFS='|' read -r name said spoil <<<"$row"
+  IFS='|' read -r name said spoil checked <<<"$row"
   eval "$spoil"
-  ! page_check >"$work/check.txt" 2>&1 || fail "$name: mosalune-page passes the release"
-  grep -qF "$said" "$work/check.txt" || fail "$name: mosalune-page did not say \"$said\": $(cat "$work/check.txt")"
+  if [ -n "$checked" ]; then
+    ! page_check >"$work/check.txt" 2>&1 || fail "$name: mosalune-page passes the release"
+    grep -qF "$said" "$work/check.txt" || fail "$name: mosalune-page did not say \"$said\": $(cat "$work/check.txt")"
+  fi
   dir=$work/signature$((++n))
   new_folder "$dir"
   notice=$(start_to_notice "$dir" "signature$n")
@@ -162,8 +172,84 @@ for row in "${signature_faults[@]}"; do
   grep -qF "$said" "$work/programs.log" || fail "$name: the updater did not say \"$said\""
   : >"$work/programs.log"
   cp "$work/help.txt" "$www/files/help.txt"
+  cp "$work/share1.html" "$www/share/1.html"
+  release_page "$full_list" >"$www/release.html"
   sign_release "$key"
 done
+
+# An old release replayed, genuinely signed in its day: the main program does
+# not offer it, and the updater started by hand refuses it before any file.
+push_off="<p><strong>消息推送：关</strong></p>"
+release_page "$full_list" "$push_off" 13.04.19 >"$www/release.html"
+sign_release "$key" 13.04.19
+dir=$work/rollback
+new_folder "$dir"
+(cd "$dir" && setsid ./Mosalune.exe </dev/null >>"$work/programs.log" 2>&1 &)
+wait_window " Mosalune   Ver13.04.20" 40 >/dev/null || fail "rollback: the main window did not open"
+gone_window "更新提示：" 1 || fail "rollback: the main program offered 13.04.19"
+for p in $(programs_in "$dir"); do kill "$p"; done
+gone_window " Mosalune   Ver13.04.20" 10 || fail "rollback: the main window did not close"
+before=$(snapshot "$dir")
+: >"$work/nginx/logs/access.log"
+(cd "$dir" && setsid ./MSLUpdate.exe </dev/null >>"$work/programs.log" 2>&1 &)
+notice=$(wait_window "Mosalune 更新程序" 40) || fail "rollback: the notice window did not appear"
+sleep 1
+press_update "$notice"
+expect_failure "$dir" "rollback to 13.04.19" "$before"
+grep -qF "发布页的版本 13.04.19 不比本程序的 13.04.20 新" "$work/programs.log" || fail "rollback: the updater did not say why"
+! grep -q 'GET /files/' "$work/nginx/logs/access.log" || fail "rollback: a file was fetched"
+: >"$work/programs.log"
+
+# The page switched between the two windows: the notice window shows
+# 13.99.98, the download window finds 13.99.99 (signed for it).
+release_page "$full_list" "$push_off" 13.99.98 >"$www/release.html"
+sign_release "$key" 13.99.98
+dir=$work/switched
+new_folder "$dir"
+notice=$(start_to_notice "$dir" switched)
+before=$(snapshot "$dir")
+sed -i 's/Ver13.99.98/Ver13.99.99/' "$www/release.html"
+sign_release "$key" 13.99.99
+press_update "$notice"
+expect_failure "$dir" "page switched after the notice" "$before"
+grep -qF "发布页现在公布的版本 13.99.99 不是更新窗口显示的 13.99.98" "$work/programs.log" ||
+  fail "switched: the updater did not say why"
+: >"$work/programs.log"
+release_page "$full_list" >"$www/release.html"
+sign_release "$key"
+
+# A share page that takes 45 s: Esc, then the window manager's close (openbox
+# runs for this), bring the stop question at once, and "是" ends the update.
+sed -i "s|$base/share/2.html|$fixture_base/delay/45000/share/2.html|g" "$www/release.html"
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+for how in Escape alt+F4; do
+  dir=$work/stop-$how
+  new_folder "$dir"
+  notice=$(start_to_notice "$dir" "stop-$how")
+  before=$(snapshot "$dir")
+  press_update "$notice"
+  id=$(wait_window "Mosalune 更新" 20) || fail "stop $how: the download window did not appear"
+  sleep 3
+  xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  asked=$(date +%s%N)
+  xdotool key --clearmodifiers "$how"
+  question=$(wait_window "提示" 10) || fail "stop $how: no stop question"
+  log "stop $how: the question stood after $((($(date +%s%N) - asked) / 1000000)) ms"
+  (($(date +%s%N) - asked < 3000000000)) || fail "stop $how: the question took longer than 3 s"
+  shot "stop-$how"
+  press "$question" y
+  gone_window "Mosalune 更新" 3 || fail "stop $how: the download window stayed"
+  for ((i = 0; i < 15; i++)); do
+    [ -n "$(programs_in "$dir")" ] || break
+    sleep 0.2
+  done
+  [ -z "$(programs_in "$dir")" ] || fail "stop $how: the updater still runs"
+  [ "$(snapshot "$dir")" = "$before" ] || fail "stop $how: the program folder changed"
+done
+kill "$wm_pid" 2>/dev/null || true
+wait "$wm_pid" 2>/dev/null || true
+release_page "$full_list" >"$www/release.html"
 
 stop_nginx
 log "all update scenarios passed"

@@ -101,6 +101,7 @@ private slots:
     void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.errorString())); }
 
     void loadStep();
+    void sameVersionOpensTheMainWindowAt100_data();
     void sameVersionOpensTheMainWindowAt100();
     void offlineOpensTheMainWindowAt100();
     void differentVersionAsksOnce_data();
@@ -151,9 +152,23 @@ void TstVersionCheck::loadStep()
     QCOMPARE(form.Label1()->text(), kStart);
 }
 
+// A signed build takes only a newer release: an older or unreadable
+// version is no offer, as the same one is.
+void TstVersionCheck::sameVersionOpensTheMainWindowAt100_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("same") << "13.04.20" << QString();
+    QTest::newRow("signed, older") << "13.04.19" << "key";
+    QTest::newRow("signed, single digits") << "13.4.20 现已发布" << "key";
+}
+
 void TstVersionCheck::sameVersionOpensTheMainWindowAt100()
 {
-    Check check(pageWithVersion(QStringLiteral("13.04.20")));
+    QFETCH(QString, page);
+    QFETCH(QString, key);
+    Check check(pageWithVersion(page));
+    check.app.releaseKey = key;
     check.load();
     check.tick(99);
     QCOMPARE(check.value(), 99);

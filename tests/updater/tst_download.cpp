@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -400,13 +401,16 @@ void TstDownload::escapeAndCloseAskWhetherToStop()
     QCOMPARE(h.dialogs.messages.size(), 2);
     QVERIFY(h.shell.nothingDone());
 
-    // Closed while the page is still fetched (the fetch lets the window
-    // system's events through): the updater ends once the fetch returns.
-    UpdaterHarness early(m_server.address("/delay/1000/stop.html"), inst.path());
+    // Closed while the page is still fetched: "Yes" abandons the fetch at
+    // once, long before the slow page would come.
+    UpdaterHarness early(m_server.address("/delay/30000/stop.html"), inst.path());
     early.dialogs.answers = {platform::MessageAnswer::Yes};
     early.ud = std::make_unique<mslupdate::DownloadWindow>(early.makeServices());
     QCoreApplication::postEvent(early.ud.get(), new QCloseEvent);
+    QElapsedTimer clock;
+    clock.start();
     early.ud->load();
+    QVERIFY2(clock.elapsed() < 10000, "the fetch was not abandoned");
     QVERIFY(early.ends == 1 && early.ud->List2()->count() == 0 && early.dialogs.messages.size() == 1);
     QCOMPARE(inst.snapshot(), before);
 }

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -264,21 +265,34 @@ void TstUpdateNotice::clicksOpenTheReleasePage()
 
 void TstUpdateNotice::cancelAndCloseBoxEndTheUpdater_data()
 {
-    QTest::addColumn<bool>("closeBox");
-    QTest::newRow("取消") << false;
-    QTest::newRow("close box") << true;
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("取消") << "取消" << "/notice.html";
+    QTest::newRow("close box") << "close" << "/notice.html";
+    QTest::newRow("Esc") << "Esc" << "/notice.html";
+    // The close comes while a page that takes 30 s is fetched: the fetch is
+    // abandoned at once.
+    QTest::newRow("close while the page is fetched") << "early close" << "/delay/30000/notice.html";
 }
 
 void TstUpdateNotice::cancelAndCloseBoxEndTheUpdater()
 {
-    QFETCH(bool, closeBox);
+    QFETCH(QString, how);
+    QFETCH(QString, page);
     m_server.writeFile("notice.html", pagebuilder::ReleasePage().build().toUtf8());
-    UpdaterHarness h(m_server.address("/notice.html"), m_folder.path());
-    QVERIFY(h.openNotice());
-    QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
-    if (closeBox)
+    UpdaterHarness h(m_server.address(page), m_folder.path());
+    h.form = std::make_unique<mslupdate::UpdateNoticeWindow>(h.makeServices());
+    if (how == u"early close")
+        QMetaObject::invokeMethod(h.form.get(), [&h] { h.form->close(); }, Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(h.form->load());
+    QVERIFY(clock.elapsed() < 10000);
+    if (how == u"close")
         h.form->close();
-    else
+    else if (how == u"Esc")
+        QTest::keyClick(h.form.get(), Qt::Key_Escape);
+    else if (how == u"取消")
         QTest::mouseClick(h.form->Command2(), Qt::LeftButton);
     QVERIFY(!h.form->isVisible());
     QCOMPARE(h.ends, 1);

@@ -32,6 +32,11 @@ int ceilDiv(int a, int b)
 // reading of it is.
 constexpr qint64 kMaxLosslessBytes = 256 * 1024 * 1024;
 
+GridError tooSmall(const GridOptions &options)
+{
+    return GridError(QStringLiteral("图片太小，切不出 %1 × %2 块").arg(options.columns).arg(options.rows));
+}
+
 } // namespace
 
 QString gridTileName(const GridOptions &options, int tile)
@@ -132,7 +137,7 @@ std::vector<QByteArray> reencodedTiles(const QString &path, const GridOptions &o
     QImage picture = picture::loadPictureUpright(path, options.background, damaged);
     const int edge = tileEdge(options, picture.size());
     if (edge < 1)
-        throw GridError(QStringLiteral("图片太小，切不出 %1 × %2 块").arg(options.columns).arg(options.rows));
+        throw tooSmall(options);
     const QSize area = gridArea(options, edge);
     if (qint64(area.width()) * area.height() > picture::maxPicturePixels)
         throw GridError(QStringLiteral("网格太大：%1 × %2 像素，最多 %3 像素")
@@ -207,7 +212,7 @@ std::vector<QByteArray> losslessTiles(const QString &path, const GridOptions &op
     const QSize picture(width, height);
     const int edge = tileEdge(options, picture);
     if (edge < 1)
-        throw GridError(QStringLiteral("图片太小，切不出 %1 × %2 块").arg(options.columns).arg(options.rows));
+        throw tooSmall(options);
     const QPoint origin = croppedPart(options, picture, gridArea(options, edge)).topLeft();
 
     // Each tile starts at the block edge at or before its square's corner and

@@ -70,7 +70,7 @@ QString loadFailureReason(picture::PictureError::Cause cause)
     case Cause::NotAPicture:
         break;
     }
-    return QStringLiteral("图片格式错误");
+    return picture::PictureError().message(); // the window's one text for the rest
 }
 
 QString loadFailedMessage(picture::PictureError::Cause cause, const QString &path)

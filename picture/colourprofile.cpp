@@ -4,12 +4,35 @@
 #include <QMap>
 #include <QtEndian>
 
+#include <zlib.h>
+
 namespace picture {
 
 namespace {
 
 // No camera or editor writes a profile near this; more is not a profile.
 constexpr qint64 kMaxProfileBytes = 4 * 1024 * 1024;
+// A profile comes before the pixels, in the first few megabytes; a walk
+// through a file of endless tiny segments stops here.
+constexpr qint64 kMaxHeadBytes = 16 * 1024 * 1024;
+
+// A deflated profile, at most kMaxProfileBytes of it: a few kilobytes may
+// inflate to gigabytes.
+QByteArray inflated(const QByteArray &packed)
+{
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return {};
+    QByteArray out(kMaxProfileBytes, '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.constData()));
+    stream.avail_in = uInt(packed.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int result = inflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    inflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray();
+}
 
 // The chunks of "ICC_PROFILE\0" APP2 segments, joined in their numbered
 // order, up to the first scan.
@@ -23,7 +46,7 @@ QByteArray jpegProfile(QFile &file)
             break;
         const int marker = head[1];
         const int length = qFromBigEndian<quint16>(head + 2);
-        if (marker == 0xDA || marker == 0xD9 || length < 2)
+        if (marker == 0xDA || marker == 0xD9 || length < 2 || at > kMaxHeadBytes)
             break;
         if (marker == 0xE2 && length > 16) {
             const QByteArray segment = file.read(length - 2);
@@ -52,17 +75,14 @@ QByteArray pngProfile(QFile &file)
             return {};
         const quint32 length = qFromBigEndian<quint32>(head);
         const QByteArray type(reinterpret_cast<const char *>(head + 4), 4);
-        if (type == "IDAT" || type == "IEND" || length > kMaxProfileBytes)
+        if (type == "IDAT" || type == "IEND" || length > kMaxProfileBytes || at > kMaxHeadBytes)
             return {};
         if (type == "iCCP") {
             const QByteArray chunk = file.read(length);
             const qsizetype zero = chunk.indexOf('\0');
             if (zero < 0 || zero + 2 >= chunk.size())
                 return {};
-            // qUncompress wants the size first; it grows past a low guess.
-            QByteArray packed(4, '\0');
-            qToBigEndian<quint32>(quint32(chunk.size() * 4), packed.data());
-            return qUncompress(packed + chunk.mid(zero + 2));
+            return inflated(chunk.mid(zero + 2));
         }
         at += 12 + qint64(length);
     }

@@ -13,8 +13,8 @@ packages=(
   libpng-dev libheif-dev libwebp-dev qt6-image-formats-plugins
   # mosalune-cut --lossless crops a JPEG's own blocks with TurboJPEG's
   # transform; its tests tag a picture with colord's red-green swapping
-  # profile.
-  libturbojpeg0-dev colord-data
+  # profile. A PNG's profile is inflated with zlib, with a bound.
+  libturbojpeg0-dev colord-data zlib1g-dev
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
   desktop-file-utils
   # gio starts the installed menu entry in the menu test, as a desktop does.

@@ -2,6 +2,7 @@
 
 #include "picture/picturedecoder.h"
 
+#include <QColorSpace>
 #include <QFile>
 
 #include <libheif/heif.h>
@@ -33,6 +34,8 @@ namespace {
     F(heif_image_get_plane_readonly) \
     F(heif_image_get_width) \
     F(heif_image_handle_get_height) \
+    F(heif_image_handle_get_raw_color_profile) \
+    F(heif_image_handle_get_raw_color_profile_size) \
     F(heif_image_handle_get_list_of_thumbnail_IDs) \
     F(heif_image_handle_get_number_of_thumbnails) \
     F(heif_image_handle_get_thumbnail) \
@@ -241,7 +244,17 @@ Decoded decodeHandle(heif_image_handle *handle, QSize atLeast)
     if (!plane || width < 1 || height < 1)
         return Decoded::failed();
     QImage reduced = reduceInterleaved(plane, width, height, stride, alpha ? 4 : 3, atLeast);
-    return reduced.isNull() ? Decoded::failed() : Decoded::picture(std::move(reduced));
+    if (reduced.isNull())
+        return Decoded::failed();
+    // Its ICC profile, if any, tags the pixels; they are turned to sRGB
+    // with every other decoder's.
+    if (const size_t size = heif().heif_image_handle_get_raw_color_profile_size(handle);
+        size > 0 && size <= 4 * 1024 * 1024) {
+        QByteArray profile(qsizetype(size), '\0');
+        if (ok(heif().heif_image_handle_get_raw_color_profile(handle, profile.data())))
+            reduced.setColorSpace(QColorSpace::fromIccProfile(profile));
+    }
+    return Decoded::picture(std::move(reduced));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "picture/picturedecoder.h"
 
+#include "picture/colourprofile.h"
 #include "picture/heifdecoder.h"
 #include "picture/jpegdecoder.h"
 #include "picture/metafile.h"
@@ -27,6 +28,13 @@
 namespace picture {
 
 namespace {
+
+// The size that asks every decoder for all of a picture's pixels: none
+// shrinks a picture that does not cover it twice over.
+constexpr QSize ownPixels(65535, 65535);
+// A metafile is a drawing with no pixels of its own: at its own resolution
+// it is drawn at four times the window's box.
+constexpr QSize metafileOwnSize(1600, 800);
 
 QImage canvas(QSize size, const QColor &background)
 {
@@ -129,8 +137,10 @@ QImage loadPicture(const QString &path, QSize size, const QColor &background, bo
         *damaged = false;
     using Cause = PictureError::Cause;
     const QFileInfo info(path);
+    // A link that points nowhere is no file either.
     if (path.isEmpty() || !info.exists())
-        throw PictureError(Cause::NoSuchFile);
+        throw PictureError(path.contains(QChar::ReplacementCharacter) ? Cause::NameNotUtf8
+                                                                       : Cause::NoSuchFile);
     if (info.isDir())
         throw PictureError(Cause::Folder);
     if (!info.isFile())
@@ -160,6 +170,8 @@ QImage loadPicture(const QString &path, QSize size, const QColor &background, bo
         // The players trust the file's numbers: a few bytes can keep them
         // busy for minutes or take gigabytes. Play it where that costs only
         // a refused picture.
+        if (size == ownPixels)
+            size = metafileOwnSize;
         if (pictureChildAvailable()) {
             file.close();
             return renderInChild(path, size, background);
@@ -243,6 +255,18 @@ Decoded decodeWithQt(const QString &path, QSize size)
 // decode.
 constexpr Decoder decoders[] = {decodeJpeg, decodePngReduced, decodeHeif, decodeWebp, decodeWithQt};
 
+// The picture at its own size over `background`, in RGB32 as a stretched one
+// is.
+QImage overBackground(const QImage &picture, const QColor &background)
+{
+    if (!picture.hasAlphaChannel())
+        return picture.convertToFormat(QImage::Format_RGB32);
+    QImage image = canvas(picture.size(), background);
+    image.setColorSpace(picture.colorSpace());
+    QPainter(&image).drawImage(0, 0, picture);
+    return image;
+}
+
 QImage loadPixels(const QString &path, QSize size, const QColor &background, bool *damaged)
 {
     for (const Decoder decode : decoders) {
@@ -253,7 +277,13 @@ QImage loadPixels(const QString &path, QSize size, const QColor &background, boo
             throw PictureError();
         if (damaged)
             *damaged = decoded.damaged;
-        return stretchOver(decoded.image, size, background);
+        // Colours as the profile means them, before any resampling mixes
+        // them; Qt's readers tag what they read, ours leave it to the file.
+        const QImage picture = decoded.image.colorSpace().isValid()
+                                   ? inSrgb(std::move(decoded.image))
+                                   : inSrgb(std::move(decoded.image), embeddedColourSpace(path));
+        return size == ownPixels ? overBackground(picture, background)
+                                 : stretchOver(picture, size, background);
     }
     throw PictureError();
 }
@@ -263,6 +293,11 @@ QImage loadPixels(const QString &path, QSize size, const QColor &background, boo
 PictureError::PictureError(Cause cause)
     : RunError(QStringLiteral("图片格式错误")), m_cause(cause)
 {
+}
+
+QImage loadPictureUpright(const QString &path, const QColor &background, bool *damaged)
+{
+    return loadPictureStretched(path, ownPixels, background, damaged);
 }
 
 QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,

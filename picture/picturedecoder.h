@@ -14,7 +14,10 @@ namespace picture {
 class PictureError : public common::RunError
 {
 public:
-    enum class Cause { NotAPicture, NoSuchFile, Folder, Unreadable };
+    // NameNotUtf8: not there under the name as given, which had bytes that
+    // are not UTF-8 (a GBK name from an archive, say) and so was not read
+    // as the file system spells it.
+    enum class Cause { NotAPicture, NoSuchFile, Folder, Unreadable, NameNotUtf8 };
     explicit PictureError(Cause cause = Cause::NotAPicture);
     Cause cause() const noexcept { return m_cause; }
 
@@ -40,5 +43,11 @@ inline constexpr qint64 maxPicturePixels = qint64(1) << 27;
 // short or corrupt is shown as far as it can be read, with `damaged` set.
 QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
                            bool *damaged = nullptr);
+
+// The same picture at its own resolution (a metafile at 1600 x 800): every
+// pixel, upright, over `background` where it is transparent. A picture with
+// a colour profile comes in sRGB from both (an untagged one as it is).
+QImage loadPictureUpright(const QString &path, const QColor &background,
+                          bool *damaged = nullptr);
 
 } // namespace picture

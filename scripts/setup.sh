@@ -11,6 +11,10 @@ packages=(
   qt6-base-dev qt6-svg-dev
   libwmf-dev libexpat1-dev fonts-urw-base35 libemf2svg-dev libjpeg-dev
   libpng-dev libheif-dev libwebp-dev qt6-image-formats-plugins
+  # mosalune-cut --lossless crops a JPEG's own blocks with TurboJPEG's
+  # transform; its tests tag a picture with colord's red-green swapping
+  # profile. A PNG's profile is inflated with zlib, with a bound.
+  libturbojpeg0-dev colord-data zlib1g-dev
   qt6-translations-l10n fonts-wqy-zenhei xvfb xauth x11-utils xdg-utils
   desktop-file-utils
   # gio starts the installed menu entry in the menu test, as a desktop does.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/picturedecoder.h"
+
 #include <QImage>
 #include <QString>
 
@@ -19,15 +21,26 @@ QImage loadDisplay(const QString &path, bool *damaged = nullptr);
 // The tile (1..8) whose file in `folder` is the picture itself, under any
 // name or link, or 0. Cutting it would destroy the picture with its own
 // tile, so both the window and the tool refuse before writing anything.
-int tileThatIsThePicture(const QString &picture, const QString &folder);
+// `names` are the tiles' file names when they are not 1.jpg ... 8.jpg.
+int tileThatIsThePicture(const QString &picture, const QString &folder,
+                         const QStringList &names = {});
 
-// What the user is told when the cut is refused for that reason.
-QString pictureIsATileMessage(const QString &picture, int tile);
+// What the user is told when the cut is refused for that reason; `name` is
+// the tile's file name when it is not N.jpg.
+QString pictureIsATileMessage(const QString &picture, int tile, const QString &name = {});
+
+// Why a picture could not be loaded, in a few words ("找不到文件", ...).
+QString loadFailureReason(picture::PictureError::Cause cause);
+// What the window says when `path` could not be loaded: the file that is
+// not there, or whose name cannot be read, is named; for anything else the
+// one text "图片格式错误".
+QString loadFailedMessage(picture::PictureError::Cause cause, const QString &path);
 
 // Cuts the display image into tiles 1..8 and writes each as
-// folder + "N.jpg". onTile sees every canvas image before it is saved. Stops
-// at the first file that cannot be written (throws TileWriteError); the files
-// written before it stay. When it returns, all eight are on the disk.
+// folder + "N.jpg". onTile sees every canvas image before it is saved. All or
+// nothing: at the first file that cannot be written it throws TileWriteError
+// and every old tile stays as it was. When it returns, all eight are on the
+// disk.
 void writeTiles(const QImage &display, const QString &folder,
                 const std::function<void(int tile, const QImage &canvas)> &onTile = {});
 

@@ -28,6 +28,8 @@ bool writeAll(int fd, const char *data, qsizetype size)
         const ssize_t done = ::write(fd, data, size_t(size));
         if (done < 0 && errno == EINTR)
             continue;
+        if (done == 0)
+            errno = ENOSPC; // a write that takes nothing: no room left
         if (done <= 0)
             return false;
         data += done;
@@ -79,19 +81,41 @@ QByteArray bitmapBytes(const QImage &image)
     return bytes;
 }
 
-QString writeFailedMessage(const QString &path)
+QString writeFailureReason(int error)
 {
-    return QStringLiteral("无法写入文件 %1，图片切割已停止。").arg(QDir::toNativeSeparators(path));
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘空间不足");
+    case EROFS:
+        return QStringLiteral("文件夹是只读的");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有写入权限");
+    case 0:
+        return QStringLiteral("原因不明");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
 }
 
-BitmapFiles::~BitmapFiles()
+QString writeFailedMessage(const QString &path, int error, int replaced)
+{
+    const QString start = QStringLiteral("无法写入文件 %1（%2），图片切割已停止")
+                              .arg(QDir::toNativeSeparators(path), writeFailureReason(error));
+    if (replaced == 0)
+        return start + QStringLiteral("，原有的图片没有改动。");
+    return start + QStringLiteral("，前 %1 块已经换成新的。").arg(replaced);
+}
+
+TileFiles::~TileFiles()
 {
     drop();
     for (const Folder &folder : m_folders)
         ::close(folder.fd);
 }
 
-void BitmapFiles::drop()
+void TileFiles::drop()
 {
     for (const File &file : m_files) {
         ::close(file.fd);
@@ -101,12 +125,19 @@ void BitmapFiles::drop()
     m_files.clear();
 }
 
-void BitmapFiles::add(const QImage &image, const QString &path)
+void TileFiles::add(const QImage &image, const QString &path)
 {
-    const auto fail = [&path]() { throw TileWriteError(path, writeFailedMessage(path)); };
     const QByteArray bytes = bitmapBytes(image);
     if (bytes.isEmpty())
-        fail();
+        throw TileWriteError(path, writeFailedMessage(path, ENOMEM), ENOMEM);
+    add(bytes, path);
+}
+
+void TileFiles::add(const QByteArray &bytes, const QString &path)
+{
+    const auto fail = [&path](int error) {
+        throw TileWriteError(path, writeFailedMessage(path, error), error);
+    };
     // Through a link to the file it names, as an editor saves.
     const QFileInfo info(path);
     const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath());
@@ -119,16 +150,21 @@ void BitmapFiles::add(const QImage &image, const QString &path)
     if (folder == m_folders.end()) {
         const int fd = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
-            fail();
+            fail(errno);
         m_folders.push_back(Folder{folderPath, fd});
         folder = m_folders.end() - 1;
     }
     file.folder = folder->fd;
     // An existing file keeps its permissions; a new one gets the usual ones.
+    // Anything else under the name (a folder, say) could not be renamed
+    // over once the other tiles are in place: refused now, before any is.
     struct stat old;
-    const bool replaces = ::fstatat(file.folder, file.name.constData(), &old, 0) == 0
-                          && S_ISREG(old.st_mode);
+    const bool exists = ::fstatat(file.folder, file.name.constData(), &old, 0) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        fail(S_ISDIR(old.st_mode) ? EISDIR : EEXIST);
     file.fd = ::openat(file.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (file.fd < 0 && (errno == EROFS || errno == EACCES || errno == EPERM || errno == ENOSPC))
+        fail(errno); // a named file would fare no better
     if (file.fd < 0) {
         // No unnamed files here: a temporary name beside the target.
         for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
@@ -140,14 +176,15 @@ void BitmapFiles::add(const QImage &image, const QString &path)
                 break;
         }
         if (file.fd < 0)
-            fail();
+            fail(errno);
     }
-    if ((replaces && ::fchmod(file.fd, old.st_mode & 07777) != 0)
+    if ((exists && ::fchmod(file.fd, old.st_mode & 07777) != 0)
         || !writeAll(file.fd, bytes.constData(), bytes.size())) {
+        const int error = errno;
         ::close(file.fd);
         if (!file.temporary.isEmpty())
             ::unlinkat(file.folder, file.temporary.constData(), 0);
-        fail();
+        fail(error);
     }
     // Its data goes to the disk while the next file is made; the sync then
     // mostly finds it there.
@@ -155,13 +192,13 @@ void BitmapFiles::add(const QImage &image, const QString &path)
     m_files.push_back(file);
 }
 
-void BitmapFiles::syncData()
+void TileFiles::syncData()
 {
     for (File &file : m_files)
         file.synced = file.synced || ::fdatasync(file.fd) == 0;
 }
 
-void BitmapFiles::append(BitmapFiles &&later)
+void TileFiles::append(TileFiles &&later)
 {
     for (Folder &folder : later.m_folders) {
         const auto same = std::find_if(m_folders.begin(), m_folders.end(),
@@ -180,57 +217,75 @@ void BitmapFiles::append(BitmapFiles &&later)
     later.m_files.clear();
 }
 
-void BitmapFiles::commit()
+// The file's data on the disk and the file under a temporary name beside its
+// target, ready for the rename: 0, or the errno that stopped it.
+int TileFiles::prepare(File &file)
 {
-    const auto syncFolders = [this]() {
-        bool synced = true;
-        for (const Folder &folder : m_folders)
-            synced = ::fsync(folder.fd) == 0 && synced;
-        return synced;
-    };
+    if (!file.synced && ::fdatasync(file.fd) != 0)
+        return errno;
+    file.synced = true;
+    if (!file.temporary.isEmpty())
+        return 0;
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = file.name + '.'
+                                + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        if (::linkat(AT_FDCWD, self.constData(), file.folder, name.constData(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            file.temporary = name;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
+
+void TileFiles::failAt(size_t index, int error)
+{
+    const QString path = m_files[index].path;
+    // The files before `index` are in place and no longer ours to remove.
+    m_files.erase(m_files.begin(), m_files.begin() + qsizetype(index));
+    drop();
+    for (const Folder &folder : m_folders)
+        ::fsync(folder.fd);
+    throw TileWriteError(path, writeFailedMessage(path, error, int(index)), error);
+}
+
+void TileFiles::commit()
+{
+    // Every file is whole on the disk under a name of its own before the
+    // first old one is replaced, so a full disk or a refused name leaves the
+    // old set untouched.
+    for (File &file : m_files)
+        if (const int error = prepare(file))
+            failAt(0, error);
+    // Renames hardly fail once their files are there. A crash between them
+    // may still leave old and new tiles mixed; no journal is kept for that,
+    // as the user sees the cut did not finish and cuts again.
     for (size_t i = 0; i < m_files.size(); ++i) {
         File &file = m_files[i];
-        bool placed = file.synced || ::fdatasync(file.fd) == 0;
-        if (placed && file.temporary.isEmpty()) {
-            // The unnamed file gets a temporary name, to be renamed over
-            // the target.
-            const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.fd);
-            for (int attempt = 0; attempt < 100; ++attempt) {
-                const QByteArray name = file.name + '.'
-                                        + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-                if (::linkat(AT_FDCWD, self.constData(), file.folder, name.constData(),
-                             AT_SYMLINK_FOLLOW) == 0) {
-                    file.temporary = name;
-                    break;
-                }
-                if (errno != EEXIST)
-                    break;
-            }
-            placed = !file.temporary.isEmpty();
-        }
-        placed = placed
-                 && ::renameat(file.folder, file.temporary.constData(), file.folder,
-                               file.name.constData()) == 0;
-        if (!placed) {
-            const QString path = file.path;
-            m_files.erase(m_files.begin(), m_files.begin() + qsizetype(i));
-            drop();
-            syncFolders();
-            throw TileWriteError(path, writeFailedMessage(path));
-        }
+        if (::renameat(file.folder, file.temporary.constData(), file.folder,
+                       file.name.constData()) != 0)
+            failAt(i, errno);
         ::close(file.fd);
         file.fd = -1;
         file.temporary.clear();
     }
+    const size_t placed = m_files.size();
     const QString last = m_files.empty() ? QString() : m_files.back().path;
     m_files.clear();
-    if (!syncFolders())
-        throw TileWriteError(last, writeFailedMessage(last));
+    int error = 0;
+    for (const Folder &folder : m_folders)
+        if (::fsync(folder.fd) != 0 && error == 0)
+            error = errno;
+    if (error != 0)
+        throw TileWriteError(last, writeFailedMessage(last, error, int(placed)), error);
 }
 
 void saveBitmap(const QImage &image, const QString &path)
 {
-    BitmapFiles files;
+    TileFiles files;
     files.add(image, path);
     files.commit();
 }

@@ -9,46 +9,52 @@
 
 namespace tiles {
 
-// A tile file that could not be written. path names the file.
+// A tile file that could not be written. path names the file, error is the
+// system's errno for it (0 when unknown).
 class TileWriteError : public common::RunError
 {
 public:
-    TileWriteError(QString path, QString message)
-        : RunError(std::move(message)), m_path(std::move(path)) {}
+    TileWriteError(QString path, QString message, int error = 0)
+        : RunError(std::move(message)), m_path(std::move(path)), m_error(error) {}
     const QString &path() const noexcept { return m_path; }
+    int error() const noexcept { return m_error; }
 
 private:
     QString m_path;
+    int m_error;
 };
 
 // The canvas image as the file holds it: an uncompressed 24-bit Windows
 // bitmap at 96 dpi, whatever the file's name says.
 QByteArray bitmapBytes(const QImage &image);
 
-// Bitmap files written so that each target is, whenever the machine stops,
-// either its old file or the whole new one: each is written under no name
+// A set of tile files written all or nothing: each is written under no name
 // (or under a temporary one where the file system has no unnamed files) and
-// only put in place by commit(), which syncs each file's data, renames them
-// into place in the order they were added, then syncs their folders once.
-// A target that is a link is written through it, and an existing target's
-// permissions are kept. What is not committed is dropped.
-class BitmapFiles
+// nothing is put in place until commit(), which first syncs every file's
+// data and gives each a temporary name beside its target, and only then
+// renames them into place in the order they were added and syncs their
+// folders once. A failure before the renames leaves every old file as it was
+// and nothing behind. A target that is a link is written through it, and an
+// existing target's permissions are kept. What is not committed is dropped.
+class TileFiles
 {
 public:
-    BitmapFiles() = default;
-    BitmapFiles(const BitmapFiles &) = delete;
-    BitmapFiles &operator=(const BitmapFiles &) = delete;
-    ~BitmapFiles();
+    TileFiles() = default;
+    TileFiles(const TileFiles &) = delete;
+    TileFiles &operator=(const TileFiles &) = delete;
+    ~TileFiles();
 
     // Throws TileWriteError naming `path` (and holds nothing for it).
+    void add(const QByteArray &bytes, const QString &path);
+    // The image as a bitmap (bitmapBytes).
     void add(const QImage &image, const QString &path);
     // Syncs the data of the files added so far (commit() does it for any
     // left), so that the waiting can be done on another thread.
     void syncData();
     // Takes over `later`'s files, to be put in place after these.
-    void append(BitmapFiles &&later);
+    void append(TileFiles &&later);
     // Throws TileWriteError naming the first file that could not be put in
-    // place; the ones before it are in place (and their folder synced).
+    // place, with a message that says whether any was.
     void commit();
 
 private:
@@ -65,6 +71,8 @@ private:
         int fd = -1;
     };
     void drop();
+    int prepare(File &file);
+    [[noreturn]] void failAt(size_t index, int error);
     std::vector<File> m_files;
     std::vector<Folder> m_folders;
 };
@@ -77,7 +85,12 @@ void saveBitmap(const QImage &image, const QString &path);
 // folder).
 QString pictureFolder(const QString &path);
 
-// The text shown when a tile cannot be written.
-QString writeFailedMessage(const QString &path);
+// Why a file could not be written, in the user's words: a full disk, a
+// read-only folder, no permission, or the system's own reason for `error`.
+QString writeFailureReason(int error);
+
+// The text shown when a tile cannot be written. `replaced` tiles had been put
+// in place before it (0: every old file is as it was).
+QString writeFailedMessage(const QString &path, int error, int replaced = 0);
 
 } // namespace tiles

@@ -3,14 +3,21 @@
 # process: mosalune-cut against ImageMagick doing the same job (with its
 # shrink-on-load hint for the JPEG), in one run.
 #
-#   bench/tiles/run.sh [RUNS] [all|jpeg|png]   (default 15 runs each, all;
-#                                               PNG_RUNS=3 for the PNG)
+#   bench/tiles/run.sh [RUNS] [all|jpeg|png|full]   (default 15 runs each,
+#                                 all; PNG_RUNS=3 for the PNG, FULL_RUNS=5
+#                                 for the full-resolution job)
 #   CUTTER=/path/to/mosalune-cut bench/tiles/run.sh ...   (another build, for A/B)
 #
 # Besides the ratio to ImageMagick it prints the cutter on both cores against
 # the cutter held to one (taskset -c 0; both runs started through taskset),
 # the ratio to the single-core floor (JPEG), and the load average before and
 # after, so that a figure taken on a busy machine shows as such.
+#
+# "full" is the grid job at the picture's own resolution on the 6000 x 4000
+# JPEG (--grid 4x2 --fit crop --size full --format jpeg --quality 92) against
+# ImageMagick's crop of the same 6000 x 3000 area into 4 x 2 JPEGs and
+# against the single-core floor (djpeg of the picture plus cjpeg of the area,
+# timed apart and added), and --lossless against that re-encoding job.
 #
 # Needs a build in build/ (scripts/build.sh). Installs ImageMagick, GNU time
 # and taskset when they are missing.
@@ -126,6 +133,51 @@ awk -v o="$m_ours" -v i="$m_im" -v ok="$ours_kb" -v ik="$im_kb" -v n="$n" -v s="
 }'
 }
 
+# The full-resolution grid job: ours, ImageMagick, the floor, lossless.
+full_resolution() {
+local n=${FULL_RUNS:-5} dir=$work/full
+rm -rf "$dir"; mkdir -p "$dir/ours" "$dir/im" "$dir/lossless"
+echo "making a 6000x4000 JPEG (photo-like) ..."
+convert -size 6000x4000 plasma:fractal -blur 0x2 -quality 90 "$dir/big.jpg"
+for d in ours im lossless; do cp "$dir/big.jpg" "$dir/$d/"; done
+# The area both cut, as pixels, for the floor's encoder.
+convert "$dir/big.jpg" -gravity center -crop 6000x3000+0+0 +repage "$dir/area.ppm"
+local job=(--grid 4x2 --fit crop --size full --format jpeg --quality 92)
+local ours=() im=() floor=() lossless=() load_before load_after
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+for ((r = 0; r < n; r++)); do
+  ours+=("$(wall_us "$dir/ours" "$cutter" "${job[@]}" big.jpg)")
+  im+=("$(wall_us "$dir/im" convert big.jpg -gravity center -crop 6000x3000+0+0 +repage \
+          -crop 4x2@ +repage -quality 92 t_%d.jpg)")
+  floor+=($(( $(wall_us "$dir" djpeg -outfile /dev/null big.jpg) \
+              + $(wall_us "$dir" cjpeg -quality 92 -outfile /dev/null area.ppm) )))
+  lossless+=("$(wall_us "$dir/lossless" "$cutter" "${job[@]}" --lossless big.jpg)")
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+local kb lossless_kb
+kb=$(peak_kb "$dir/ours" "$cutter" "${job[@]}" big.jpg)
+lossless_kb=$(peak_kb "$dir/lossless" "$cutter" "${job[@]}" --lossless big.jpg)
+ls "$dir/ours"/[1-8].jpg "$dir/lossless"/[1-8].jpg "$dir/im"/t_7.jpg >/dev/null
+awk -v o="$(median "${ours[@]}")" -v i="$(median "${im[@]}")" -v f="$(median "${floor[@]}")" \
+    -v l="$(median "${lossless[@]}")" -v k="$kb" -v lk="$lossless_kb" -v n="$n" \
+    -v lb="$load_before" -v la="$load_after" 'BEGIN {
+  printf "grid job at full resolution, 6000x4000 JPEG -> 4x2 JPEG tiles of the 6000x3000 centre, %d runs each\n", n
+  printf "mosalune-cut median: %.1f ms, peak memory %.1f MB (target <= 150 MB: %s)\n", o / 1000, k / 1024, (k / 1024 <= 150) ? "met" : "NOT met"
+  printf "mosalune-cut --lossless median: %.1f ms, peak memory %.1f MB\n", l / 1000, lk / 1024
+  printf "ImageMagick median: %.1f ms\n", i / 1000
+  printf "floor (djpeg + cjpeg -quality 92 of the area, timed apart) median: %.1f ms\n", f / 1000
+  printf "ratio mosalune-cut / ImageMagick: %.2f (target <= 0.15)\n", o / i
+  printf "ratio mosalune-cut / floor: %.2f (target <= 1.00)\n", o / f
+  printf "ratio --lossless / re-encoding job: %.2f (target <= 0.60)\n", l / o
+  printf "ratio peak memory / 150 MB: %.2f (target <= 1.00)\n", k / 1024 / 150
+  printf "load average before: %s, after: %s\n", lb, la
+}'
+}
+
+if [ "$which" = full ]; then
+  full_resolution
+  exit 0
+fi
 if [ "$which" != png ]; then
 # A photo-like picture: fractal clouds, smoothed the way a camera's optics
 # and noise reduction smooth a real photo (about 3 MB, like a phone's).
@@ -153,4 +205,8 @@ if [ "$which" != jpeg ]; then
 # so every row is inflated; what counts is how little is kept of each.
 compare "smooth gradient" 'convert -size 12000x9000 gradient:red-blue -depth 8 "$work/big.png"' \
   big.png "${PNG_RUNS:-3}" "12000x9000 PNG"
+fi
+if [ "$which" = all ]; then
+  echo
+  full_resolution
 fi

@@ -303,7 +303,7 @@ void MainWindow::dropPicture(const QMimeData *data)
     // Only the first item of the drop counts, and it has to be a local file.
     const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
     if (urls.isEmpty() || !urls.first().isLocalFile()) {
-        loadFailed();
+        loadFailed(tiles::loadFailureReason(picture::PictureError::Cause::NotAPicture));
         return;
     }
     loadPicture(urls.first().toLocalFile());
@@ -319,10 +319,14 @@ void MainWindow::loadPicture(const QString &path)
     QImage display;
     try {
         display = tiles::loadDisplay(path);
+    } catch (const picture::PictureError &error) {
+        wait.release();
+        loadFailed(tiles::loadFailedMessage(error.cause(), path));
+        return;
     } catch (...) {
         // Whatever a decoder throws, the window stays: the picture is refused.
         wait.release();
-        loadFailed();
+        loadFailed(tiles::loadFailureReason(picture::PictureError::Cause::NotAPicture));
         return;
     }
     ui->p1->drawPersistent(display);
@@ -331,9 +335,9 @@ void MainWindow::loadPicture(const QString &path)
     PicFile = path;
 }
 
-void MainWindow::loadFailed()
+void MainWindow::loadFailed(const QString &message)
 {
-    m_services.dialogs.msgBox(this, QStringLiteral("图片格式错误"), platform::MessageButtons::Ok,
+    m_services.dialogs.msgBox(this, message, platform::MessageButtons::Ok,
                               platform::MessageIcon::Critical, QStringLiteral("警告："));
     ui->Picture1->setPicture(QImage());
 }

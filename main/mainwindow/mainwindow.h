@@ -84,7 +84,8 @@ private:
     // The load sequence shared by the button and the drop, from the moment the
     // path is known.
     void loadPicture(const QString &path);
-    void loadFailed();
+    // Tells the user the picture was refused, with `message`, and empties the canvas.
+    void loadFailed(const QString &message);
     bool pictureLoaded() const;
 
     Services &m_services;

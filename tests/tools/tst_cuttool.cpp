@@ -5,6 +5,10 @@
 #include "support/metafilebuilder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
+#include <QCryptographicHash>
+#include <QImageWriter>
+#include <QPainter>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -12,7 +16,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStorageInfo>
+
+#include <cmath>
+#include <cstring>
+
+#include <dirent.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using files::readAll;
 
@@ -28,8 +42,10 @@ struct Run {
 };
 
 // Runs the cutter the way a script on a machine without a desktop would,
-// started in `folder` and held to `addressSpace` bytes when these are given.
-Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0)
+// started in `folder` and held to `addressSpace` bytes when these are given,
+// through `wrapper` (a program and its arguments before the cutter's path).
+Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0,
+        const QStringList &wrapper = {}, const QString &program = cutter)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
@@ -43,7 +59,10 @@ Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t 
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     process.setProcessEnvironment(env);
-    process.start(cutter, arguments);
+    if (wrapper.isEmpty())
+        process.start(program, arguments);
+    else
+        process.start(wrapper.first(), wrapper.mid(1) + QStringList{program} + arguments);
     Run run;
     if (!process.waitForFinished(60000))
         return run;
@@ -72,6 +91,10 @@ private slots:
     void helpAndUsage();
     void reasonPerFile_data();
     void reasonPerFile();
+    void writeFailures_data();
+    void writeFailures();
+    void gridJob_data();
+    void gridJob();
     void hostileFiles_data();
     void hostileFiles();
     void commandLine_data();
@@ -173,8 +196,8 @@ void TstCutTool::reasonPerFile_data()
     QTest::newRow("empty file") << data + "/empty.jpg" << QStringLiteral("图片格式错误");
     // Opens, but every read fails (even for root).
     QTest::newRow("unreadable") << QStringLiteral("/proc/self/mem") << QStringLiteral("无法读取文件");
-    QTest::newRow("picture named 3.jpg") << "%1/3.jpg" << QStringLiteral("图片本身就是要写入的 3.jpg，切图会覆盖它，所以没有切");
-    QTest::newRow("named 8.jpg, by a link") << "%1/link/8.jpg" << QStringLiteral("图片本身就是要写入的 8.jpg，切图会覆盖它，所以没有切");
+    QTest::newRow("picture named 3.jpg") << "%1/3.jpg" << QStringLiteral("图片 %1/3.jpg 就是要写入的第 3 块 3.jpg");
+    QTest::newRow("named 8.jpg, by a link") << "%1/link/8.jpg" << QStringLiteral("图片 %1/link/8.jpg 就是要写入的第 8 块 8.jpg");
     QTest::newRow("JPEG cut short") << "%1/cut-short.jpg" << QStringLiteral("图片已损坏或不完整，只切了能读出的部分");
 }
 
@@ -188,9 +211,288 @@ void TstCutTool::reasonPerFile()
     QVERIFY(QFile::link(own.path(), own.filePath("link")) && (!path.startsWith(own.path()) || QFile::copy(source, path)));
     const Run run = cut({path, copyInto(good, "picture.png")});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
+    if (reason.contains(QLatin1String("%1")))
+        QVERIFY2(run.err.startsWith(reason.arg(own.path())), qPrintable(run.err));
+    else
+        QCOMPARE(run.err, reason + QStringLiteral(": ") + path + QLatin1Char('\n'));
     QCOMPARE(QDir(good.path()).entryList(QDir::Files).size(), 9);
     QVERIFY(!path.startsWith(own.path()) || readAll(path) == readAll(source)); // never overwritten
+}
+
+// Every entry of a folder, also those whose names Qt cannot decode.
+static int entryCount(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    int count = 0;
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr)
+        count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
+    if (dir)
+        ::closedir(dir);
+    return count;
+}
+
+void TstCutTool::writeFailures_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message"); // a pattern; %1: the folder
+    const QString kept = QStringLiteral("，图片切割已停止，原有的图片没有改动。\n");
+    QTest::newRow("full disk") << "full" << QStringLiteral("无法写入文件 %1/[1-8]\\.jpg（磁盘空间不足）") + kept;
+    QTest::newRow("read-only folder") << "read-only" << QStringLiteral("无法写入文件 %1/1\\.jpg（文件夹是只读的）") + kept;
+    QTest::newRow("no permission") << "nobody" << QStringLiteral("无法写入文件 %1/1\\.jpg（没有写入权限）") + kept;
+    QTest::newRow("no such picture") << "missing" << QStringLiteral("找不到文件: %1/picture\\.png\n");
+    QTest::newRow("link to nowhere") << "dangling" << QStringLiteral("找不到文件: %1/picture\\.png\n");
+    QTest::newRow("GBK file name") << "gbk" << QStringLiteral("无法打开文件，文件名不是 UTF-8 编码: \\./\uFFFD+\\.png\n");
+}
+
+void TstCutTool::writeFailures()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QTemporaryDir dir, bin;
+    const QString folder = dir.path();
+    // A small file system of its own, for the faults only one can have.
+    const bool mounted = fault == "full" || fault == "read-only";
+    if (mounted && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "mosalune-test", folder}) != 0)
+        QSKIP("mounting a small file system needs root");
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            QProcess::execute("umount", {folder});
+        ::unlink(QFile::encodeName(folder) + "/\xc7\xd0.png"); // Qt cannot name it
+    });
+    // Another picture's tiles are there already.
+    for (const QString &tile : tileNames())
+        files::writeFile(dir.filePath(tile), "old " + tile.toUtf8());
+    const QString picture = dir.filePath("picture.png");
+    if (fault == "dangling")
+        QVERIFY(QFile::link(dir.filePath("gone.png"), picture));
+    else if (fault == "gbk") // "切.png" in GBK
+        QVERIFY(::symlink(QFile::encodeName(data + "/picture.png"), QFile::encodeName(folder) + "/\xc7\xd0.png") == 0);
+    else if (fault != "missing")
+        QVERIFY(QFile::copy(data + "/picture.png", picture));
+    QStringList wrapper, arguments{picture};
+    QString program = cutter;
+    if (fault == "full") { // room for about one tile
+        const QStorageInfo disk(folder);
+        const qint64 size = disk.bytesTotal() - disk.bytesAvailable() + 96 * 1024;
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,size=" + QString::number(size), folder}), 0);
+    } else if (fault == "read-only") {
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,ro", folder}), 0);
+    } else if (fault == "nobody") { // root may write anywhere
+        program = bin.filePath("mosalune-cut");
+        QVERIFY(QFile::copy(cutter, program));
+        QVERIFY(::chmod(qPrintable(folder), 0755) == 0 && ::chmod(qPrintable(bin.path()), 0755) == 0);
+        wrapper = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    } else if (fault == "gbk") { // a name that is not UTF-8 only goes through as bytes
+        wrapper = QStringList{"sh", "-c", "exec \"$0\" ./*.png"};
+        arguments.clear();
+    }
+    const Run run = cut(arguments, folder, 0, wrapper, program);
+    QCOMPARE(run.exitCode, 1);
+    const QRegularExpression expected('^' + message.arg(QRegularExpression::escape(folder)) + '$');
+    QVERIFY2(expected.match(run.err).hasMatch(), qPrintable(run.err));
+    // Every old tile as it was, and nothing else left behind.
+    QCOMPARE(entryCount(folder), 8 + (fault == "missing" ? 0 : 1));
+    for (const QString &tile : tileNames())
+        QCOMPARE(readAll(dir.filePath(tile)), "old " + tile.toUtf8());
+}
+
+namespace grid {
+
+// Smooth but never flat, so a tile from the wrong place or scale shows.
+QImage synthetic()
+{
+    QImage image(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / 299, y * 255 / 199, int(128 + 127 * std::sin(x / 17.0) * std::cos(y / 13.0))));
+    return image;
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(95);
+    return writer.write(image) ? buffer.data() : QByteArray();
+}
+
+// A JPEG with an EXIF block: `orientation` and a GPS position (latitude "N").
+QByteArray withExif(const QByteArray &jpeg, int orientation)
+{
+    QByteArray exif("Exif\0\0MM\0*\0\0\0\x08\0\x02\x01\x12\0\x03\0\0\0\x01\0\0\0\0\x88\x25\0\x04\0\0\0\x01\0\0\0\x26"
+                    "\0\0\0\0\0\x01\0\x01\0\x02\0\0\0\x02N\0\0\0\0\0\0\0", 62);
+    exif[25] = char(orientation);
+    const int app0 = 4 + (quint8(jpeg[4]) << 8 | quint8(jpeg[5]));
+    return jpeg.left(app0) + QByteArray("\xFF\xE1") + char((exif.size() + 2) >> 8) + char(exif.size() + 2) + exif + jpeg.mid(app0);
+}
+
+// The picture a source key names, and what it is upright, in sRGB.
+QByteArray source(const QString &key, QImage *upright)
+{
+    *upright = synthetic();
+    if (key == "synthetic.png")
+        return encoded(*upright, "png");
+    if (key == "gps.jpg")
+        return withExif(encoded(*upright, "jpeg"), 1);
+    if (key == "turned-gps.jpg") // stored a quarter turn back, EXIF 6 turns it upright
+        return withExif(encoded(upright->transformed(QTransform().rotate(-90)), "jpeg"), 6);
+    QImage red(64, 64, QImage::Format_RGB32); // a profile that swaps red and green
+    red.fill(Qt::red);
+    red.setColorSpace(QColorSpace::fromIccProfile(readAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc")));
+    upright->fill(Qt::green);
+    *upright = upright->copy(0, 0, 64, 64);
+    return encoded(red, key.endsWith("png") ? "png" : "jpeg");
+}
+
+QString option(const QStringList &args, const QString &name, const QString &otherwise)
+{
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 ? args.at(at + 1) : otherwise;
+}
+
+// The grid's area as the options define it; `edge` gets the tiles' edge.
+QImage expectedArea(const QImage &p, const QStringList &args, int *edge)
+{
+    const QStringList cr = option(args, "--grid", "4x2").split('x');
+    const int c = cr[0].toInt(), r = cr[1].toInt(), g = option(args, "--gap", "0").toInt();
+    const QString fit = option(args, "--fit", "stretch");
+    const bool full = option(args, "--size", "") == "full";
+    const int w = p.width(), h = p.height();
+    int s = option(args, "--size", "146").toInt();
+    if (full)
+        s = fit == "pad" ? std::max((w + c - 1) / c, (h + r - 1) / r) : std::min((w - (c - 1) * g) / c, (h - (r - 1) * g) / r);
+    *edge = s;
+    const int aw = c * s + (c - 1) * g, ah = r * s + (r - 1) * g;
+    QImage area(aw, ah, QImage::Format_RGB32);
+    area.fill(QColor::fromString(option(args, "--background", "#ffffff")));
+    QPainter painter(&area);
+    if (fit == "stretch") {
+        painter.drawImage(0, 0, p.scaled(aw, ah, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    } else if (fit == "crop") {
+        const double k = full ? 1.0 : std::min(double(w) / aw, double(h) / ah);
+        const int cw = int(std::lround(k * aw)), ch = int(std::lround(k * ah));
+        painter.drawImage(0, 0, p.copy((w - cw) / 2, (h - ch) / 2, cw, ch).scaled(aw, ah, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    } else {
+        const double k = full ? 1.0 : std::max(double(w) / aw, double(h) / ah);
+        const QImage placed = p.scaled(int(std::lround(w / k)), int(std::lround(h / k)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        painter.drawImage((aw - placed.width()) / 2, (ah - placed.height()) / 2, placed);
+    }
+    return area;
+}
+
+double psnr(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 0;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::pow(qRed(p) - qRed(q), 2) + std::pow(qGreen(p) - qGreen(q), 2) + std::pow(qBlue(p) - qBlue(q), 2);
+        }
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255 * 3 * a.width() * a.height() / sum);
+}
+
+// The quantisation tables of a JPEG file, as its DQT segments hold them.
+QByteArray quantisationTables(const QByteArray &jpeg)
+{
+    QByteArray tables;
+    for (qsizetype at = 2; at + 4 < jpeg.size() && quint8(jpeg[at + 1]) != 0xDA;) {
+        const int length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (quint8(jpeg[at + 1]) == 0xDB)
+            tables += jpeg.mid(at + 4, length - 2);
+        at += 2 + length;
+    }
+    return tables;
+}
+
+} // namespace grid
+
+void TstCutTool::gridJob_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("source"); // grid::source's key, or "data/NAME" from tests/data
+    QTest::addColumn<QString>("expected"); // a refusal's start, the default job's SHA-256, or empty
+    const auto row = [](const char *name, const QString &args, const QString &source, const QString &expected = {}) {
+        QTest::newRow(name) << args.split(' ', Qt::SkipEmptyParts) << source << expected;
+    };
+    row("stretch, 3x3", "--grid 3x3 --size 64", "synthetic.png");
+    row("stretch, enlarged", "--grid 1x1 --size 400", "synthetic.png");
+    row("crop with a gap", "--grid 2x1 --size 50 --fit crop --gap 10", "synthetic.png");
+    row("pad on green", "--grid 2x2 --size 40 --fit pad --background #00ff00", "synthetic.png");
+    row("crop at full size with a gap", "--grid 3x2 --size full --fit crop --gap 4", "synthetic.png");
+    row("pad at full size", "--grid 4x1 --size full --fit pad", "synthetic.png");
+    row("JPEG tiles", "--grid 2x2 --size 80 --format jpeg --quality 92", "synthetic.png");
+    row("PNG tiles", "--grid 2x2 --size 80 --format png", "synthetic.png");
+    row("WebP tiles", "--grid 2x2 --size 80 --format webp", "synthetic.png");
+    row("bitmap tiles", "--grid 2x2 --size 80 --format bmp", "synthetic.png");
+    row("ICC-tagged PNG: red comes out green", "--grid 1x1 --size 32 --format png", "red-icc.png");
+    row("ICC-tagged JPEG: red comes out green", "--grid 1x1 --size 32 --format jpeg", "red-icc.jpg");
+    row("EXIF-turned JPEG with a GPS tag", "--grid 2x3 --size full --fit crop --format jpeg", "turned-gps.jpg");
+    row("lossless", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "gps.jpg");
+    row("lossless refused: turned", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "turned-gps.jpg",
+        QStringLiteral("照片带有 EXIF 方向标记"));
+    row("lossless refused: not a JPEG", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "synthetic.png",
+        QStringLiteral("--lossless 只能切 JPEG 图片"));
+    // The default job's tiles as the window has always written them.
+    row("default job, JPEG", "", "data/picture.jpg", "1dc069636bacf4ab");
+    row("default job, turned JPEG", "", "data/rotated-exif.jpg", "fc1862455ca38384");
+    row("default job, PNG", "", "data/picture.png", "c99373a76407f864");
+    row("default job, HEIC", "", "data/picture.heic", "fe4efaa22f05bc06");
+    row("default job, WebP with alpha", "", "data/alpha.webp", "c7ef462da34425bb");
+}
+
+void TstCutTool::gridJob()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QImage upright;
+    const QString picture = dir.filePath(QFileInfo(source).fileName());
+    const QByteArray bytes = source.startsWith("data/") ? readAll(data + source.mid(4)) : grid::source(source, &upright);
+    files::writeFile(picture, bytes);
+    const Run run = cut(arguments + QStringList{picture});
+    if (arguments.isEmpty()) {
+        QByteArray all;
+        for (const QString &tile : tileNames())
+            all += readAll(dir.filePath(tile));
+        QCOMPARE(QCryptographicHash::hash(all, QCryptographicHash::Sha256).toHex().left(16), expected.toLatin1());
+        return;
+    }
+    if (!expected.isEmpty()) {
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.startsWith(expected) && run.err.endsWith(picture + '\n'), qPrintable(run.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+        return;
+    }
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const bool lossless = arguments.contains("--lossless");
+    int edge = 0;
+    const QImage area = grid::expectedArea(upright, arguments, &edge);
+    const QString format = grid::option(arguments, "--format", "bmp");
+    const QString extension = format == "jpeg" ? "jpg" : format;
+    const QStringList cr = grid::option(arguments, "--grid", "4x2").split('x');
+    const int columns = cr[0].toInt(), count = columns * cr[1].toInt(), step = edge + grid::option(arguments, "--gap", "0").toInt();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), count + 1);
+    const QByteArray magic = QMap<QString, QByteArray>{{"bmp", "BM"}, {"jpeg", "\xFF\xD8\xFF"}, {"png", "\x89PNG"}, {"webp", "RIFF"}}.value(format);
+    for (int tile = 1; tile <= count; ++tile) {
+        const QByteArray file = readAll(dir.filePath(QStringLiteral("%1.%2").arg(tile).arg(extension)));
+        QVERIFY2(file.startsWith(magic) && !file.contains(QByteArray("Exif\0\0", 6)), qPrintable(QString::number(tile)));
+        QImage image = QImage::fromData(file);
+        QRect square((tile - 1) % columns * step, (tile - 1) / columns * step, edge, edge);
+        if (lossless) { // from the block edge at or before the corner, the source's own tables
+            square.setTopLeft(QPoint(square.x() / 16 * 16, square.y() / 16 * 16));
+            QCOMPARE(grid::quantisationTables(file), grid::quantisationTables(bytes));
+        } else if (format != "bmp") {
+            QCOMPARE(image.colorSpace(), QColorSpace(QColorSpace::SRgb));
+        }
+        image.setColorSpace(QColorSpace());
+        const double quality = grid::psnr(image.convertToFormat(QImage::Format_RGB32), area.copy(square));
+        QVERIFY2(quality > 30, qPrintable(QStringLiteral("tile %1: %2 dB").arg(tile).arg(quality)));
+    }
 }
 
 // A deflate TIFF of any size in a few kilobytes: every strip of 64 black rows
@@ -277,6 +579,10 @@ void TstCutTool::commandLine_data()
     QTest::newRow("output without folder") << QStringList({data + "/picture.png", "-o"}) << 2
                                            << QString() << QStringLiteral("mosalune-cut: -o ");
     QTest::newRow("nothing to cut") << QStringList() << 2 << QString() << usage;
+    QTest::newRow("grid past 10") << QStringList({"--grid=11x1", data + "/picture.png"}) << 2 << QString()
+                                  << QStringLiteral("mosalune-cut: --grid 后面要写列x行，各 1 到 10");
+    QTest::newRow("lossless, padded") << QStringList({"--fit", "pad", "--lossless", data + "/picture.jpg"}) << 2
+                                      << QString() << QStringLiteral("mosalune-cut: --lossless 只能和 --fit crop");
 }
 
 void TstCutTool::commandLine()

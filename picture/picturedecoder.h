@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 namespace picture {
 
@@ -40,5 +41,10 @@ inline constexpr qint64 maxPicturePixels = qint64(1) << 27;
 // short or corrupt is shown as far as it can be read, with `damaged` set.
 QImage loadPictureStretched(const QString &path, QSize size, const QColor &background,
                            bool *damaged = nullptr);
+
+// The file name endings of the kinds of picture loadPictureStretched reads,
+// lower case and without the dot, for file dialogs to offer (the reading
+// itself goes by content).
+QStringList pictureSuffixes();
 
 } // namespace picture

@@ -276,7 +276,7 @@ void MainWindow::choosePicture()
     // picture counts as loaded, which would cut the empty box over good tiles.
     const QImage shown = pictureLoaded() ? ui->p1->image() : QImage();
     ui->p1->setPicture(QImage());
-    const QString fileName = m_services.dialogs.openFileName(this);
+    const QString fileName = m_services.dialogs.openFileName(this, picture::pictureSuffixes());
     if (fileName.isEmpty()) {
         if (!shown.isNull())
             ui->p1->drawPersistent(shown);
@@ -305,6 +305,8 @@ void MainWindow::dropPicture(const QMimeData *data)
 
 void MainWindow::loadPicture(const QString &path)
 {
+    // Whichever way the picture came, the next dialog looks beside it.
+    m_services.dialogs.rememberFile(path);
     WaitCursor wait;
     // A large picture takes seconds to decode on this thread: draw the window
     // now, so that the emptied box replaces what the file dialog left on

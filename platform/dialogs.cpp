@@ -9,6 +9,7 @@
 #include <QShowEvent>
 
 #include "platform/screen.h"
+#include "platform/titlebar.h"
 
 namespace platform {
 
@@ -37,6 +38,12 @@ MessageAnswer QtDialogService::msgBox(QWidget *parent, const QString &text, Mess
                                       MessageIcon icon, const QString &title)
 {
     PlacedMessageBox box(parent);
+    // Set up last: setting the icon lays the box out anew.
+    const auto exec = [&box] {
+        if (ownTitleBars())
+            addOwnTitleBar(box);
+        box.exec();
+    };
     box.setWindowTitle(title);
     // The text carries versions, file names and addresses from outside; as
     // rich text their tags would be obeyed and swallow the words around them.
@@ -52,7 +59,7 @@ MessageAnswer QtDialogService::msgBox(QWidget *parent, const QString &text, Mess
         QPushButton *yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
         box.setDefaultButton(yes);
-        box.exec();
+        exec();
         return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
     case MessageButtons::OkCancel: {
@@ -60,14 +67,14 @@ MessageAnswer QtDialogService::msgBox(QWidget *parent, const QString &text, Mess
         QPushButton *cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
         box.setDefaultButton(ok);
         box.setEscapeButton(cancel);
-        box.exec();
+        exec();
         return box.clickedButton() == ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
     }
     case MessageButtons::Ok:
         break;
     }
     box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-    box.exec();
+    exec();
     return MessageAnswer::Ok;
 }
 

@@ -19,6 +19,7 @@
 #include "picture/picturedecoder.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
+#include "platform/titlebar.h"
 #include "platform/windowfinder.h"
 
 #include <QCoreApplication>
@@ -74,7 +75,7 @@ MainWindow::MainWindow(Services &services, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/main/mosalune.svg")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
+    platform::fixWindowSize(*this);
     // The boxes' empty colour is the tile job's: an emptied display box is
     // cut to exactly what the command-line cutter would write.
     ui->p1->setBackColor(tiles::boxBackground());

@@ -2,8 +2,7 @@
 // program's title, offline and against a release page from the fixture
 // server; a page that cannot be cut brings up the question instead. A
 // metafile that keeps its player busy is played by a child of the program
-// while the window goes on painting. Under a window manager, the keyboard
-// alone gets a picture cut, and the boxes stand in the middle.
+// while the window goes on painting. The keyboard alone cuts under openbox.
 
 #include "support/pagebuilder.h"
 #include "fixtureserver.h"
@@ -261,12 +260,11 @@ void TstRealProgram::keyboardOnlyUnderAWindowManager()
         const QImage row = grabScreen(x.display(), QRect(window->at + QPoint(3, 124), QSize(394, 1)));
         int dots = 0;
         for (int i = 0; i < row.width(); ++i)
-            dots += qMax(qMax(qRed(row.pixel(i, 0)), qGreen(row.pixel(i, 0))), qBlue(row.pixel(i, 0))) < 60;
+            dots += QColor(row.pixel(i, 0)).value() < 60;
         return dots;
     };
-    QTest::qWait(1000);
-    x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/picture-box-focus.png"));
     QTRY_VERIFY_WITH_TIMEOUT(markDots() > 100, 10000);
+    x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/picture-box-focus.png"));
     QVERIFY(x.pressKey(mainTitle, QStringLiteral("Tab"))); // to 选择图片
     QTRY_COMPARE_WITH_TIMEOUT(markDots(), 0, 5000);
 
@@ -288,9 +286,6 @@ void TstRealProgram::keyboardOnlyUnderAWindowManager()
     QVERIFY(centred(*box, QRect(window->at, window->size)));
     for (int tile = 1; tile <= 8; ++tile)
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("%1.jpg").arg(tile))).size() > 0);
-    QVERIFY(x.pressKey(QStringLiteral("恭喜:"), QStringLiteral("Return")));
-    QTRY_COMPARE_WITH_TIMEOUT(x.shown(QStringLiteral("恭喜:")), 0, 5000);
-    QCOMPARE(mosalune.state(), QProcess::Running);
     mosalune.kill();
     mosalune.waitForFinished(5000);
 }

@@ -18,6 +18,7 @@
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
 #include "platform/translations.h"
+#include "platform/windowhabits.h"
 #include "platform/windowfinder.h"
 
 #include <QApplication>
@@ -42,6 +43,7 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("mosalune"));
     platform::installFontFallbacks();
     platform::installChineseTranslations(app);
+    platform::installWindowHabits(app);
     initSupportFiles();
 
     const platform::AppInfo info = mosalune::programInfo();

@@ -314,4 +314,20 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
     }
 }
 
+QStringList pictureSuffixes()
+{
+    // Our own decoders first, then whatever Qt's readers add on this system.
+    QStringList suffixes{QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                         QStringLiteral("jfif"), QStringLiteral("png"),  QStringLiteral("webp"),
+                         QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("avif"),
+                         QStringLiteral("wmf"),  QStringLiteral("emf"),  QStringLiteral("bmp"),
+                         QStringLiteral("gif")};
+    for (const QByteArray &format : QImageReader::supportedImageFormats()) {
+        const QString suffix = QString::fromLatin1(format).toLower();
+        if (!suffixes.contains(suffix))
+            suffixes.append(suffix);
+    }
+    return suffixes;
+}
+
 } // namespace picture

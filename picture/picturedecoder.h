@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 namespace picture {
 
@@ -49,5 +50,10 @@ QImage loadPictureStretched(const QString &path, QSize size, const QColor &backg
 // a colour profile comes in sRGB from both (an untagged one as it is).
 QImage loadPictureUpright(const QString &path, const QColor &background,
                           bool *damaged = nullptr);
+
+// The file name endings of the kinds of picture loadPictureStretched reads,
+// lower case and without the dot, for file dialogs to offer (the reading
+// itself goes by content).
+QStringList pictureSuffixes();
 
 } // namespace picture

@@ -20,6 +20,8 @@ packages=(
   # gio starts the installed menu entry in the menu test, as a desktop does.
   libglib2.0-bin
   libxcb1-dev xdotool xcompmgr
+  # The keyboard test runs the main window under a window manager.
+  openbox
   # The transfer control speaks HTTP through libcurl (it tells a reset or a
   # missing last chunk from a clean end); https checks against the system CAs.
   libcurl4-openssl-dev ca-certificates

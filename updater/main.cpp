@@ -11,6 +11,7 @@
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
 #include "platform/translations.h"
+#include "platform/windowhabits.h"
 #include "platform/windowfinder.h"
 #include "updater/updatenoticewindow.h"
 #include "updater/programsetup.h"
@@ -28,6 +29,7 @@ int main(int argc, char **argv)
     app.setQuitOnLastWindowClosed(false);
     platform::installFontFallbacks();
     platform::installChineseTranslations(app);
+    platform::installWindowHabits(app);
 
     const platform::AppInfo info = mslupdate::programInfo();
     const std::unique_ptr<platform::NetworkState> network = mslupdate::programNetworkState();

@@ -15,6 +15,7 @@
 #include "platform/screen.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
+#include "platform/titlebar.h"
 #include "platform/windowfinder.h"
 #include "updater/downloadwindow.h"
 
@@ -51,7 +52,7 @@ UpdateNoticeWindow::UpdateNoticeWindow(Services &services, QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(size());
+    platform::fixWindowSize(*this);
     setText(ui->Text1, QStringLiteral("正在获取更新信息") + kLineBreak);
 
     connect(ui->Command1, &QPushButton::clicked, this, &UpdateNoticeWindow::startUpdate);

@@ -1,5 +1,7 @@
 #include "widgets/picturebox.h"
 
+#include "widgets/focusmark.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QPainter>
@@ -133,6 +135,10 @@ void PictureBox::paintEvent(QPaintEvent *event)
         painter.drawLine(QPointF(line->X1() / twipsPerPixel, line->Y1() / twipsPerPixel),
                          QPointF(line->X2() / twipsPerPixel, line->Y2() / twipsPerPixel));
     }
+    // Over the picture like the guides, never in the persistent image: the
+    // tiles are cut from that.
+    if (hasFocus())
+        drawFocusMark(painter, QRect(QPoint(), interior.size()).adjusted(1, 1, -1, -1));
 }
 
 void PictureBox::resizeEvent(QResizeEvent *event)

@@ -40,7 +40,8 @@ private:
 
 // A picture box with a persistent image: what is drawn on it stays in its
 // image until its picture is replaced. Sizes and positions of its scale are in
-// twips (15 to a pixel); the border is a sunken 3-D frame 2 px wide.
+// twips (15 to a pixel); the border is a sunken 3-D frame 2 px wide. While it
+// has the keyboard focus a dotted mark shows just inside the border.
 class PictureBox : public QFrame
 {
     Q_OBJECT

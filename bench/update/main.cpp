@@ -41,7 +41,8 @@ public:
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
         return platform::MessageAnswer::No;
     }
-    QString openFileName(QWidget *) override { return QString(); }
+    QString openFileName(QWidget *, const QStringList &) override { return QString(); }
+    void rememberFile(const QString &) override {}
 };
 
 class NoShell : public platform::Shell

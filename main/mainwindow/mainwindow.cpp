@@ -19,6 +19,7 @@
 #include "picture/picturedecoder.h"
 #include "platform/shell.h"
 #include "platform/timer.h"
+#include "platform/titlebar.h"
 #include "platform/windowfinder.h"
 
 #include <QCoreApplication>
@@ -75,7 +76,7 @@ MainWindow::MainWindow(Services &services, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/main/mosalune.svg")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
+    platform::fixWindowSize(*this);
     // The boxes' empty colour is the tile job's: an emptied display box is
     // cut to exactly what the command-line cutter would write.
     ui->p1->setBackColor(tiles::boxBackground());
@@ -282,7 +283,7 @@ void MainWindow::choosePicture()
     // picture counts as loaded, which would cut the empty box over good tiles.
     const QImage shown = pictureLoaded() ? ui->p1->image() : QImage();
     ui->p1->setPicture(QImage());
-    const QString fileName = m_services.dialogs.openFileName(this);
+    const QString fileName = m_services.dialogs.openFileName(this, picture::pictureSuffixes());
     if (fileName.isEmpty()) {
         if (!shown.isNull())
             ui->p1->drawPersistent(shown);
@@ -311,6 +312,8 @@ void MainWindow::dropPicture(const QMimeData *data)
 
 void MainWindow::loadPicture(const QString &path)
 {
+    // Whichever way the picture came, the next dialog looks beside it.
+    m_services.dialogs.rememberFile(path);
     WaitCursor wait;
     // A large picture takes seconds to decode on this thread: draw the window
     // now, so that the emptied box replaces what the file dialog left on

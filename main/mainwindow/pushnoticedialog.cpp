@@ -6,6 +6,7 @@
 #include "platform/netstate.h"
 #include "platform/screen.h"
 #include "platform/timer.h"
+#include "platform/titlebar.h"
 
 namespace mosalune {
 
@@ -16,7 +17,7 @@ PushNoticeDialog::PushNoticeDialog(Services &services, platform::Timer *timer2, 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(size());
+    platform::fixWindowSize(*this);
     // Red text on the button face comes from the form's own style sheet,
     // which the theme's application-wide sheet cannot override.
 

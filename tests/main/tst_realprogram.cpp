@@ -2,7 +2,7 @@
 // program's title, offline and against a release page from the fixture
 // server; a page that cannot be cut brings up the question instead. A
 // metafile that keeps its player busy is played by a child of the program
-// while the window goes on painting.
+// while the window goes on painting. The keyboard alone cuts under openbox.
 
 #include "support/pagebuilder.h"
 #include "fixtureserver.h"
@@ -39,10 +39,12 @@ private slots:
     void slowMetafilePlaysBesideAPaintingWindow();
     void stalledPageOpensTheMainWindowInTime_data();
     void stalledPageOpensTheMainWindowInTime();
+    void keyboardOnlyUnderAWindowManager();
 
 private:
     // Starts the real program on `x`; `page` is where its version check looks.
-    bool start(QProcess &mosalune, const XServer &x, const QString &network, const QString &page = {})
+    bool start(QProcess &mosalune, const XServer &x, const QString &network, const QString &page = {},
+               const QStringList &arguments = {})
     {
         QProcessEnvironment env = x.environment();
         env.insert(QStringLiteral("MOSALUNE_TEST_NETWORK"), network);
@@ -50,7 +52,7 @@ private:
             env.insert(QStringLiteral("MOSALUNE_TEST_RELEASE_PAGE"), m_server.address(page));
         mosalune.setProcessEnvironment(env);
         mosalune.setWorkingDirectory(QFileInfo(program).absolutePath());
-        mosalune.start(program, {});
+        mosalune.start(program, arguments);
         return mosalune.waitForStarted(10000);
     }
 
@@ -220,6 +222,70 @@ void TstRealProgram::stalledPageOpensTheMainWindowInTime()
 
     QTRY_VERIFY_WITH_TIMEOUT(x.topLevel(mainTitle, QSize(400, 322)).has_value(), 30000);
     QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));
+    mosalune.kill();
+    mosalune.waitForFinished(5000);
+}
+
+// Under openbox, with a picture named on the command line: the update question
+// stands in the middle of the screen; Tab and Enter (the keypad's too) choose
+// a picture beside the first one and cut it; the picture box shows its focus.
+void TstRealProgram::keyboardOnlyUnderAWindowManager()
+{
+    XServer x;
+    QVERIFY2(x.start(), "Xvfb did not start");
+    QVERIFY2(x.startWindowManager(), "openbox did not start");
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("第一张.png"));
+    QVERIFY(QFile::copy(QStringLiteral(MOSALUNE_TEST_DATA "/picture.png"), first));
+    QVERIFY(QFile::copy(QStringLiteral(MOSALUNE_TEST_DATA "/picture.jpg"), dir.filePath("other.jpg")));
+    m_server.writeFile(QStringLiteral("newer.html"),
+                       pagebuilder::ReleasePage{.version = QStringLiteral("13.04.21")}.build().toUtf8());
+    QProcess mosalune;
+    QVERIFY(start(mosalune, x, QStringLiteral("online"), QStringLiteral("/newer.html"), {first}));
+    const auto centred = [](const TopLevel &box, const QRect &over) {
+        const QPoint off = QRect(box.at, box.size).center() - over.center();
+        return qAbs(off.x()) < 12 && qAbs(off.y()) < 30; // a title bar's height
+    };
+
+    std::optional<TopLevel> box;
+    QTRY_VERIFY_WITH_TIMEOUT((box = x.shownTopLevel(QStringLiteral("更新提示："))).has_value(), 20000);
+    x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/update-question-openbox.png"));
+    QVERIFY2(centred(*box, QRect(0, 0, 1024, 768)), qPrintable(QStringLiteral("at %1,%2").arg(box->at.x()).arg(box->at.y())));
+    QVERIFY(x.pressKey(QStringLiteral("更新提示："), QStringLiteral("Escape")));
+
+    std::optional<TopLevel> window;
+    QTRY_VERIFY_WITH_TIMEOUT((window = x.shownTopLevel(mainTitle, QSize(400, 322))).has_value(), 20000);
+    // Black dots along the top of the box's inside: its focus mark.
+    const auto markDots = [&] {
+        const QImage row = grabScreen(x.display(), QRect(window->at + QPoint(3, 124), QSize(394, 1)));
+        int dots = 0;
+        for (int i = 0; i < row.width(); ++i)
+            dots += QColor(row.pixel(i, 0)).value() < 60;
+        return dots;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(markDots() > 100, 10000);
+    x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/picture-box-focus.png"));
+    QVERIFY(x.pressKey(mainTitle, QStringLiteral("Tab"))); // to 选择图片
+    QTRY_COMPARE_WITH_TIMEOUT(markDots(), 0, 5000);
+
+    // Enter opens the dialog in the first picture's folder: the bare name of
+    // the picture beside it is enough.
+    QVERIFY(x.pressKey(mainTitle, QStringLiteral("Return")));
+    QTRY_VERIFY_WITH_TIMEOUT(x.shown(QStringLiteral("打开")) == 1, 10000);
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), x.windowId("打开")});
+    x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/file-dialog.png"));
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), QStringLiteral("other.jpg")});
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    QTRY_VERIFY_WITH_TIMEOUT(x.shown(QStringLiteral("打开")) == 0, 10000);
+
+    // The next Tab and the keypad's Enter cut it beside the pictures.
+    QVERIFY(x.pressKey(mainTitle, QStringLiteral("Tab")));
+    QVERIFY(x.pressKey(mainTitle, QStringLiteral("KP_Enter")));
+    QTRY_VERIFY_WITH_TIMEOUT((box = x.shownTopLevel(QStringLiteral("恭喜:"))).has_value(), 10000);
+    x.screenshot(QStringLiteral(MOSALUNE_SHOT_DIR "/cut-done-openbox.png"));
+    QVERIFY(centred(*box, QRect(window->at, window->size)));
+    for (int tile = 1; tile <= 8; ++tile)
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("%1.jpg").arg(tile))).size() > 0);
     mosalune.kill();
     mosalune.waitForFinished(5000);
 }

@@ -1,4 +1,5 @@
 #include "platform/dialogs.h"
+#include "platform/titlebar.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -20,6 +21,7 @@ private slots:
     void keysAnswerTheBox_data();
     void keysAnswerTheBox();
     void fileDialogStartsInPicturesThenTheLastFolder();
+    void ownTitleBar();
 };
 
 void TstDialogs::keysAnswerTheBox_data()
@@ -101,19 +103,41 @@ void TstDialogs::fileDialogStartsInPicturesThenTheLastFolder()
     qputenv("HOME", QFile::encodeName(home.path()));
     qunsetenv("XDG_CONFIG_HOME");
     const QString trip = home.filePath(QStringLiteral("Pictures/trip")), picked = trip + "/a.png";
-    QVERIFY(QDir().mkpath(trip) && QFile(picked).open(QIODevice::WriteOnly));
+    QVERIFY(QDir().mkpath(trip) && QFile(picked).open(QIODevice::WriteOnly) && QDir().mkpath(home.filePath("desk")));
     platform::QtDialogService dialogs;
-    QStringList opened;
-    for (const QString &answer : {picked, QString(), QString()}) { // chosen, cancelled, opened again
+    QStringList opened, filters;
+    // Chosen, cancelled, opened again, and after a picture named on the command line.
+    for (const QString &answer : {picked, QString(), QString(), QString()}) {
+        if (opened.size() == 3)
+            dialogs.rememberFile(home.filePath(QStringLiteral("desk/b.png")));
         QTimer::singleShot(0, this, [&] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             opened << dialog->directory().absolutePath();
+            filters = dialog->nameFilters();
             dialog->selectFile(answer);
             QTest::keyClick(dialog, answer.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
         });
-        QCOMPARE(dialogs.openFileName(nullptr), answer);
+        QCOMPARE(dialogs.openFileName(nullptr, {QStringLiteral("jpg"), QStringLiteral("wmf")}), answer);
     }
-    QCOMPARE(opened, QStringList({home.filePath(QStringLiteral("Pictures")), trip, trip}));
+    QCOMPARE(opened, QStringList({home.filePath(QStringLiteral("Pictures")), trip, trip, home.filePath("desk")}));
+    QCOMPARE(filters, QStringList({QStringLiteral("图片文件 (*.jpg *.wmf)"), QStringLiteral("所有文件 (*)")}));
+}
+
+// The bar Wayland windows draw for themselves: the controls move below it,
+// and the close button (the only one without a minimise hint) closes.
+void TstDialogs::ownTitleBar()
+{
+    QWidget window(nullptr, Qt::Dialog | Qt::WindowCloseButtonHint);
+    window.setWindowTitle(QStringLiteral("Mosalune 更新程序"));
+    auto *button = new QPushButton(QStringLiteral("取消"), &window);
+    button->move(160, 298);
+    window.resize(257, 337);
+    platform::addOwnTitleBar(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(QRect(button->pos(), window.size()), QRect(160, 328, 257, 367));
+    QTest::mouseClick(window.findChild<QWidget *>("mosalune_titlebar"), Qt::LeftButton, {}, QPoint(257 - 15, 15));
+    QVERIFY(!window.isVisible());
 }
 
 QTEST_MAIN(TstDialogs)

@@ -159,16 +159,20 @@ public:
                                                           : platform::MessageAnswer::Ok;
     }
 
-    QString openFileName(QWidget *) override
+    QString openFileName(QWidget *, const QStringList &suffixes) override
     {
         ++fileDialogs;
+        pictureSuffixes = suffixes;
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
+    void rememberFile(const QString &path) override { remembered.append(path); }
 
     QStringList fileNames;  // what the next file dialogs return; empty = cancel
     QList<platform::MessageAnswer> answers; // what the next message boxes return
     QList<Message> messages;
     int fileDialogs = 0;
+    QStringList pictureSuffixes; // what the last file dialog offered
+    QStringList remembered;      // files named by other ways than the dialog
     std::function<void(const Message &)> onMessage;
 };
 

@@ -46,8 +46,23 @@ public:
             m_display = QStringLiteral(":%1").arg(number);
         return ok;
     }
+    // Runs openbox on the server, as a desktop without a compositor would;
+    // returns once it manages windows.
+    bool startWindowManager()
+    {
+        m_windowManager.setProcessEnvironment(environment());
+        m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QDeadlineTimer deadline(10000);
+        while (m_windowManager.waitForStarted(10000) && !deadline.hasExpired())
+            if (run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                    .contains(QLatin1String("window id")))
+                return true;
+        return false;
+    }
     ~XServer()
     {
+        m_windowManager.terminate();
+        m_windowManager.waitForFinished(5000);
         m_process.terminate();
         if (!m_process.waitForFinished(5000))
             m_process.kill();
@@ -211,5 +226,6 @@ private:
     }
 
     QProcess m_process;
+    QProcess m_windowManager;
     QString m_display;
 };

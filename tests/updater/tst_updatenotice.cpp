@@ -1,13 +1,16 @@
 // The notice window: its four states after the load, the change log as laid
 // out from the page, the single instance, and the clicks a person makes.
 
+#include "support/accessibletree.h"
 #include "support/updaterharness.h"
 
 #include "common/inet.h"
 #include "common/programfiles.h"
+#include "platform/windowhabits.h"
 
 #include "widgets/clicklabel.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -59,6 +62,7 @@ private:
 void TstUpdateNotice::initTestCase()
 {
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    platform::installWindowHabits(*qApp);
 }
 
 void TstUpdateNotice::shownStates_data()
@@ -231,11 +235,15 @@ void TstUpdateNotice::clicksOpenTheReleasePage_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("button");
     QTest::addColumn<int>("opened"); // after three clicks
+    QTest::addColumn<int>("key");    // pressed instead, after Tab has led there
     const QString good = pagebuilder::ReleasePage().build();
-    QTest::newRow("Image1, left") << good << "Image1" << int(Qt::LeftButton) << 3;
-    QTest::newRow("Image1, right") << good << "Image1" << int(Qt::RightButton) << 0;
-    QTest::newRow("Label3, left") << QString() << "Label3" << int(Qt::LeftButton) << 3;
-    QTest::newRow("Label3, right") << QString() << "Label3" << int(Qt::RightButton) << 0;
+    QTest::newRow("Image1, left") << good << "Image1" << int(Qt::LeftButton) << 3 << 0;
+    QTest::newRow("Image1, right") << good << "Image1" << int(Qt::RightButton) << 0 << 0;
+    QTest::newRow("Label3, left") << QString() << "Label3" << int(Qt::LeftButton) << 3 << 0;
+    QTest::newRow("Label3, right") << QString() << "Label3" << int(Qt::RightButton) << 0 << 0;
+    QTest::newRow("Label3, Enter") << QString() << "Label3" << 0 << 3 << int(Qt::Key_Return);
+    QTest::newRow("Label3, keypad Enter") << QString() << "Label3" << 0 << 3 << int(Qt::Key_Enter);
+    QTest::newRow("Label3, Space") << QString() << "Label3" << 0 << 3 << int(Qt::Key_Space);
 }
 
 void TstUpdateNotice::clicksOpenTheReleasePage()
@@ -244,6 +252,7 @@ void TstUpdateNotice::clicksOpenTheReleasePage()
     QFETCH(QString, control);
     QFETCH(int, button);
     QFETCH(int, opened);
+    QFETCH(int, key);
     QFile::remove(m_server.root() + "/notice.html");
     if (!page.isEmpty())
         m_server.writeFile("notice.html", page.toUtf8());
@@ -253,8 +262,17 @@ void TstUpdateNotice::clicksOpenTheReleasePage()
     QWidget *target = control == "Image1" ? static_cast<QWidget *>(h.form->Image1())
                                           : static_cast<QWidget *>(h.form->Label3());
     QVERIFY(target->isVisible());
+    if (key) { // 取消, the log, then the link
+        h.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(h.form.get()));
+        h.form->Command2()->setFocus(Qt::TabFocusReason);
+        for (int tab = 0; tab < 2; ++tab)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), target);
+    }
     for (int i = 0; i < 3; ++i)
-        QTest::mouseClick(target, Qt::MouseButton(button), {}, QPoint(5, 5));
+        key ? QTest::keyClick(target, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier)
+            : QTest::mouseClick(target, Qt::MouseButton(button), {}, QPoint(5, 5));
     const QList<QUrl> expected(opened, QUrl(m_server.address("/notice.html")));
     QCOMPARE(h.shell.opened, expected);
     QVERIFY(h.shell.started.isEmpty());
@@ -267,8 +285,9 @@ void TstUpdateNotice::cancelAndCloseBoxEndTheUpdater_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("page");
-    QTest::newRow("取消") << "取消" << "/notice.html";
-    QTest::newRow("close box") << "close" << "/notice.html";
+    QTest::newRow("取消") << "click" << "/notice.html";
+    QTest::newRow("close box") << "close box" << "/notice.html";
+    QTest::newRow("Enter on 取消") << "Enter" << "/notice.html";
     QTest::newRow("Esc") << "Esc" << "/notice.html";
     // The close comes while a page that takes 30 s is fetched: the fetch is
     // abandoned at once.
@@ -288,12 +307,23 @@ void TstUpdateNotice::cancelAndCloseBoxEndTheUpdater()
     clock.start();
     QVERIFY(h.form->load());
     QVERIFY(clock.elapsed() < 10000);
-    if (how == u"close")
+    if (how == u"early close") {
+        // Ended before the page came.
+    } else if (how == u"close box") {
+        QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
+        // A screen reader finds every control by its name, and no ornaments.
+        QCOMPARE(accessibleControls(h.form.get()),
+                 QStringList({"Image1:横幅", "Label1:" + kInvite, "Label2:" + h.form->Label2()->text(),
+                              "Text1:更新日志", "Command1:确定", "Command2:取消"}));
         h.form->close();
-    else if (how == u"Esc")
+    } else if (how == u"Esc") {
         QTest::keyClick(h.form.get(), Qt::Key_Escape);
-    else if (how == u"取消")
+    } else if (how == u"click") {
         QTest::mouseClick(h.form->Command2(), Qt::LeftButton);
+    } else {
+        h.form->Command2()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(h.form->Command2(), Qt::Key_Return);
+    }
     QVERIFY(!h.form->isVisible());
     QCOMPARE(h.ends, 1);
     QVERIFY(h.form->ud() == nullptr);

@@ -50,7 +50,7 @@ private slots:
     void discardLeavesTheFolderAsItWas();
     void aTargetThatIsAFolderFailsBeforeAnyRename();
     void onlyBodiesInTheFolderAreAdopted();
-    void leftoversOfAKilledUpdaterGo(); // and a torn replace journal harms nothing
+    void leftoversOfAKilledUpdaterGo();
     void barSettings_data();
     void barSettings();
 };
@@ -177,16 +177,6 @@ void TstStagedFiles::leftoversOfAKilledUpdaterGo()
     QStringList expected = kept + QStringList{"mosalune-kept00.part", "mosalune-kept01.part", common::replaceJournalName};
     expected.sort();
     QCOMPARE(entries(dir.path()), expected);
-    // A journal cut anywhere short of its end renames nothing and goes.
-    const QByteArray whole = common::replaceJournalBytes(moves);
-    for (qsizetype cut = 0; cut < whole.size(); ++cut) {
-        writeFile(dir.filePath(common::replaceJournalName), whole.left(cut));
-        QCOMPARE(common::rollForwardReplace(dir.path()), common::RollForward::Dropped);
-        QCOMPARE(entries(dir.path()), expected.filter(QRegularExpression("^(?!mosalune-replace)")));
-    }
-    writeFile(dir.filePath(common::replaceJournalName), whole);
-    QCOMPARE(common::rollForwardReplace(dir.path()), common::RollForward::Finished);
-    QCOMPARE(readAll(dir.filePath("ReadMe.txt")), QByteArray("needed"));
 }
 
 void TstStagedFiles::barSettings_data()

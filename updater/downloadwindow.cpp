@@ -137,7 +137,7 @@ void DownloadWindow::load()
 void DownloadWindow::startFile(int i)
 {
     const QString listed = common::EntryFileName(ui->List1->item(i)->text());
-    ui->Label1->setText(kDownloading + targetFileName(listed));
+    ui->Label1->setText(kDownloading + common::targetFileName(listed));
     Inet1->startDownload(ui->List2->item(i)->text());
 }
 

@@ -190,7 +190,7 @@ void MainWindow::watchForUpdaterSwap()
     // only now and then: every failed try would have cost a blocked second.
     if (!m_swapRetry.hasExpired())
         return;
-    if (!m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle)
+    if (!m_services.windows.findWindow(common::formWindowClass, updaterWindowTitle)
         && hasNewUpdater(m_services.app.folder))
         swapInNewUpdater();
 }
@@ -201,7 +201,7 @@ void MainWindow::swapInNewUpdater()
         return;
     m_swapping = true;
     const QDir folder(m_services.app.folder);
-    const bool updaterOpen = m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle);
+    const bool updaterOpen = m_services.windows.findWindow(common::formWindowClass, updaterWindowTitle);
     const bool hasNew = hasNewUpdater(m_services.app.folder);
     const bool hasOld = QFileInfo(folder.filePath(updaterFileName)).isFile();
     if (!updaterOpen && hasNew && hasOld) {

@@ -3,6 +3,7 @@
 
 #include "support/files.h"
 
+#include "common/releasepage.h"
 #include "common/replacejournal.h"
 #include "updater/stagedfiles.h"
 #include "updater/downloadwindow.h"
@@ -73,7 +74,7 @@ void TstStagedFiles::targetNames()
 {
     QFETCH(QString, listed);
     QFETCH(QString, written);
-    QCOMPARE(mslupdate::targetFileName(listed), written);
+    QCOMPARE(common::targetFileName(listed), written);
 }
 
 void TstStagedFiles::commitPutsEveryFileInPlace()

@@ -80,16 +80,15 @@ MainWindow::MainWindow(Services &services, QWidget *parent)
     ui->p1->setBackColor(tiles::boxBackground());
     ui->Picture1->setBackColor(tiles::boxBackground());
 
-    // The guides belong to the display box; their design places are replaced
-    // by the layout steps.
+    // The guides belong to the display box: the verticals span its height,
+    // the horizontal its width; the layout steps put them on the cut lines.
     Line1 = ui->p1->addLine();
-    Line1->setCoordinates(1320, 0, 1320, 2940);
     Line2 = ui->p1->addLine();
-    Line2->setCoordinates(2880, 0, 2880, 2940);
     Line3 = ui->p1->addLine();
-    Line3->setCoordinates(4560, 0, 4560, 2940);
     Line4 = ui->p1->addLine();
-    Line4->setCoordinates(0, 1508, 6000, 1508);
+    for (widgets::LineControl *line : {Line1, Line2, Line3})
+        line->setY2(2940);
+    Line4->setX2(6000);
     for (widgets::LineControl *line : {Line1, Line2, Line3, Line4}) {
         line->setColor(Qt::white);
         line->setVisible(false);

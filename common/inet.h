@@ -36,10 +36,10 @@ public:
     explicit Inet(QObject *parent = nullptr);
     ~Inet() override;
 
-    // Request time-out in seconds (what each form's control is set to). A blocking fetch must
-    // be complete within it; a download fails only when nothing at
-    // all arrives for that long, so a slow large download that keeps
-    // receiving is never cut off.
+    // Request time-out in seconds (60 until a program sets its own). A
+    // blocking fetch must be complete within it; a download fails only when
+    // nothing at all arrives for that long, so a slow large download that
+    // keeps receiving is never cut off.
     void setRequestTimeout(int seconds);
     int requestTimeout() const;
     // The same in milliseconds, for tests that cannot wait a minute.

@@ -190,7 +190,11 @@ QString EntryFileName(const QString &displayEntry)
     return name;
 }
 
-QList<FileEntry> FileEntries(const QString &page)
+namespace {
+
+// The file list's section of the page, cleaned of markup, from its first
+// entry's text on.
+QString fileListSection(const QString &page)
 {
     const QString heading = QStringLiteral("更新文件及地址：");
     const QString endMarker = QStringLiteral("消息推送：");
@@ -216,9 +220,32 @@ QList<FileEntry> FileEntries(const QString &page)
         throw ReadError(QStringLiteral("FileEntries.start"),
                         QStringLiteral("文件列表标题%1之后不足三个字符，读不到第一个文件条目的%2。")
                             .arg(quoted(heading), quoted(kParagraph)));
-    section = mid(section, 4);
+    return mid(section, 4);
+}
 
-    const QStringList pieces = section.split(kParagraph);
+// The entry that piece `i` (from 0) of the list holds: its text up to the
+// second quote, the share address between the quotes, the file's name.
+FileEntry readFileEntry(const QString &piece, qsizetype i)
+{
+    const qsizetype q1 = inStr(piece, kQuote);
+    const qsizetype q2 = q1 > 0 ? inStr(q1 + 1, piece, kQuote) : 0;
+    if (q1 == 0 || q2 == 0)
+        throw ReadError(QStringLiteral("FileEntries.quotes"),
+                        QStringLiteral("文件列表第 %1 项%2缺少成对的双引号，读不出分享地址。")
+                            .arg(i + 1)
+                            .arg(quoted(piece)));
+    FileEntry entry;
+    entry.displayEntry = left(piece, q2);
+    entry.shareAddress = mid(entry.displayEntry, q1 + 1, q2 - q1 - 1);
+    entry.fileName = EntryFileName(entry.displayEntry);
+    return entry;
+}
+
+} // namespace
+
+QList<FileEntry> FileEntries(const QString &page)
+{
+    const QStringList pieces = fileListSection(page).split(kParagraph);
     // Counted before anything else is looked at, so that a huge list costs
     // no more than its split.
     if (pieces.size() - 1 > kMaxFileEntries)
@@ -233,18 +260,7 @@ QList<FileEntry> FileEntries(const QString &page)
     // The last piece is what stands between the last "<p>" and the push
     // heading; it is never an entry.
     for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
-        const QString &piece = pieces.at(i);
-        const qsizetype q1 = inStr(piece, kQuote);
-        const qsizetype q2 = q1 > 0 ? inStr(q1 + 1, piece, kQuote) : 0;
-        if (q1 == 0 || q2 == 0)
-            throw ReadError(QStringLiteral("FileEntries.quotes"),
-                            QStringLiteral("文件列表第 %1 项%2缺少成对的双引号，读不出分享地址。")
-                                .arg(i + 1)
-                                .arg(quoted(piece)));
-        FileEntry entry;
-        entry.displayEntry = left(piece, q2);
-        entry.shareAddress = mid(entry.displayEntry, q1 + 1, q2 - q1 - 1);
-        entry.fileName = EntryFileName(entry.displayEntry);
+        const FileEntry entry = readFileEntry(pieces.at(i), i);
         const QString target = targetFileName(entry.fileName);
         if (const auto first = written.constFind(target); first != written.cend())
             throw ReadError(QStringLiteral("FileEntries.duplicate"),

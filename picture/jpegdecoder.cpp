@@ -709,7 +709,6 @@ Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return Decoded::notHandled();
-    // Closed whichever way this ends.
     const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
     if (!startsAsJpeg(fd))
         return Decoded::notHandled();
@@ -723,7 +722,7 @@ Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
     if (!header.ours)
         return Decoded::notHandled();
     const int denominator = denominatorFor(header, atLeast);
-    // Every pass writes its rows straight into the picture.
+    // Every pass writes its rows straight into the picture's pixels.
     const Pass whole = wholePass(fd, header, denominator);
     if (!whole.pixels)
         return Decoded::failed();

@@ -163,7 +163,7 @@ void DownloadWindow::checkVersion(const QString &version) const
 void DownloadWindow::startFile(int i)
 {
     const QString listed = common::EntryFileName(ui->List1->item(i)->text());
-    ui->Label1->setText(kDownloading + targetFileName(listed));
+    ui->Label1->setText(kDownloading + common::targetFileName(listed));
     Inet1->startDownload(ui->List2->item(i)->text());
 }
 

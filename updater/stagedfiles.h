@@ -1,13 +1,9 @@
 #pragma once
 
-#include "common/releasepage.h"
-
 #include <QList>
 #include <QString>
 
 namespace mslupdate {
-
-using common::targetFileName;
 
 // The files of one update, each held under a temporary name beside its
 // target until every one has arrived. Only then are they moved into place,

@@ -82,16 +82,15 @@ MainWindow::MainWindow(Services &services, QWidget *parent)
     ui->p1->setBackColor(tiles::boxBackground());
     ui->Picture1->setBackColor(tiles::boxBackground());
 
-    // The guides belong to the display box; their design places are replaced
-    // by the layout steps.
+    // The guides belong to the display box: the verticals span its height,
+    // the horizontal its width; the layout steps put them on the cut lines.
     Line1 = ui->p1->addLine();
-    Line1->setCoordinates(1320, 0, 1320, 2940);
     Line2 = ui->p1->addLine();
-    Line2->setCoordinates(2880, 0, 2880, 2940);
     Line3 = ui->p1->addLine();
-    Line3->setCoordinates(4560, 0, 4560, 2940);
     Line4 = ui->p1->addLine();
-    Line4->setCoordinates(0, 1508, 6000, 1508);
+    for (widgets::LineControl *line : {Line1, Line2, Line3})
+        line->setY2(2940);
+    Line4->setX2(6000);
     for (widgets::LineControl *line : {Line1, Line2, Line3, Line4}) {
         line->setColor(Qt::white);
         line->setVisible(false);
@@ -192,7 +191,7 @@ void MainWindow::watchForUpdaterSwap()
     // only now and then: every failed try would have cost a blocked second.
     if (!m_swapRetry.hasExpired())
         return;
-    if (!m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle)
+    if (!m_services.windows.findWindow(common::formWindowClass, updaterWindowTitle)
         && hasNewUpdater(m_services.app.folder))
         swapInNewUpdater();
 }
@@ -203,7 +202,7 @@ void MainWindow::swapInNewUpdater()
         return;
     m_swapping = true;
     const QDir folder(m_services.app.folder);
-    const bool updaterOpen = m_services.windows.findWindow(updaterWindowClass, updaterWindowTitle);
+    const bool updaterOpen = m_services.windows.findWindow(common::formWindowClass, updaterWindowTitle);
     const bool hasNew = hasNewUpdater(m_services.app.folder);
     const bool hasOld = QFileInfo(folder.filePath(updaterFileName)).isFile();
     if (!updaterOpen && hasNew && hasOld) {

@@ -11,7 +11,6 @@ namespace mosalune {
 
 inline const QString &updaterFileName = common::updaterFileName;
 inline const QString &newUpdaterFileName = common::newUpdaterFileName;
-inline const QString &updaterWindowClass = common::formWindowClass;
 inline const QString &updaterWindowTitle = common::updaterWindowTitle;
 
 enum class SwapResult {

@@ -88,7 +88,7 @@ void TstUpdaterSwap::swapWaitsForTheUpdatersWindow()
 
     // The updater's notice window, in a process of its own.
     QProcess updater;
-    updater.start(windowProgram, {mosalune::updaterWindowClass, mosalune::updaterWindowTitle,
+    updater.start(windowProgram, {common::formWindowClass, mosalune::updaterWindowTitle,
                                   windowsFolder.path()});
     QVERIFY(updater.waitForStarted());
     QByteArray said;

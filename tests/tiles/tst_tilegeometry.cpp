@@ -2,39 +2,12 @@
 // display box, stretched to 150 x 150 and clipped to 146 x 146.
 
 #include "tiles/tilegeometry.h"
-#include "tiles/tilewriter.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QBuffer>
-#include <QFile>
-#include <QImageWriter>
-#include <QTemporaryDir>
-#include <QtEndian>
+#include "positionramp.h"
+
 #include <QtTest>
 
-#include "tiles/tilejob.h"
-#include "support/files.h"
-
-using files::readAll;
-
 using namespace tiles;
-
-namespace {
-
-// A display image whose pixels carry their own position with sub-pixel
-// precision: red = 160 * x, green = 320 * y, on 16 bits per channel. Linear
-// filtering of such a ramp gives back the exact sampled position.
-QImage positionRamp()
-{
-    QImage image(displayInteriorSize, QImage::Format_RGBA64);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixelColor(x, y, QColor::fromRgba64(quint16(160 * x), quint16(320 * y), 0));
-    return image;
-}
-
-} // namespace
 
 class TstTileGeometry : public QObject
 {
@@ -44,12 +17,6 @@ private slots:
     void sourceRectanglesAtDesignSize();
     void tilesShowTheirSourceRectangle_data();
     void tilesShowTheirSourceRectangle();
-    void bitmapFiles();
-    void bitmapBytesAsQtWritesThem_data();
-    void bitmapBytesAsQtWritesThem();
-    void writeFailureKeepsEveryOldTile();
-    void pictureFolder_data();
-    void pictureFolder();
 };
 
 void TstTileGeometry::sourceRectanglesAtDesignSize_data()
@@ -113,121 +80,6 @@ void TstTileGeometry::tilesShowTheirSourceRectangle()
     // A gap of 2 twips is 0.13 px, a 146-px stretch would be off by up to
     // 2.6 px, a swapped tile by about 99 px.
     QVERIFY2(worst < 0.05, qPrintable(QStringLiteral("off by %1 px").arg(worst)));
-}
-
-void TstTileGeometry::bitmapFiles()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString folder = dir.path() + QLatin1Char('/');
-    QImage display(displayInteriorSize, QImage::Format_RGB32);
-    display.fill(QColor(10, 200, 30));
-
-    writeTiles(display, folder);
-    for (int tile = 1; tile <= tileCount; ++tile) {
-        const QByteArray bytes = readAll(folder + tileFileName(tile));
-        QVERIFY(bytes.size() > 54);
-        // A bitmap under a .jpg name: uncompressed, 24 bits, 146 x 146, 96 dpi.
-        QCOMPARE(bytes.left(2), QByteArray("BM"));
-        const char *h = bytes.constData();
-        QCOMPARE(qFromLittleEndian<qint32>(h + 18), 146);
-        QCOMPARE(qFromLittleEndian<qint32>(h + 22), 146);
-        QCOMPARE(qFromLittleEndian<quint16>(h + 28), quint16(24));
-        QCOMPARE(qFromLittleEndian<quint32>(h + 30), 0u);
-        QCOMPARE(qFromLittleEndian<qint32>(h + 38), 3780);
-        QImage back;
-        QVERIFY(back.loadFromData(bytes, "BMP"));
-        QCOMPARE(back.pixelColor(73, 73), QColor(10, 200, 30));
-    }
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), tileCount);
-
-    // A second run replaces what the first wrote.
-    QFile old(folder + QStringLiteral("5.jpg"));
-    QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    old.write("old content");
-    old.close();
-    // The replaced file keeps its permissions; a tile that is a link is
-    // written through it.
-    QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(QFile::rename(folder + QStringLiteral("6.jpg"), dir.filePath(QStringLiteral("elsewhere"))));
-    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere")), folder + QStringLiteral("6.jpg")));
-    display.fill(QColor(200, 10, 30));
-    writeTiles(display, folder);
-    QImage back;
-    QVERIFY(back.load(folder + QStringLiteral("5.jpg"), "BMP"));
-    QCOMPARE(back.pixelColor(0, 0), QColor(200, 10, 30));
-    QCOMPARE(old.permissions() & QFile::ReadOther, QFile::Permissions());
-    QVERIFY(QFileInfo(folder + QStringLiteral("6.jpg")).isSymLink());
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("elsewhere"))), readAll(folder + QStringLiteral("5.jpg")));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), tileCount + 1);
-}
-
-void TstTileGeometry::bitmapBytesAsQtWritesThem_data()
-{
-    QTest::addColumn<QImage>("image");
-    QImage odd(5, 3, QImage::Format_ARGB32);
-    for (int y = 0; y < odd.height(); ++y)
-        for (int x = 0; x < odd.width(); ++x)
-            odd.setPixel(x, y, qRgba(40 * x, 80 * y, 7 * x * y, 100));
-    QTest::newRow("tile") << positionRamp().convertToFormat(QImage::Format_RGB32).copy(0, 0, 146, 146);
-    QTest::newRow("odd width, alpha dropped") << odd;
-    QTest::newRow("one pixel, 24-bit source") << odd.copy(1, 1, 1, 1).convertToFormat(QImage::Format_RGB888);
-    QTest::newRow("two wide") << odd.copy(0, 0, 2, 3).convertToFormat(QImage::Format_RGB32);
-}
-
-void TstTileGeometry::bitmapBytesAsQtWritesThem()
-{
-    // The files have always been what Qt's BMP writer makes of the canvas.
-    QFETCH(QImage, image);
-    QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    rgb.setDotsPerMeterX(3780);
-    rgb.setDotsPerMeterY(3780);
-    QByteArray expected;
-    QBuffer buffer(&expected);
-    QVERIFY(buffer.open(QIODevice::WriteOnly));
-    QVERIFY(QImageWriter(&buffer, "bmp").write(rgb));
-    QCOMPARE(bitmapBytes(image).toHex(), expected.toHex());
-}
-
-void TstTileGeometry::writeFailureKeepsEveryOldTile()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString folder = dir.path() + QLatin1Char('/');
-    // A folder where tile 3 should go cannot be replaced by a file.
-    QVERIFY(QDir(folder).mkdir(QStringLiteral("3.jpg")));
-    QImage display(displayInteriorSize, QImage::Format_RGB32);
-    display.fill(Qt::gray);
-
-    bool thrown = false;
-    try {
-        writeTiles(display, folder);
-    } catch (const TileWriteError &error) {
-        thrown = true;
-        QCOMPARE(error.path(), folder + QStringLiteral("3.jpg"));
-        QVERIFY(error.message().contains(QDir::toNativeSeparators(folder + QStringLiteral("3.jpg"))));
-    }
-    QVERIFY(thrown);
-    // No tile is put in place, nothing half-written or temporary is left.
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList({QStringLiteral("3.jpg")}));
-}
-
-void TstTileGeometry::pictureFolder_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("absolute") << "/home/u/photos/a.jpg" << "/home/u/photos/";
-    QTest::newRow("root") << "/a.jpg" << "/";
-    QTest::newRow("bare name") << "a.jpg" << "";
-    QTest::newRow("relative") << "pics/a b.png" << "pics/";
-}
-
-void TstTileGeometry::pictureFolder()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, folder);
-    QCOMPARE(tiles::pictureFolder(path), folder);
 }
 
 QTEST_MAIN(TstTileGeometry)

@@ -41,20 +41,39 @@ struct Run {
     QString err;
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+// MiB the sanitizer holds beside the program's own: its quarantine of freed
+// blocks (256 by default) and the shadow of what the program touches.
+constexpr rlim_t kSanitizerKeeps = 512;
+
 // Runs the cutter the way a script on a machine without a desktop would,
-// started in `folder` and held to `addressSpace` bytes when these are given,
+// started in `folder` and held to `memory` bytes when these are given (its
+// address space, or under AddressSanitizer, whose shadow alone takes
+// terabytes of it, its peak resident memory as the sanitizer measures it),
 // through `wrapper` (a program and its arguments before the cutter's path).
-Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t addressSpace = 0,
+Run cut(const QStringList &arguments, const QString &folder = QString(), rlim_t memory = 0,
         const QStringList &wrapper = {}, const QString &program = cutter)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
-    if (addressSpace)
-        process.setChildProcessModifier([addressSpace] {
-            const rlimit limit{addressSpace, addressSpace};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (memory && kAddressSanitizer) {
+        const QString options = env.value(QStringLiteral("ASAN_OPTIONS"));
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   options + (options.isEmpty() ? "" : ":") + QStringLiteral("hard_rss_limit_mb=%1")
+                       .arg((memory >> 20) + kSanitizerKeeps));
+    } else if (memory) {
+        process.setChildProcessModifier([memory] {
+            const rlimit limit{memory, memory};
             setrlimit(RLIMIT_AS, &limit);
         });
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    }
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));

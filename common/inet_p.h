@@ -132,6 +132,7 @@ private:
     bool onHeaderLine(const QByteArray &line);
     bool onHeadersDone();
     bool onReadyRead(const char *data, qint64 n);
+    void startWriteBack();
     bool stop(const QString &message);
     void fail(const QString &message);
     void complete(TransferResult result);
@@ -163,6 +164,7 @@ private:
     std::optional<AddressKind> m_origin;
 
     qint64 m_received = 0;
+    qint64 m_writtenBack = 0;
     qint64 m_startedMs = 0;
     qint64 m_lastActivityMs = 0;
     qint64 m_windowStartMs = -1;

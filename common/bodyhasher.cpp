@@ -1,13 +1,25 @@
 #include "common/bodyhasher.h"
 
+#include <QFile>
+
 #include <openssl/evp.h>
+
+#include <vector>
 
 namespace common {
 
-BodyHasher::BodyHasher() : m_context(EVP_MD_CTX_new())
+namespace {
+
+// Small enough to stay in the core's own cache between the read and the
+// digest.
+constexpr qint64 kPiece = 128 * 1024;
+
+} // namespace
+
+BodyHasher::BodyHasher(const QString &path) : m_context(EVP_MD_CTX_new())
 {
     m_failed = !m_context || EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr) != 1;
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this, path] { run(path); });
 }
 
 BodyHasher::~BodyHasher()
@@ -15,7 +27,6 @@ BodyHasher::~BodyHasher()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closing = true;
-        m_queue.clear();
     }
     m_changed.notify_all();
     if (m_thread.joinable())
@@ -23,53 +34,67 @@ BodyHasher::~BodyHasher()
     EVP_MD_CTX_free(m_context);
 }
 
-void BodyHasher::add(const char *data, qsizetype size)
+void BodyHasher::written(qint64 size)
 {
-    if (size <= 0)
-        return;
-    QByteArray block(data, size);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queued < kMaxQueued || m_closing; });
-    m_queued += block.size();
-    m_queue.push_back(std::move(block));
-    lock.unlock();
-    m_changed.notify_all();
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_written = size;
+        wake = m_idle;
+    }
+    if (wake)
+        m_changed.notify_all();
 }
 
 QByteArray BodyHasher::finish()
 {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
         m_closing = true;
     }
     m_changed.notify_all();
     m_thread.join();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (m_failed || EVP_DigestFinal_ex(m_context, digest, &length) != 1 || length != 32)
+    if (m_failed || m_hashed != m_written || EVP_DigestFinal_ex(m_context, digest, &length) != 1
+        || length != 32)
         return QByteArray();
     return QByteArray(reinterpret_cast<const char *>(digest), int(length));
 }
 
-void BodyHasher::run()
+// Hashes what is written as it comes; once closing, what is left, then ends.
+void BodyHasher::run(const QString &path)
 {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        m_failed = true;
     std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return !m_queue.empty() || m_closing; });
-        if (m_queue.empty())
-            return;
-        QByteArray block = std::move(m_queue.front());
-        m_queue.pop_front();
-        m_busy = true;
+    while (!m_failed) {
+        m_idle = true;
+        m_changed.wait(lock, [this] { return m_written > m_hashed || m_closing; });
+        m_idle = false;
+        const bool last = m_closing;
+        const qint64 end = m_written;
         lock.unlock();
-        if (!m_failed && EVP_DigestUpdate(m_context, block.constData(), size_t(block.size())) != 1)
-            m_failed = true;
+        const bool ok = hashUpTo(file, end);
         lock.lock();
-        m_busy = false;
-        m_queued -= block.size();
-        m_changed.notify_all();
+        if (!ok)
+            m_failed = true;
+        if (last && m_hashed == m_written)
+            return;
     }
+}
+
+bool BodyHasher::hashUpTo(QFile &file, qint64 end)
+{
+    std::vector<char> piece(static_cast<size_t>(kPiece));
+    while (m_hashed < end) {
+        const qint64 n = file.read(piece.data(), qMin(kPiece, end - m_hashed));
+        if (n <= 0 || EVP_DigestUpdate(m_context, piece.data(), size_t(n)) != 1)
+            return false;
+        m_hashed += n;
+    }
+    return true;
 }
 
 } // namespace common

@@ -36,8 +36,10 @@ namespace {
 
 // The block libcurl hands us at a time: with the body's file or page it
 // bounds the memory a transfer takes, whatever its size.
-constexpr long kReceiveBlock = 64 * 1024;
+constexpr long kReceiveBlock = 256 * 1024;
+constexpr qsizetype kWriteBlock = kReceiveBlock;
 constexpr int kMaxRedirects = 10;
+constexpr qint64 kReportEveryMs = 20;
 // How long the network thread sleeps in libcurl between looks at the clock
 // and at new orders.
 constexpr int kPollMs = 10;
@@ -61,6 +63,16 @@ bool isWeb(const QUrl &url)
     const QString scheme = url.scheme().toLower();
     return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
 }
+
+// A body's file, written without Qt's buffer: libcurl's blocks go to the
+// system in one call each (the buffer cut them into four), and a reader of
+// the file sees every byte the moment write returns.
+class BodyFile : public QTemporaryFile
+{
+public:
+    using QTemporaryFile::QTemporaryFile;
+    bool openUnbuffered() { return QTemporaryFile::open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
 
 // Whether a stoppable blocking fetch waits on this thread (see
 // Inet::setStoppable).
@@ -132,12 +144,14 @@ void Transfer::begin()
 
     if (m_order.toFile) {
         const QString folder = m_order.folder.isEmpty() ? QDir::tempPath() : m_order.folder;
-        m_file = new QTemporaryFile(QDir(folder).filePath(downloadBodyTemplate));
+        auto *file = new BodyFile(QDir(folder).filePath(downloadBodyTemplate));
+        m_file = file;
         m_file->setAutoRemove(false);
-        if (!m_file->open())
+        if (!file->openUnbuffered())
             return fail(QStringLiteral("无法创建下载文件：%1").arg(m_file->errorString()));
         if (m_order.hashBody)
-            m_hasher = std::make_unique<BodyHasher>();
+            m_hasher = std::make_unique<BodyHasher>(m_file->fileName());
+        m_body.reserve(kWriteBlock);
     }
     // Callers read Content-Length as the length of the body they get, which
     // only holds when the body travels uncompressed.
@@ -318,24 +332,38 @@ bool Transfer::onReadyRead(const char *data, qint64 n)
         return stop(QStringLiteral("服务器返回的内容过大（超过 %1 MB）").arg(m_order.maxBody / (1024 * 1024)));
     if (m_bound >= 0 && m_received + n > m_bound)
         return stop(QStringLiteral("下载的内容超出磁盘的可用空间"));
-    if (m_file) {
-        if (m_file->write(data, n) != n) {
-            m_writeFailed = true;
-            return false;
-        }
-        if (m_hasher)
-            m_hasher->add(data, n);
-    } else {
-        m_body.append(data, n);
-    }
+    // libcurl hands a body over in pieces of 16 KiB; the file gets them in
+    // blocks, sixteen times fewer calls.
+    m_body.append(data, n);
     m_received += n;
-    if (m_file)
-        startWriteBack();
+    if (m_file && m_body.size() >= kWriteBlock && !writeHeldBody())
+        return false;
     m_windowBytes += n;
     m_lastActivityMs = m_worker->m_clock.elapsed();
     m_order.progress->received = m_received;
-    if (m_order.onProgress && !m_order.progress->reportQueued.exchange(true))
+    // A bar moves no better than the screen shows it; a report per block
+    // would wake the caller's thread thousands of times a second.
+    if (m_order.onProgress && m_lastActivityMs - m_reportedMs >= kReportEveryMs
+        && !m_order.progress->reportQueued.exchange(true)) {
+        m_reportedMs = m_lastActivityMs;
         m_order.onProgress();
+    }
+    return true;
+}
+
+// What the body holds goes to its file, and the hasher learns how far the
+// file now is.
+bool Transfer::writeHeldBody()
+{
+    if (m_file->write(m_body) != m_body.size()) {
+        m_writeFailed = true;
+        return false;
+    }
+    m_written += m_body.size();
+    m_body.resize(0); // keeps its room for the next block
+    if (m_hasher)
+        m_hasher->written(m_written);
+    startWriteBack();
     return true;
 }
 
@@ -346,11 +374,11 @@ void Transfer::startWriteBack()
 {
 #ifdef Q_OS_LINUX
     constexpr qint64 kWriteBackStep = 8 * 1024 * 1024;
-    if (m_received - m_writtenBack < kWriteBackStep || !m_file->flush())
+    if (m_written - m_writtenBack < kWriteBackStep)
         return;
-    ::sync_file_range(int(m_file->handle()), m_writtenBack, m_received - m_writtenBack,
+    ::sync_file_range(int(m_file->handle()), m_writtenBack, m_written - m_writtenBack,
                       SYNC_FILE_RANGE_WRITE);
-    m_writtenBack = m_received;
+    m_writtenBack = m_written;
 #endif
 }
 
@@ -400,7 +428,7 @@ void Transfer::onCurlDone(int code)
     TransferResult result;
     result.ok = true;
     if (m_file) {
-        if (!m_file->flush())
+        if (!writeHeldBody())
             return fail(QStringLiteral("无法写入下载文件：%1").arg(m_file->errorString()));
         result.bodyPath = m_file->fileName();
         if (m_hasher) {

@@ -132,6 +132,7 @@ private:
     bool onHeaderLine(const QByteArray &line);
     bool onHeadersDone();
     bool onReadyRead(const char *data, qint64 n);
+    bool writeHeldBody();
     void startWriteBack();
     bool stop(const QString &message);
     void fail(const QString &message);
@@ -146,6 +147,7 @@ private:
     QUrl m_url;
     int m_redirects = 0;
     QTemporaryFile *m_file = nullptr;
+    // A page's body, or the part of a file's body not yet written.
     QByteArray m_body;
 
     // The response of the current request.
@@ -164,11 +166,13 @@ private:
     std::optional<AddressKind> m_origin;
 
     qint64 m_received = 0;
+    qint64 m_written = 0;
     qint64 m_writtenBack = 0;
     qint64 m_startedMs = 0;
     qint64 m_lastActivityMs = 0;
     qint64 m_windowStartMs = -1;
     qint64 m_windowBytes = 0;
+    qint64 m_reportedMs = -1;
     bool m_timedOut = false;
     bool m_cancelled = false;
     bool m_writeFailed = false;

@@ -4,7 +4,7 @@
 #
 #   bench/update/run.sh [RUNS] [BUILD_DIR]   (default 5 runs each, build/)
 #
-# Two cases: one file of 300 MB, and 200 files of 10 KB. For each,
+# Two cases: one file of 300 MB, and 100 files of 20 KB (the most a release page may list). For each,
 # mslupdate-bench-update runs the download window headless (every body into a
 # temporary file beside its target, all put in place at the end), and curl
 # fetches the same addresses (page, share pages, files) in one process with
@@ -29,7 +29,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 cleanup() {
   bench_nginx_stop
-  rm -rf "$work"
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 mkdir -p "$work/run" && chmod 700 "$work/run"
@@ -74,8 +74,8 @@ key=$(sed -n 2p "$work/key.pub")
 head -c "${BIG_SIZE:-300M}" /dev/urandom > "$work/www/big/Mosalune.exe"
 make_case big Mosalune.exe
 small=()
-for i in $(seq -w 1 200); do
-  head -c 10240 /dev/urandom > "$work/www/small/files/file$i.bin"
+for i in $(seq -w 1 100); do
+  head -c 20480 /dev/urandom > "$work/www/small/files/file$i.bin"
   small+=("files/file$i.bin")
 done
 make_case small "${small[@]}"
@@ -98,7 +98,12 @@ run_case() {
   : > "$work/curl.txt"; : > "$work/ours.txt"; : > "$work/client.log"
   for i in $(seq "$runs"); do
     rm -rf "$work/out" "$work/prog"; mkdir -p "$work/out" "$work/prog"
+    # Each starts on a quiet disk: the updater syncs what it puts in place,
+    # and would otherwise wait behind the write-back of what curl and the
+    # set-up left in the cache.
+    sync
     measure curl -s -f -K "$work/$name.curl" >> "$work/curl.txt"
+    sync
     QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" measure "$client" 2>>"$work/client.log" "$base/$name/release.html" "$work/prog" $key >> "$work/ours.txt"
     if [ "$i" -eq 1 ]; then
       for f in "$work/out/"*; do
@@ -130,6 +135,6 @@ echo "nginx on 127.0.0.1:$port, $runs runs each, updater $([ -n "$key" ] && echo
 for c in ${CASES:-big small}; do
   case $c in
     big) run_case big $((300 * 1024 * 1024)) ;;
-    small) run_case small $((200 * 10240)) ;;
+    small) run_case small $((100 * 20480)) ;;
   esac
 done

@@ -580,7 +580,7 @@ void TstMainWindow::windowPaintsWhileAPictureLoads()
     // window system does when something uncovers it.
     int ticks = 0;
     QTimer exposer;
-    exposer.setInterval(50);
+    exposer.setInterval(25);
     QObject::connect(&exposer, &QTimer::timeout, [&] {
         ++ticks;
         h.form->p1()->update();

@@ -6,6 +6,13 @@
 
 namespace common {
 
+// One rule for the whole program: the core throws typed errors, and turns
+// whatever a library throws into its own typed error once, at its edge
+// (picture::loadPictureStretched, tiles::loadDisplay); a form catches the
+// typed error once, at its handler, and shows it or prints it on standard
+// error; a thread boundary only carries an exception across
+// (std::exception_ptr). A program's main is the last edge.
+//
 // How this layer reports failures:
 // - what reads a page, a signature or a checksum list, and the blocking
 //   fetches, throw a RunError below (the forms' error traps catch it);

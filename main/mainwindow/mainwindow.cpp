@@ -322,13 +322,9 @@ void MainWindow::loadPicture(const QString &path)
     try {
         display = tiles::loadDisplay(path);
     } catch (const picture::PictureError &error) {
+        // loadDisplay turns whatever a decoder throws into this one error.
         wait.release();
         loadFailed(tiles::loadFailedMessage(error.cause(), path));
-        return;
-    } catch (...) {
-        // Whatever a decoder throws, the window stays: the picture is refused.
-        wait.release();
-        loadFailed(tiles::loadFailureReason(picture::PictureError::Cause::NotAPicture));
         return;
     }
     ui->p1->drawPersistent(display);

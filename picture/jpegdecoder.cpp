@@ -75,6 +75,8 @@ constexpr qint64 kHeaderBytes = 64LL * 1024 * 1024;
 constexpr qint64 kBytesPerPixel = 16;
 // Bands of a JPEG with restart markers for each thread that decodes them.
 constexpr int kBandsPerThread = 4;
+// How often a row sink hears of the rows decoded.
+constexpr unsigned kRowsPerReport = 16;
 // Bytes read from the file at a time, by every pass and by the band scan.
 constexpr size_t kReadBytes = 64 * 1024;
 
@@ -98,6 +100,10 @@ struct Pass {
     size_t stride = 0;
     int width = 0;
     int height = 0;
+    // Told as the rows arrive, and the decode stops after `lastRow` rows
+    // (0: all of them).
+    RowSink *sink = nullptr;
+    int lastRow = 0;
 };
 
 struct Source {
@@ -260,11 +266,18 @@ void decodeRows(jpeg_decompress_struct *info, const Pass &pass, int denominator)
     if (int(info->output_width) != pass.width || int(info->output_height) != pass.height
         || info->output_components != 4)
         ERREXIT(info, JERR_BAD_DCTSIZE); // not the rows this pass is for
-    while (info->output_scanline < info->output_height) {
+    const unsigned last = pass.lastRow > 0 ? std::min(unsigned(pass.lastRow), info->output_height)
+                                           : info->output_height;
+    while (info->output_scanline < last) {
         JSAMPROW row = pass.pixels + pass.stride * info->output_scanline;
         jpeg_read_scanlines(info, &row, 1);
+        if (pass.sink && (info->output_scanline % kRowsPerReport == 0 || info->output_scanline == last))
+            pass.sink->rowsReady(int(info->output_scanline));
     }
-    jpeg_finish_decompress(info);
+    if (last == info->output_height)
+        jpeg_finish_decompress(info);
+    else
+        jpeg_abort_decompress(info); // the rows below are not wanted
 }
 
 // With header set, reads the header into it and decodes nothing; otherwise
@@ -735,6 +748,35 @@ Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
     if (!decodeInBands(header, whole, denominator, threads) && !runPass(whole, denominator, nullptr, &warned))
         return Decoded::failed();
     return Decoded::picture(applyOrientation(stored, header.orientation), warned);
+}
+
+Decoded decodeJpegRows(const QString &path, RowSink &sink)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Decoded::notHandled();
+    const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
+    Header header;
+    Pass headerPass;
+    headerPass.fd = fd;
+    headerPass.end = kHeaderBytes;
+    if (!startsAsJpeg(fd) || !runPass(headerPass, 0, &header, nullptr) || !header.ours
+        || header.orientation != 1 || header.restarts
+        || qint64(header.width) * header.height > maxPicturePixels)
+        return Decoded::notHandled(); // the ways above read it, or refuse it
+    Pass whole = wholePass(fd, header, 1);
+    if (!whole.pixels)
+        return Decoded::failed();
+    const QImage stored(whole.pixels, whole.width, whole.height, qsizetype(whole.stride),
+                        QImage::Format_RGB32, std::free, whole.pixels);
+    whole.lastRow = sink.wanted(stored);
+    if (whole.lastRow <= 0)
+        return Decoded::notHandled();
+    whole.sink = &sink;
+    bool warned = false;
+    if (!runPass(whole, 1, nullptr, &warned))
+        return Decoded::failed();
+    return Decoded::picture(stored, warned);
 }
 
 Decoded decodeJpeg(const QString &path, QSize atLeast)

@@ -26,6 +26,28 @@ namespace picture {
 // pixel, as decoding it in one piece (threads = 1).
 Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads = 0);
 
+// Hears of a JPEG's rows as they are decoded, so that a job can start on
+// the first ones while later ones decode.
+class RowSink
+{
+public:
+    virtual ~RowSink() = default;
+    // Before any row: the picture the rows go into (its own size, RGB32),
+    // and how many rows from the top the job needs. The decode stops
+    // there, and the rows below stay unset; 0 ends it as NotHandled.
+    virtual int wanted(const QImage &picture) = 0;
+    // The top `rows` rows are decoded. Called on the decoding thread, from
+    // inside libjpeg: it must not throw.
+    virtual void rowsReady(int rows) noexcept = 0;
+};
+
+// A sequential JPEG at its own size, as stored, with its rows told to `sink`
+// as they arrive. Only for a file the one-stream way suits: one with an
+// EXIF turn or with restart bands (decoded on several cores) is NotHandled,
+// as is whatever is no JPEG; decodeJpegUpright reads those. The picture's
+// colour profile is not applied.
+Decoded decodeJpegRows(const QString &path, RowSink &sink);
+
 // The same through the decoders' one contract, on every core.
 Decoded decodeJpeg(const QString &path, QSize atLeast);
 

@@ -4,6 +4,7 @@
 #include "tiles/tilewriter.h"
 #include "picture/colourprofile.h"
 #include "picture/corethread.h"
+#include "picture/jpegdecoder.h"
 #include "picture/picturedecoder.h"
 
 #include <QBuffer>
@@ -15,9 +16,14 @@
 
 #include <turbojpeg.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 namespace tiles {
 
@@ -128,6 +134,131 @@ QByteArray encodeTile(QImage tile, const GridOptions &options)
 }
 
 namespace {
+
+// A JPEG cut at its own size: the tiles are views into the decoded rows, and
+// the second core encodes each one as soon as its rows are there, while the
+// first goes on decoding; rows below the grid are never decoded. Then both
+// cores encode what is left.
+class TilePipeline : public picture::RowSink
+{
+public:
+    explicit TilePipeline(const GridOptions &options)
+        : m_options(options), m_count(options.columns * options.rows), m_helper([this] { encodeOnHelper(); })
+    {
+    }
+
+    int wanted(const QImage &picture) override
+    {
+        m_edge = tileEdge(m_options, picture.size());
+        if (m_edge < 1)
+            return 0;
+        const QSize area = gridArea(m_options, m_edge);
+        m_origin = croppedPart(m_options, picture.size(), area).topLeft();
+        // Held until the tiles are done, whatever becomes of the decode.
+        m_picture = picture;
+        m_rowsOf = const_cast<uchar *>(m_picture.constBits()); // nobody else writes it
+        m_stride = picture.bytesPerLine();
+        m_files.resize(size_t(m_count));
+        m_helper.start(); // else this core encodes them all once the rows are there
+        return m_origin.y() + area.height();
+    }
+
+    void rowsReady(int rows) noexcept override
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_rows = rows;
+        }
+        m_moreRows.notify_all();
+    }
+
+    // Once the decode has ended: the rest of the tiles on this core too,
+    // when it gave every row.
+    std::vector<QByteArray> finish(bool decoded)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_ended = true;
+            if (!decoded)
+                m_next = m_count + 1;
+        }
+        m_moreRows.notify_all();
+        if (decoded)
+            encodeTiles();
+        m_helper.join();
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        return std::move(m_files);
+    }
+
+private:
+    void encodeOnHelper()
+    {
+        try {
+            encodeTiles();
+        } catch (...) {
+            m_failure = std::current_exception();
+        }
+    }
+
+    void encodeTiles()
+    {
+        for (int tile = m_next++; tile <= m_count; tile = m_next++) {
+            const QRect square = tileSquare(m_options, m_edge, tile).translated(m_origin);
+            if (!waitForRows(square.bottom() + 1))
+                return;
+            QImage view(m_rowsOf + square.y() * m_stride + square.x() * 4, m_edge, m_edge, m_stride,
+                        QImage::Format_RGB32);
+            m_files[size_t(tile - 1)] = encodeTile(std::move(view), m_options);
+        }
+    }
+
+    // False when the decode ended without them.
+    bool waitForRows(int rows)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_moreRows.wait(lock, [&] { return m_rows >= rows || m_ended; });
+        return m_rows >= rows;
+    }
+
+    const GridOptions &m_options;
+    const int m_count;
+    int m_edge = 0;
+    QPoint m_origin;
+    QImage m_picture;
+    uchar *m_rowsOf = nullptr;
+    qsizetype m_stride = 0;
+    std::vector<QByteArray> m_files;
+    std::atomic<int> m_next{1};
+    std::mutex m_mutex;
+    std::condition_variable m_moreRows;
+    int m_rows = 0;
+    bool m_ended = false;
+    std::exception_ptr m_failure;
+    picture::CoreThread m_helper;
+};
+
+// The pipeline's way, for a full-size crop of a JPEG that needs nothing done
+// to its colours: nothing when the picture is not one.
+std::optional<std::vector<QByteArray>> pipelinedTiles(const QString &path, const GridOptions &options,
+                                                      bool *damaged)
+{
+    if (options.fit != Fit::Crop || options.size != 0)
+        return std::nullopt;
+    const QColorSpace space = picture::embeddedColourSpace(path);
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+        return std::nullopt;
+    TilePipeline pipeline(options);
+    const picture::Decoded decoded = picture::decodeJpegRows(path, pipeline);
+    if (decoded.status == picture::Decoded::Status::NotHandled)
+        return std::nullopt;
+    std::vector<QByteArray> files = pipeline.finish(decoded.status == picture::Decoded::Status::Decoded);
+    if (decoded.status == picture::Decoded::Status::Failed)
+        throw picture::PictureError();
+    if (damaged)
+        *damaged = decoded.damaged;
+    return files;
+}
 
 // The picture's tiles decoded, fitted and encoded afresh; the second half is
 // encoded on another core.
@@ -249,8 +380,13 @@ void cutGrid(const QString &picture, const QString &folder, const GridOptions &o
 {
     if (damaged)
         *damaged = false;
-    const std::vector<QByteArray> files =
-        options.lossless ? losslessTiles(picture, options) : reencodedTiles(picture, options, damaged);
+    std::vector<QByteArray> files;
+    if (options.lossless)
+        files = losslessTiles(picture, options);
+    else if (auto pipelined = pipelinedTiles(picture, options, damaged))
+        files = std::move(*pipelined);
+    else
+        files = reencodedTiles(picture, options, damaged);
     TileFiles out;
     for (size_t i = 0; i < files.size(); ++i) {
         const QString path = folder + gridTileName(options, int(i) + 1);

@@ -449,6 +449,7 @@ void TstCutTool::gridJob_data()
     row("ICC-tagged PNG: red comes out green", "--grid 1x1 --size 32 --format png", "red-icc.png");
     row("ICC-tagged JPEG: red comes out green", "--grid 1x1 --size 32 --format jpeg", "red-icc.jpg");
     row("EXIF-turned JPEG with a GPS tag", "--grid 2x3 --size full --fit crop --format jpeg", "turned-gps.jpg");
+    row("JPEG cut at its own size as its rows decode", "--grid 3x2 --size full --fit crop --gap 8 --format png", "gps.jpg");
     row("lossless", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "gps.jpg");
     row("lossless refused: turned", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "turned-gps.jpg",
         QStringLiteral("照片带有 EXIF 方向标记"));

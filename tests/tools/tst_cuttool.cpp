@@ -23,6 +23,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <libheif/heif.h>
+
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -346,6 +348,36 @@ QByteArray withExif(const QByteArray &jpeg, int orientation)
     return jpeg.left(app0) + QByteArray("\xFF\xE1") + char((exif.size() + 2) >> 8) + char(exif.size() + 2) + exif + jpeg.mid(app0);
 }
 
+// A lossless HEIF of `image` carrying `profile`, written by libheif.
+QByteArray heifWithProfile(const QImage &image, const QByteArray &profile)
+{
+    heif_context *context = heif_context_alloc();
+    heif_encoder *encoder = nullptr;
+    heif_image *picture = nullptr;
+    QByteArray out;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok
+        && heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture).code == heif_error_Ok
+        && heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8).code == heif_error_Ok) {
+        int stride = 0;
+        uint8_t *plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+        for (int y = 0; y < rgb.height(); ++y)
+            std::memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width() * 3));
+        heif_image_set_raw_color_profile(picture, "prof", profile.constData(), size_t(profile.size()));
+        heif_encoder_set_lossless(encoder, 1);
+        heif_writer writer{1, [](heif_context *, const void *data, size_t size, void *into) {
+                               static_cast<QByteArray *>(into)->append(static_cast<const char *>(data), qsizetype(size));
+                               return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                           }};
+        if (heif_context_encode_image(context, picture, encoder, nullptr, nullptr).code == heif_error_Ok)
+            heif_context_write(context, &writer, &out);
+    }
+    heif_image_release(picture);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
+    return out;
+}
+
 // The picture a source key names, and what it is upright, in sRGB.
 QByteArray source(const QString &key, QImage *upright)
 {
@@ -361,7 +393,10 @@ QByteArray source(const QString &key, QImage *upright)
     red.setColorSpace(QColorSpace::fromIccProfile(readAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc")));
     upright->fill(Qt::green);
     *upright = upright->copy(0, 0, 64, 64);
-    return encoded(red, key.endsWith("png") ? "png" : "jpeg");
+    const QString format = QFileInfo(key).suffix();
+    if (format == "heic")
+        return heifWithProfile(red, red.colorSpace().iccProfile());
+    return encoded(red, format == "jpg" ? "jpeg" : qPrintable(format));
 }
 
 QString option(const QStringList &args, const QString &name, const QString &otherwise)
@@ -448,6 +483,8 @@ void TstCutTool::gridJob_data()
     row("bitmap tiles", "--grid 2x2 --size 80 --format bmp", "synthetic.png");
     row("ICC-tagged PNG: red comes out green", "--grid 1x1 --size 32 --format png", "red-icc.png");
     row("ICC-tagged JPEG: red comes out green", "--grid 1x1 --size 32 --format jpeg", "red-icc.jpg");
+    row("ICC-tagged WebP: red comes out green", "--grid 1x1 --size 32 --format png", "red-icc.webp");
+    row("ICC-tagged HEIF: red comes out green", "--grid 1x1 --size 32 --format png", "red-icc.heic");
     row("EXIF-turned JPEG with a GPS tag", "--grid 2x3 --size full --fit crop --format jpeg", "turned-gps.jpg");
     row("JPEG cut at its own size as its rows decode", "--grid 3x2 --size full --fit crop --gap 8 --format png", "gps.jpg");
     row("lossless", "--grid 3x2 --size full --fit crop --format jpeg --lossless", "gps.jpg");

@@ -307,20 +307,25 @@ std::vector<QByteArray> reencodedTiles(const QString &path, const GridOptions &o
 
 } // namespace
 
-std::vector<QByteArray> losslessTiles(const QString &path, const GridOptions &options)
+namespace {
+
+// What a JPEG's header says of it, for the lossless job.
+struct JpegBlocks {
+    QSize size;
+    int blockWidth = 8;
+    int blockHeight = 8;
+};
+
+// Refuses, with the reason, every JPEG whose blocks cannot simply be copied
+// into the tiles: not a JPEG, too large, turned by EXIF, a colour profile to
+// convert, a gap that cuts through blocks.
+JpegBlocks losslessSource(tjhandle handle, const QString &path, const QByteArray &jpeg,
+                          const GridOptions &options)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw picture::PictureError(picture::PictureError::Cause::Unreadable);
-    if (file.size() > kMaxLosslessBytes)
-        throw picture::PictureError();
-    const QByteArray jpeg = file.readAll();
-    const auto source = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitTransform(), tjDestroy);
     int width = 0, height = 0, subsampling = 0, colours = 0;
     if (!handle || !jpeg.startsWith("\xFF\xD8")
-        || tjDecompressHeader3(handle.get(), source, jpeg.size(), &width, &height, &subsampling,
-                               &colours) != 0
+        || tjDecompressHeader3(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                               jpeg.size(), &width, &height, &subsampling, &colours) != 0
         || subsampling < 0)
         throw GridError(QStringLiteral("--lossless 只能切 JPEG 图片"));
     if (qint64(width) * height > picture::maxPicturePixels)
@@ -333,38 +338,55 @@ std::vector<QByteArray> losslessTiles(const QString &path, const GridOptions &op
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
         throw GridError(QStringLiteral("图片带有颜色配置文件，要转换到 sRGB 就得重新编码；"
                                        "请去掉 --lossless"));
-    const int blockWidth = tjMCUWidth[subsampling];
-    const int blockHeight = tjMCUHeight[subsampling];
-    if (options.gap % blockWidth != 0 || options.gap % blockHeight != 0)
+    const JpegBlocks blocks{QSize(width, height), tjMCUWidth[subsampling], tjMCUHeight[subsampling]};
+    if (options.gap % blocks.blockWidth != 0 || options.gap % blocks.blockHeight != 0)
         throw GridError(QStringLiteral("间隔 %1 像素会切开 JPEG 的 %2 × %3 像素块，无损切图做不到；"
                                        "请把 --gap 改成 %4 的倍数")
-                            .arg(options.gap).arg(blockWidth).arg(blockHeight)
-                            .arg(std::max(blockWidth, blockHeight)));
-    const QSize picture(width, height);
-    const int edge = tileEdge(options, picture);
+                            .arg(options.gap).arg(blocks.blockWidth).arg(blocks.blockHeight)
+                            .arg(std::max(blocks.blockWidth, blocks.blockHeight)));
+    return blocks;
+}
+
+// Each tile starts at the block edge at or before its square's corner and
+// grows to cover the square: the picture's own blocks, no new encoding.
+std::vector<tjtransform> blockCrops(const GridOptions &options, const JpegBlocks &blocks)
+{
+    const int edge = tileEdge(options, blocks.size);
     if (edge < 1)
         throw tooSmall(options);
-    const QPoint origin = croppedPart(options, picture, gridArea(options, edge)).topLeft();
-
-    // Each tile starts at the block edge at or before its square's corner and
-    // grows to cover the square: the picture's own blocks, no new encoding.
-    const int count = options.columns * options.rows;
-    std::vector<tjtransform> transforms(static_cast<size_t>(count));
-    for (int tile = 1; tile <= count; ++tile) {
-        const QRect square = tileSquare(options, edge, tile).translated(origin);
-        tjtransform &t = transforms[size_t(tile - 1)];
+    const QPoint origin = croppedPart(options, blocks.size, gridArea(options, edge)).topLeft();
+    std::vector<tjtransform> transforms(static_cast<size_t>(options.columns * options.rows));
+    for (size_t i = 0; i < transforms.size(); ++i) {
+        const QRect square = tileSquare(options, edge, int(i) + 1).translated(origin);
+        tjtransform &t = transforms[i];
         t = tjtransform();
-        t.r.x = square.x() / blockWidth * blockWidth;
-        t.r.y = square.y() / blockHeight * blockHeight;
+        t.r.x = square.x() / blocks.blockWidth * blocks.blockWidth;
+        t.r.y = square.y() / blocks.blockHeight * blocks.blockHeight;
         t.r.w = square.right() + 1 - t.r.x;
         t.r.h = square.bottom() + 1 - t.r.y;
         t.op = TJXOP_NONE;
         t.options = TJXOPT_CROP | TJXOPT_COPYNONE; // no EXIF, XMP or comments
     }
+    return transforms;
+}
+
+} // namespace
+
+std::vector<QByteArray> losslessTiles(const QString &path, const GridOptions &options)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw picture::PictureError(picture::PictureError::Cause::Unreadable);
+    if (file.size() > kMaxLosslessBytes)
+        throw picture::PictureError();
+    const QByteArray jpeg = file.readAll();
+    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitTransform(), tjDestroy);
+    std::vector<tjtransform> transforms = blockCrops(options, losslessSource(handle.get(), path, jpeg, options));
+    const int count = int(transforms.size());
     std::vector<unsigned char *> buffers(size_t(count), nullptr);
     std::vector<unsigned long> sizes(size_t(count), 0);
-    const int failed = tjTransform(handle.get(), source, jpeg.size(), count, buffers.data(),
-                                   sizes.data(), transforms.data(), 0);
+    const int failed = tjTransform(handle.get(), reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                                   jpeg.size(), count, buffers.data(), sizes.data(), transforms.data(), 0);
     std::vector<QByteArray> files;
     for (int i = 0; i < count; ++i) {
         if (!failed)

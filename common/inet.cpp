@@ -126,6 +126,7 @@ Transfer::Transfer(InetWorker *worker, TransferOrder order)
 
 Transfer::~Transfer()
 {
+    m_hasher.reset(); // its reader of the file goes before the file may
     dropHandle();
     curl_slist_free_all(m_requestHeaders);
     if (m_file && m_file->isOpen() && !m_done) {
@@ -491,6 +492,7 @@ void Transfer::complete(TransferResult result)
 {
     m_done = true;
     dropHandle();
+    m_hasher.reset();
     if (m_file && (!result.ok || m_cancelled)) {
         m_file->close();
         m_file->remove();

@@ -426,6 +426,9 @@ void Transfer::onCurlDone(int code)
     if (!failure.isEmpty())
         return fail(failure);
 
+    // However the reports were spaced, the last one counts the whole body.
+    if (m_order.onProgress && m_reportedMs >= 0 && !m_order.progress->reportQueued.exchange(true))
+        m_order.onProgress();
     TransferResult result;
     result.ok = true;
     if (m_file) {

@@ -129,8 +129,14 @@ void TstRealUpdater::clickNoticeOk(const QString &picture)
         QTest::qWait(500); // drawn before the picture is taken
         m_x.screenshot(picture);
     }
-    // "确定" lies at 8, 298 (89 × 33) in the window.
-    m_x.click(notice->at + QPoint(52, 314));
+    // "确定" lies at 8, 298 (89 × 33) in the window. It takes a click only
+    // once the window has read the page, a moment after it shows (longer
+    // under the sanitizers): clicked again while the window stays. Below it
+    // then lies no window of the updater's.
+    for (int tries = 0; tries < 40 && m_x.shown(noticeTitle) > 0; ++tries) {
+        m_x.click(notice->at + QPoint(52, 314));
+        QTest::qWait(500);
+    }
 }
 
 void TstRealUpdater::noticeThenDownloadThenRestart()

@@ -124,10 +124,15 @@ QColorSpace embeddedColourSpace(const QString &path)
     return profile.isEmpty() ? QColorSpace() : QColorSpace::fromIccProfile(profile);
 }
 
+bool isSrgb(const QColorSpace &space)
+{
+    return !space.isValid() || space == QColorSpace(QColorSpace::SRgb);
+}
+
 QImage inSrgb(QImage image, const QColorSpace &fallback)
 {
     const QColorSpace space = image.colorSpace().isValid() ? image.colorSpace() : fallback;
-    if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb))
+    if (isSrgb(space))
         return image;
     image.setColorSpace(space);
     image.convertToColorSpace(QColorSpace::SRgb);

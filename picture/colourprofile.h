@@ -12,6 +12,9 @@ namespace picture {
 // these formats give bare pixels, so the profile is looked up here.
 QColorSpace embeddedColourSpace(const QString &path);
 
+// Whether pixels in `space` are sRGB as they are: untagged, or tagged sRGB.
+bool isSrgb(const QColorSpace &space);
+
 // `image` in sRGB: converted from the space it is tagged with, or from
 // `fallback` when it carries none. An untagged picture is left exactly as
 // it is (taken to be sRGB already).

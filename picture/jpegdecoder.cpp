@@ -652,6 +652,32 @@ bool decodeInBands(const Header &header, const Pass &whole, int denominator, int
     return runOnCores(bandPasses(plan, whole, denominator, &heads), denominator, threads);
 }
 
+// A picture's file, open for the passes (pread shares it between threads)
+// until it goes.
+struct JpegFile {
+    explicit JpegFile(const QString &path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+    ~JpegFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    JpegFile(const JpegFile &) = delete;
+    JpegFile &operator=(const JpegFile &) = delete;
+    const int fd;
+};
+
+// The frame's header, and false too when it cannot be read or claims more
+// pixels than any picture may have.
+bool readHeader(int fd, Header *header)
+{
+    Pass headerPass;
+    headerPass.fd = fd;
+    headerPass.end = kHeaderBytes;
+    return runPass(headerPass, 0, header, nullptr)
+           && qint64(header->width) * header->height <= maxPicturePixels;
+}
+
 bool startsAsJpeg(int fd)
 {
     char head[3] = {};
@@ -719,18 +745,13 @@ RestartPlan restartBands(int fd, int wanted)
 
 Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Decoded::notHandled();
-    const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
-    if (!startsAsJpeg(fd))
+    const JpegFile file(path);
+    const int fd = file.fd;
+    if (fd < 0 || !startsAsJpeg(fd))
         return Decoded::notHandled();
     // From here on it is a JPEG: what this path cannot read, no reader can.
     Header header;
-    Pass headerPass;
-    headerPass.fd = fd;
-    headerPass.end = kHeaderBytes;
-    if (!runPass(headerPass, 0, &header, nullptr) || qint64(header.width) * header.height > maxPicturePixels)
+    if (!readHeader(fd, &header))
         return Decoded::failed();
     if (!header.ours)
         return Decoded::notHandled();
@@ -752,17 +773,11 @@ Decoded decodeJpegUpright(const QString &path, QSize atLeast, int threads)
 
 Decoded decodeJpegRows(const QString &path, RowSink &sink)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Decoded::notHandled();
-    const std::unique_ptr<const int, void (*)(const int *)> closer(&fd, [](const int *f) { ::close(*f); });
+    const JpegFile file(path);
+    const int fd = file.fd;
     Header header;
-    Pass headerPass;
-    headerPass.fd = fd;
-    headerPass.end = kHeaderBytes;
-    if (!startsAsJpeg(fd) || !runPass(headerPass, 0, &header, nullptr) || !header.ours
-        || header.orientation != 1 || header.restarts
-        || qint64(header.width) * header.height > maxPicturePixels)
+    if (fd < 0 || !startsAsJpeg(fd) || !readHeader(fd, &header) || !header.ours
+        || header.orientation != 1 || header.restarts)
         return Decoded::notHandled(); // the ways above read it, or refuse it
     Pass whole = wholePass(fd, header, 1);
     if (!whole.pixels)

@@ -245,8 +245,7 @@ std::optional<std::vector<QByteArray>> pipelinedTiles(const QString &path, const
 {
     if (options.fit != Fit::Crop || options.size != 0)
         return std::nullopt;
-    const QColorSpace space = picture::embeddedColourSpace(path);
-    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+    if (!picture::isSrgb(picture::embeddedColourSpace(path)))
         return std::nullopt;
     TilePipeline pipeline(options);
     const picture::Decoded decoded = picture::decodeJpegRows(path, pipeline);
@@ -334,8 +333,7 @@ JpegBlocks losslessSource(tjhandle handle, const QString &path, const QByteArray
     if (reader.transformation() != QImageIOHandler::TransformationNone)
         throw GridError(QStringLiteral("照片带有 EXIF 方向标记，要转正就得重新编码；"
                                        "无损切图不转正照片，请去掉 --lossless"));
-    const QColorSpace space = picture::embeddedColourSpace(path);
-    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+    if (!picture::isSrgb(picture::embeddedColourSpace(path)))
         throw GridError(QStringLiteral("图片带有颜色配置文件，要转换到 sRGB 就得重新编码；"
                                        "请去掉 --lossless"));
     const JpegBlocks blocks{QSize(width, height), tjMCUWidth[subsampling], tjMCUHeight[subsampling]};

@@ -20,7 +20,7 @@ namespace common {
 // its own core's cache (hashing blocks another core had just filled took
 // twice as long as the digest itself). OpenSSL's digest uses the processor's
 // SHA instructions where there are any; on two cores it keeps up with the
-// network.
+// network. The same thread starts the disk's write-back of what it hashed.
 class BodyHasher
 {
 public:
@@ -40,6 +40,7 @@ public:
 private:
     void run(const QString &path);
     bool hashUpTo(QFile &file, qint64 end);
+    void startWriteBack(QFile &file);
 
     EVP_MD_CTX *m_context = nullptr;
     bool m_failed = false;
@@ -47,6 +48,7 @@ private:
     std::condition_variable m_changed;
     qint64 m_written = 0;
     qint64 m_hashed = 0;
+    qint64 m_writtenBack = 0; // only the hashing thread's
     bool m_closing = false;
     bool m_idle = false;
     std::thread m_thread;

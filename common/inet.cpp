@@ -363,8 +363,9 @@ bool Transfer::writeHeldBody()
     m_written += m_body.size();
     m_body.resize(0); // keeps its room for the next block
     if (m_hasher)
-        m_hasher->written(m_written);
-    startWriteBack();
+        m_hasher->written(m_written); // and starts the write-back
+    else
+        startWriteBack();
     return true;
 }
 

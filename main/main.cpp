@@ -1,7 +1,6 @@
 // Mosalune.exe: the tile maker.
 
 #include "common/programfiles.h"
-#include "common/replacejournal.h"
 #include "main/programsetup.h"
 #include "main/splash/splashwindow.h"
 #include "main/services.h"
@@ -17,12 +16,12 @@
 #include "platform/resources.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
+#include "platform/stoppedupdate.h"
 #include "platform/translations.h"
 #include "platform/windowhabits.h"
 #include "platform/windowfinder.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QDir>
 
 // The support files live in a static library's resources, which the linker
@@ -56,15 +55,8 @@ int main(int argc, char **argv)
     // is taken for the moment of the roll-forward only.
     {
         platform::LockFileInstance updater(QDir(info.folder).absoluteFilePath(common::updaterFileName));
-        QString error;
-        if (!updater.previousInstance()
-            && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed) {
-            const QString message = QStringLiteral("上次的更新没有完成：%1").arg(error);
-            qWarning().noquote() << message;
-            dialogs.msgBox(nullptr, message,
-                           platform::MessageButtons::Ok, platform::MessageIcon::Critical,
-                           QStringLiteral("提示"));
-        }
+        if (!updater.previousInstance())
+            platform::finishStoppedUpdate(info.folder, dialogs);
     }
     mosalune::ProgramState state;
     mosalune::Services services{dialogs, shell, *network, windows, info, state};

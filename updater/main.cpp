@@ -2,7 +2,6 @@
 // page announces another version.
 
 #include "common/programfiles.h"
-#include "common/replacejournal.h"
 #include "platform/appinfo.h"
 #include "platform/dialogs.h"
 #include "platform/fonts.h"
@@ -10,6 +9,7 @@
 #include "platform/netstate.h"
 #include "platform/shell.h"
 #include "platform/skinlibrary.h"
+#include "platform/stoppedupdate.h"
 #include "platform/translations.h"
 #include "platform/windowhabits.h"
 #include "platform/windowfinder.h"
@@ -18,7 +18,6 @@
 #include "updater/services.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QDir>
 
 int main(int argc, char **argv)
@@ -41,15 +40,8 @@ int main(int argc, char **argv)
         QDir(info.folder).absoluteFilePath(common::updaterFileName));
     // An update stopped among its renames is finished first, by whichever
     // program starts next; the lock keeps the main program out meanwhile.
-    QString error;
-    if (!instance.previousInstance()
-        && common::rollForwardReplace(info.folder, &error) == common::RollForward::Failed) {
-        const QString message = QStringLiteral("上次的更新没有完成：%1").arg(error);
-        qWarning().noquote() << message;
-        dialogs.msgBox(nullptr, message,
-                       platform::MessageButtons::Ok, platform::MessageIcon::Critical,
-                       QStringLiteral("提示"));
-    }
+    if (!instance.previousInstance())
+        platform::finishStoppedUpdate(info.folder, dialogs);
     platform::SharedSkinLibrary skin;
     // The window paints and can be closed while its page is fetched, before
     // the event loop runs: an end asked for then must not be lost.

@@ -1,7 +1,10 @@
 // One updater per program folder: a second start sees the first, and a
 // first that crashed or was killed locks nobody out.
 
+#include "common/replacejournal.h"
 #include "platform/instance.h"
+#include "platform/stoppedupdate.h"
+#include "support/fakeservices.h"
 
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -21,6 +24,7 @@ private slots:
     void killedFirstLeavesNoLock_data();
     void killedFirstLeavesNoLock();
     void unusableFolderLocksNothing();
+    void unfinishedUpdateIsTold();
 };
 
 void TstInstance::secondSeesFirst()
@@ -108,6 +112,23 @@ void TstInstance::unusableFolderLocksNothing()
     platform::LockFileInstance second(QStringLiteral("k"), folder.filePath("file/sub"));
     QVERIFY(!first.previousInstance());
     QVERIFY(!second.previousInstance());
+}
+
+// What the lock holder does first: a journal the start cannot carry out is
+// told once, a folder without one is quiet.
+void TstInstance::unfinishedUpdateIsTold()
+{
+    QTemporaryDir folder;
+    fakes::FakeDialogs dialogs;
+    platform::finishStoppedUpdate(folder.path(), dialogs);
+    QVERIFY(dialogs.messages.isEmpty());
+    // Never followed out of the folder, so it cannot be read.
+    QVERIFY(QFile::link(QStringLiteral("/etc/hostname"),
+                        QDir(folder.path()).filePath(common::replaceJournalName)));
+    platform::finishStoppedUpdate(folder.path(), dialogs);
+    QCOMPARE(dialogs.messages.size(), 1);
+    QVERIFY(dialogs.messages[0].text.startsWith(QStringLiteral("上次的更新没有完成：无法读取更新记录")));
+    QCOMPARE(dialogs.messages[0].icon, platform::MessageIcon::Critical);
 }
 
 QTEST_GUILESS_MAIN(TstInstance)

@@ -98,24 +98,24 @@ bool BodyHasher::hashUpTo(QFile &file, qint64 end)
         if (n <= 0 || EVP_DigestUpdate(m_context, piece.data(), size_t(n)) != 1)
             return false;
         m_hashed += n;
-        startWriteBack(file);
+        // Here rather than on the transfer's thread: starting the write-back
+        // blocks while the disk's queue is full (30 ms of a 300 MB body).
+        startWriteBack(int(file.handle()), &m_writtenBack, m_hashed);
     }
     return true;
 }
 
-// What is hashed is handed to the disk here rather than on the transfer's
-// thread: starting the write-back blocks its caller while the disk's queue
-// is full (30 ms of a 300 MB body), and the transfer should never wait.
-void BodyHasher::startWriteBack(QFile &file)
+void startWriteBack(int fd, qint64 *handedOver, qint64 end)
 {
 #ifdef Q_OS_LINUX
-    if (m_hashed - m_writtenBack < kWriteBackStep)
+    if (end - *handedOver < kWriteBackStep)
         return;
-    ::sync_file_range(int(file.handle()), m_writtenBack, m_hashed - m_writtenBack,
-                      SYNC_FILE_RANGE_WRITE);
-    m_writtenBack = m_hashed;
+    ::sync_file_range(fd, *handedOver, end - *handedOver, SYNC_FILE_RANGE_WRITE);
+    *handedOver = end;
 #else
-    Q_UNUSED(file);
+    Q_UNUSED(fd);
+    Q_UNUSED(handedOver);
+    Q_UNUSED(end);
 #endif
 }
 

@@ -20,9 +20,6 @@
 
 #include <curl/curl.h>
 
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -368,23 +365,8 @@ bool Transfer::writeHeldBody()
     if (m_hasher)
         m_hasher->written(m_written); // and starts the write-back
     else
-        startWriteBack();
+        startWriteBack(int(m_file->handle()), &m_writtenBack, m_written);
     return true;
-}
-
-// The updater syncs every body before it puts it in place; handing the
-// written blocks to the disk as the download goes leaves that sync little to
-// wait for (a 300 MB body's sync took half a second after the transfer).
-void Transfer::startWriteBack()
-{
-#ifdef Q_OS_LINUX
-    constexpr qint64 kWriteBackStep = 8 * 1024 * 1024;
-    if (m_written - m_writtenBack < kWriteBackStep)
-        return;
-    ::sync_file_range(int(m_file->handle()), m_writtenBack, m_written - m_writtenBack,
-                      SYNC_FILE_RANGE_WRITE);
-    m_writtenBack = m_written;
-#endif
 }
 
 bool Transfer::stop(const QString &message)

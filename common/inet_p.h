@@ -133,7 +133,6 @@ private:
     bool onHeadersDone();
     bool onReadyRead(const char *data, qint64 n);
     bool writeHeldBody();
-    void startWriteBack();
     bool stop(const QString &message);
     void fail(const QString &message);
     void complete(TransferResult result);
